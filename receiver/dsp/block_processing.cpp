@@ -1,0 +1,124 @@
+// One block: mixing, low-pass and decimation, correlation, peak search.
+#include "receiver/dsp/correlator.h"
+
+#include "receiver/dsp/receiver_arithmetic.h"
+#include "receiver/dsp/receiver_trig.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr long double TWO_PI = 6.28318530717958647692528676655900577L;
+
+// A phase of any size brought into [0, 2*pi). fmodl is exact, so every
+// build gets the same bits.
+float WrapIntoTurn(float phase)
+{
+    long double turn = std::fmod(static_cast<long double>(phase), TWO_PI);
+    if (turn < 0)
+        turn += TWO_PI;
+    const float wrapped = StoreFloat(turn);
+    // Just below a full turn the float can round up to 2*pi: that is 0.
+    return wrapped >= TWO_PI ? 0.0f : wrapped;
+}
+
+}  // namespace
+
+void Correlator::ProcessBlock()
+{
+    MixAndDecimate(inputBlock, decimatedWindow, phaseIncrement);
+    peakIndex = CorrelateAndDisplay(decimatedWindow);
+    if (readout != nullptr)
+        readout->SetPeakText(FormatPeakText(peakIndex).c_str());
+}
+
+// Contract: reads block[0..1023] and the last 43 mixed samples of the
+// previous call; writes basebandHistory[0..1066] and moves window on by
+// 512 samples, its newest 512 (1024..1535) being the block low-passed and
+// decimated by 2. Output i is the filter over mixed samples 2i - 43 .. 2i - 1
+// of this block (negative ones from the previous block), so the decimation
+// grid runs on without a break from block to block.
+void Correlator::MixAndDecimate(const std::array<float, BLOCK_LENGTH>& block,
+                                std::array<ComplexSample, 3 * HALF_BLOCK_LENGTH>& window,
+                                float oscillatorStep)
+{
+    for (int32_t i = 0; i < lowpassLength; ++i)
+        basebandHistory[i] = basebandHistory[blockLength + i];
+
+    // Multiply by e^(-j phase), the oscillator starting at phase 0 in
+    // every block.
+    float phase = 0;
+    for (int32_t n = 0; n < blockLength; ++n) {
+        const CosSin oscillator = ExtendedCosSin(phase);
+        const long double sample = block[n];
+        basebandHistory[lowpassLength + n].re = StoreFloat(sample * oscillator.cos);
+        basebandHistory[lowpassLength + n].im = StoreFloat(-oscillator.sin * sample);
+        phase = NextOscillatorPhase(phase, oscillatorStep);
+    }
+
+    for (int32_t i = 0; i < 2 * halfBlockLength; ++i)
+        window[i] = window[halfBlockLength + i];
+    for (int32_t i = 0; i < halfBlockLength; ++i)
+        window[2 * halfBlockLength + i] = LowpassAt(2 * i);
+}
+
+// The phase after one more step, stored as a float, kept in [0, 2*pi).
+// For a step below 2*pi, a carrier from 0 up to the sample rate, the single
+// subtraction always suffices (both summands are below 2*pi); the full wrap
+// only serves negative carriers and those at or above the sample rate.
+float Correlator::NextOscillatorPhase(float phase, float oscillatorStep) const
+{
+    float next = StoreFloat(static_cast<long double>(phase) + oscillatorStep);
+    if (next >= TWO_PI)
+        next = StoreFloat(next - TWO_PI);
+    if (next >= TWO_PI || next < 0)
+        next = WrapIntoTurn(next);
+    return next;
+}
+
+ComplexSample Correlator::LowpassAt(int32_t s) const
+{
+    ComplexSample sum{0, 0};
+    for (int32_t k = 0; k < lowpassLength; ++k) {
+        sum.re = AddProduct(sum.re, lowpassTaps[k], basebandHistory[s + k].re);
+        sum.im = AddProduct(sum.im, lowpassTaps[k], basebandHistory[s + k].im);
+    }
+    return sum;
+}
+
+// Taps that are exactly zero (13..129) are skipped: their term is +0 or -0,
+// and adding a zero to a float sum leaves it unchanged, except that a -0
+// sum may become +0; the square removes that sign. So the power is bit for
+// bit that of the full sum over all 130 taps, at a tenth of the work.
+float Correlator::CorrelationPower(
+    int32_t lag, const std::array<ComplexSample, 3 * HALF_BLOCK_LENGTH>& window) const
+{
+    ComplexSample c{0, 0};
+    for (int32_t k = 0; k < referenceLength; ++k) {
+        const float tap = referenceTaps[k];
+        if (tap == 0)
+            continue;
+        c.re = AddProduct(c.re, tap, window[lag + 2 * k].re);
+        c.im = AddProduct(c.im, tap, window[lag + 2 * k].im);
+    }
+    const long double re = c.re, im = c.im;
+    return StoreFloat(re * re + im * im);
+}
+
+// Lag i of this block and lag i of the next are one block of input apart,
+// so a signal that repeats every block peaks at the same lag every time.
+int32_t Correlator::CorrelateAndDisplay(const std::array<ComplexSample, 3 * HALF_BLOCK_LENGTH>& window)
+{
+    float best = 0;
+    peakIndex = 0;
+    for (int32_t i = 0; i < halfBlockLength; ++i) {
+        const float power = CorrelationPower(i, window);
+        if (power > best) {  // strictly: equal powers keep the lower lag
+            best = power;
+            peakIndex = i;
+        }
+        display.RecordLag(i, StoreFloat(std::sqrt(static_cast<long double>(power))));
+    }
+    display.DrawBlock();
+    return peakIndex;
+}

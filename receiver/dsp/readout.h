@@ -1,0 +1,32 @@
+// The receiver's two readouts and the trackbar they answer to, as seen from
+// the signal processing: the shell implements these over its labels and
+// its trackbar control.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class ReadoutSink {
+public:
+    virtual ~ReadoutSink() = default;
+    // The peak label, e.g. "Correlation peak at  37 samples".
+    virtual void SetPeakText(const char* text) = 0;
+    // The clock label, e.g. "Clock error 0.200%".
+    virtual void SetClockText(const char* text) = 0;
+};
+
+class TrackbarPositionSource {
+public:
+    virtual ~TrackbarPositionSource() = default;
+    // The trackbar's answer to TBM_GETPOS, as the message returned it; the
+    // position is its low word.
+    virtual intptr_t QueryPosition() = 0;
+};
+
+// "Correlation peak at " + the lag with one sign position (blank when not
+// negative) + " samples".
+std::string FormatPeakText(int32_t lag);
+
+// "Clock error " + correction * 100 with exactly three decimals, rounded
+// half to even, a "-" only when the rounded value is below zero, then "%".
+std::string FormatClockText(long double clockCorrection);

@@ -1,0 +1,99 @@
+// Parameters and constant tables of the correlator, and the oscillator's
+// cosine and sine.
+#include "receiver/dsp/correlator.h"
+#include "receiver/dsp/receiver_trig.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+constexpr long double PI = 3.14159265358979323846264338327950288L;
+
+}  // namespace
+
+TEST(CorrelatorParameters, PhaseIncrementFromSettings)
+{
+    const struct {
+        int32_t sampleRate;
+        float carrierFrequency;
+        long double expected;  // rad per sample
+    } cases[] = {
+        {8000, 1500, 3.0L * PI / 8.0L},
+        {9600, 1500, 5.0L * PI / 16.0L},
+        {0, 0, 3.0L * PI / 8.0L},  // zeros mean the defaults
+        {8000, -1500, -3.0L * PI / 8.0L},
+    };
+    for (const auto& c : cases) {
+        auto correlator = std::make_unique<Correlator>();
+        correlator->InitCorrelator(c.sampleRate, c.carrierFrequency);
+        EXPECT_EQ(correlator->phaseIncrement, static_cast<float>(c.expected)) << c.sampleRate;
+    }
+    auto defaults = std::make_unique<Correlator>();
+    defaults->InitCorrelator(8000, 1500);
+    EXPECT_FLOAT_EQ(defaults->phaseIncrement, 1.1780972f);
+    EXPECT_EQ(defaults->blockLength, 1024);
+    EXPECT_EQ(defaults->halfBlockLength, 512);
+    EXPECT_EQ(defaults->referenceLength, 130);
+    EXPECT_EQ(defaults->lowpassLength, 43);
+    EXPECT_EQ(defaults->clockCorrection, 0.0L);
+}
+
+TEST(CorrelatorParameters, ReferenceTapsAreTheBarkerChipsAtOneHundredth)
+{
+    auto correlator = std::make_unique<Correlator>();
+    correlator->InitCorrelator(8000, 1500);
+    const auto& taps = correlator->referenceTaps;
+    int positive = 0, negative = 0;
+    float sum = 0;
+    for (int k = 0; k < 13; ++k) {
+        positive += taps[k] == 0.01f;
+        negative += taps[k] == -0.01f;
+        sum += taps[k];
+    }
+    EXPECT_EQ(positive, 9);
+    EXPECT_EQ(negative, 4);
+    EXPECT_NEAR(sum, 0.05f, 1e-7f);
+    for (int k = 13; k <= 130; ++k)
+        EXPECT_EQ(taps[k], 0.0f) << k;
+    // the chips in the transmitter's order
+    const float chips[13] = {1, 1, 1, 1, 1, -1, -1, 1, 1, -1, 1, -1, 1};
+    for (int k = 0; k < 13; ++k)
+        EXPECT_EQ(correlator->chipPattern[k], chips[k]) << k;
+}
+
+TEST(CorrelatorParameters, LowpassIsSymmetricWithItsPeakInTheCentre)
+{
+    auto correlator = std::make_unique<Correlator>();
+    correlator->InitCorrelator(8000, 1500);
+    const auto& taps = correlator->lowpassTaps;
+    double sum = 0;
+    for (int k = 0; k <= 42; ++k) {
+        EXPECT_EQ(taps[k], taps[42 - k]) << k;
+        if (k != 21) {
+            EXPECT_LT(taps[k], taps[21]) << k;
+        }
+        sum += taps[k];
+    }
+    EXPECT_EQ(taps[43], 0.0f);
+    EXPECT_NEAR(sum, 0.98440, 5e-6);
+    EXPECT_EQ(taps[0], -0.00177868490585f);
+    EXPECT_EQ(taps[21], 0.264278252776f);
+}
+
+TEST(OscillatorTrig, AgreesWithTheLibraryAcrossATurn)
+{
+    // The library's long double cos/sin serve as reference here, where
+    // only closeness matters; bit-exactness across builds is checked by
+    // the correlator's digests.
+    for (int step = 0; step <= 4000; ++step) {
+        const long double phase = 6.283185307179586L * step / 4000;
+        const CosSin cs = ExtendedCosSin(phase);
+        EXPECT_NEAR(static_cast<double>(cs.cos - std::cos(phase)), 0.0, 1e-18) << step;
+        EXPECT_NEAR(static_cast<double>(cs.sin - std::sin(phase)), 0.0, 1e-18) << step;
+    }
+    EXPECT_EQ(ExtendedCosSin(0).cos, 1.0L);
+    EXPECT_EQ(ExtendedCosSin(0).sin, 0.0L);
+}

@@ -148,6 +148,8 @@ void Synthesis::ShiftIntoDelayLine(ComplexValue symbol)
 // each product and sum in long double, each running sum stored as a double.
 ComplexValue Synthesis::FilterOutput(int sampleIndex) const
 {
+    if (delayLine.empty())  // nothing sent yet: the filter holds only zeros
+        return {0, 0};
     const long double firstTap = polyphaseTable[sampleIndex];
     double sumI = static_cast<double>(firstTap * delayLine[0].re);
     double sumQ = static_cast<double>(firstTap * delayLine[0].im);

@@ -45,7 +45,8 @@ public:
     void NextSymbolSamples(unsigned char* out);
 
     // The filtered baseband value (I, Q) of sample `sampleIndex` (0..3)
-    // from the current delay line, before the carrier.
+    // from the current delay line, before the carrier; 0 before the first
+    // FillSymbolSamples.
     ComplexValue FilterOutput(int sampleIndex) const;
 
     // state, named as the system names it (public, read by tests)

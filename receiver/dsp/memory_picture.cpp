@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 MemoryPicture::MemoryPicture(int32_t width, int32_t height, uint32_t background)
     : width(width), height(height),
@@ -34,17 +35,21 @@ void MemoryPicture::Plot(int32_t x, int32_t y, uint32_t color)
 void MemoryPicture::CopyRect(int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
                              int32_t copyWidth, int32_t copyHeight)
 {
-    // Read the whole source first, so overlapping rectangles copy as a
-    // block; source pixels outside the image are left out.
-    const std::vector<uint32_t> before = pixels;
-    for (int32_t row = 0; row < copyHeight; ++row) {
-        for (int32_t column = 0; column < copyWidth; ++column) {
-            const int32_t fromX = srcX + column, fromY = srcY + row;
-            const int32_t toX = dstX + column, toY = dstY + row;
-            if (Contains(fromX, fromY) && Contains(toX, toY))
-                pixels[static_cast<size_t>(toY) * width + toX] =
-                    before[static_cast<size_t>(fromY) * width + fromX];
-        }
+    // Only the part whose source and destination both lie in the image.
+    const int32_t firstColumn = std::max({0, -srcX, -dstX});
+    const int32_t endColumn = std::min({copyWidth, width - srcX, width - dstX});
+    const int32_t firstRow = std::max({0, -srcY, -dstY});
+    const int32_t endRow = std::min({copyHeight, height - srcY, height - dstY});
+    if (firstColumn >= endColumn || firstRow >= endRow)
+        return;
+    // Rows in the order that reads each source row before it is
+    // overwritten, as a block copy does; memmove handles overlap in a row.
+    const size_t bytes = static_cast<size_t>(endColumn - firstColumn) * sizeof(uint32_t);
+    const bool downwards = dstY > srcY;
+    for (int32_t i = 0; i < endRow - firstRow; ++i) {
+        const int32_t row = downwards ? endRow - 1 - i : firstRow + i;
+        std::memmove(&pixels[static_cast<size_t>(dstY + row) * width + dstX + firstColumn],
+                     &pixels[static_cast<size_t>(srcY + row) * width + srcX + firstColumn], bytes);
     }
 }
 

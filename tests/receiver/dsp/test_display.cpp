@@ -204,4 +204,10 @@ TEST(MemoryPictureTest, CopyRectMovesABlockEvenWhenOverlapping)
         for (int x = 0; x < 4; ++x)
             EXPECT_EQ(picture.Pixel(x, y), static_cast<uint32_t>(10 * (y + 1) + x));
     EXPECT_EQ(picture.Pixel(2, 3), 32u);  // nothing to copy into the last row
+
+    picture.CopyRect(0, 0, 1, 1, 4, 4);  // down and right, clipped
+    EXPECT_EQ(picture.Pixel(1, 1), 10u);
+    EXPECT_EQ(picture.Pixel(3, 3), 32u);
+    EXPECT_EQ(picture.Pixel(0, 3), 30u);  // outside the destination: kept
+    EXPECT_EQ(picture.Pixel(3, 0), 13u);
 }

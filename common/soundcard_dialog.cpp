@@ -1,0 +1,98 @@
+#include "common/soundcard_dialog.h"
+
+#include "common/control_ids.h"
+#include "platform/controls.h"
+#include "platform/dialog.h"
+
+namespace {
+
+constexpr COLORREF SOUNDCARD_BACKGROUND = RGB(224, 255, 255);
+// WS_CHILD | WS_VISIBLE | WS_TABSTOP | CBS_DROPDOWN, and no CBS_SORT: the
+// list position is the device index.
+constexpr DWORD DEVICE_LIST_STYLE = 0x50010002;
+constexpr DWORD BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+
+DialogSpec SoundcardDialogSpec(HWND owner)
+{
+    DialogSpec spec;
+    spec.caption = "Select soundcard";
+    spec.style = WS_SYSMENU; // an overlapped window: caption bar with a close box
+    spec.extendedStyle = WS_EX_TOOLWINDOW;
+    spec.units = DialogUnits::Pixels;
+    spec.x = 100; // relative to the main dialog's client area
+    spec.y = 100;
+    spec.width = 237;
+    spec.height = 60;
+    spec.owner = owner;
+    spec.background = SOUNDCARD_BACKGROUND;
+    return spec;
+}
+
+} // namespace
+
+SoundcardSelection::SoundcardSelection(AudioDirection direction, WaveDeviceCatalog& devices,
+                                       MessageBoxes& messageBoxes, int32_t& selectedDevice)
+    : direction(direction), devices(devices), messageBoxes(messageBoxes), selectedDevice(selectedDevice)
+{
+}
+
+INT_PTR SoundcardSelection::ChangeSoundcard(HWND mainDialog)
+{
+    this->mainDialog = mainDialog;
+    Dialog dialog(SoundcardDialogSpec(mainDialog), [this](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        return SoundcardDialogProc(window, message, wParam, lParam);
+    });
+    soundcardDialog = dialog.Create();
+    dialog.AddControl({ID_DEVICE_LIST, "COMBOBOX", "", 1, 2, 180, 140, DEVICE_LIST_STYLE});
+    dialog.AddControl({ID_DEVICE_OK, "BUTTON", "OK", 10, 26, 70, 23, BUTTON_STYLE});
+
+    if (beforeModalRun)
+        beforeModalRun();
+    dialog.RunModal();
+    soundcardDialog = nullptr;
+    if (afterModalRun)
+        afterModalRun();
+    return 0;
+}
+
+INT_PTR SoundcardSelection::SoundcardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/)
+{
+    if (message == WM_INITDIALOG) {
+        if (direction == AudioDirection::Output)
+            SwitchTransmissionOff();
+        FillDeviceList(dialog);
+    } else if (message == WM_COMMAND && LOWORD(wParam) == ID_DEVICE_OK) {
+        // CB_ERR (-1) when nothing is selected.
+        selectedDevice = static_cast<int32_t>(SendDlgItemMessageA(dialog, ID_DEVICE_LIST, CB_GETCURSEL, 0, 0));
+        if (direction == AudioDirection::Output)
+            SwitchTransmissionOff();
+        EndDialogWindow(dialog);
+    }
+    return 0;
+}
+
+void SoundcardSelection::FillDeviceList(HWND dialog)
+{
+    const unsigned count = devices.DeviceCount();
+    for (unsigned index = 0; index < count; ++index) {
+        const std::string name = devices.ProductName(index);
+        SendDlgItemMessageA(dialog, ID_DEVICE_LIST, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    }
+    if (SendDlgItemMessageA(dialog, ID_DEVICE_LIST, CB_GETCOUNT, 0, 0) <= 0) {
+        const char* warning = direction == AudioDirection::Output ? "You have no audio output devices!"
+                                                                  : "You have no audio input devices!";
+        messageBoxes.Show(nullptr, warning, "Warning", MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    // An index outside the list leaves nothing selected.
+    SendDlgItemMessageA(dialog, ID_DEVICE_LIST, CB_SETCURSEL, static_cast<WPARAM>(selectedDevice), 0);
+}
+
+// The transmitter's contract with its main dialog: a running signal is
+// switched off through the main dialog's own on/off button, whose click
+// handling stops the device.
+void SoundcardSelection::SwitchTransmissionOff()
+{
+    if (GetControlText(mainDialog, ID_TRANSMIT_BUTTON) == "Turn Off")
+        ClickButton(mainDialog, ID_TRANSMIT_BUTTON);
+}

@@ -1,0 +1,82 @@
+# Shared by the end-to-end scripts: the environment check, a null sink on
+# the PulseAudio server, a recording of its monitor, a Wine program run in
+# a work directory, and cleaning up all of it on any exit.
+# Sourced; the caller has set WINE.
+
+STARTED_PIDS=()
+NULL_SINK_MODULE=
+PREVIOUS_DEFAULT_SINK=
+RECORDER_PID=
+PROGRAM_PID=
+WORKDIR=
+
+say() { printf '== %s\n' "$*"; }
+fail() { printf 'FAIL: %s\n' "$*" >&2; exit 1; }
+
+e2e_cleanup() {
+  local pid
+  for pid in "${STARTED_PIDS[@]}"; do kill "$pid" >/dev/null 2>&1 || true; done
+  if [ -n "$NULL_SINK_MODULE" ]; then e2e_unload_null_sink; fi
+}
+trap e2e_cleanup EXIT
+
+e2e_require_environment() {
+  if [ -z "${DISPLAY:-}" ]; then echo "skipped: no X display (DISPLAY)"; exit 77; fi
+  if ! timeout 10 pactl info >/dev/null 2>&1; then echo "skipped: no PulseAudio server"; exit 77; fi
+}
+
+# A fresh directory for the program's working directory and the recording.
+e2e_new_workdir() {
+  WORKDIR=$(mktemp -d "$PWD/run.XXXXXX")
+}
+
+winepath_of() {
+  "$WINE" winepath -w "$1" 2>/dev/null
+}
+
+# A mono 16-bit null sink at RATE as the default sink, so the server passes
+# the program's samples through unconverted.
+e2e_load_null_sink() {
+  local rate=$1
+  PREVIOUS_DEFAULT_SINK=$(pactl get-default-sink 2>/dev/null || true)
+  NULL_SINK_NAME="soundclock_e2e_$$"
+  NULL_SINK_MODULE=$(pactl load-module module-null-sink sink_name="$NULL_SINK_NAME" \
+    rate="$rate" channels=1 format=s16le) || fail "cannot load a null sink"
+  pactl set-default-sink "$NULL_SINK_NAME"
+}
+
+e2e_unload_null_sink() {
+  pactl unload-module "$NULL_SINK_MODULE" >/dev/null 2>&1 || true
+  NULL_SINK_MODULE=
+  if [ -n "$PREVIOUS_DEFAULT_SINK" ]; then pactl set-default-sink "$PREVIOUS_DEFAULT_SINK" >/dev/null 2>&1 || true; fi
+}
+
+e2e_start_recording() {
+  local rate=$1 file=$2
+  parec --device="$NULL_SINK_NAME.monitor" --format=s16le --rate="$rate" --channels=1 --raw >"$file" &
+  RECORDER_PID=$!
+  STARTED_PIDS+=("$RECORDER_PID")
+  sleep 0.5
+}
+
+e2e_stop_recording() {
+  kill "$RECORDER_PID" >/dev/null 2>&1 || true
+  wait "$RECORDER_PID" 2>/dev/null || true
+}
+
+# Starts a Windows program in WORKDIR (where it reads STANAG.SET).
+e2e_start_program() {
+  (cd "$WORKDIR" && exec "$WINE" "$1") >"$WORKDIR/program.log" 2>&1 &
+  PROGRAM_PID=$!
+  STARTED_PIDS+=("$PROGRAM_PID")
+}
+
+e2e_wait_program_exit() {
+  local timeout_ms=$1 waited=0
+  while kill -0 "$PROGRAM_PID" 2>/dev/null; do
+    [ "$waited" -lt "$timeout_ms" ] || fail "the program did not end within $timeout_ms ms"
+    sleep 0.1
+    waited=$((waited + 100))
+  done
+  wait "$PROGRAM_PID" 2>/dev/null || true
+}

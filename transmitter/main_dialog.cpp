@@ -1,0 +1,115 @@
+// The transmitter's main dialog: start-up, the dialog procedure and the
+// close request.
+#include "transmitter/transmitter.h"
+
+#include "common/control_ids.h"
+
+namespace {
+
+// WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER
+constexpr DWORD MAIN_DIALOG_STYLE = 0x80C80880;
+constexpr DWORD BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+
+DialogSpec MainDialogSpec()
+{
+    DialogSpec spec;
+    spec.caption = "Stanag 4285 Pharolet";
+    spec.style = MAIN_DIALOG_STYLE;
+    spec.units = DialogUnits::DialogUnits;
+    spec.width = 178;
+    spec.height = 44;
+    return spec;
+}
+
+} // namespace
+
+Transmitter::Transmitter(WaveOutDevice& waveOut, MessageBoxes& messageBoxes, TransmitterSettings settings)
+    : sampleRate(settings.sampleRate),
+      carrierFrequency(settings.carrierFrequency),
+      soundcard(AudioDirection::Output, waveOut, messageBoxes, selectedDevice),
+      waveOut(waveOut),
+      messageBoxes(messageBoxes)
+{
+}
+
+HWND Transmitter::CreateMainDialog()
+{
+    dialog = std::make_unique<Dialog>(MainDialogSpec(), [this](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        return TransmitterDialogProc(window, message, wParam, lParam);
+    });
+    mainDialog = dialog->Create();
+    // Creation order is the tab order: "Turn On" at the right, then
+    // "Soundcard" at the left edge; the upper 23 units stay empty.
+    dialog->AddControl({ID_TRANSMIT_BUTTON, "BUTTON", "Turn On", 121, 23, 50, 14, BUTTON_STYLE});
+    dialog->AddControl({ID_SOUNDCARD_BUTTON, "BUTTON", "Soundcard", 1, 23, 50, 14, BUTTON_STYLE, 0,
+                        [this](HWND window, WPARAM, LPARAM) { return soundcard.ChangeSoundcard(window); }});
+    return mainDialog;
+}
+
+void Transmitter::RunMainDialog()
+{
+    dialog->RunModal();
+}
+
+INT_PTR Transmitter::TransmitterDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        AllocateBufferStores();
+        synthesis.sampleRate = sampleRate;
+        synthesis.carrierFrequency = carrierFrequency;
+        synthesis.InitSynthesis();
+        return 0;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == ID_TRANSMIT_BUTTON)
+            ToggleTransmission();
+        else if (LOWORD(wParam) == IDCANCEL) // Esc: exactly like the close box
+            SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_CLOSE)
+            return RequestClose(window);
+        return 0;
+    case MM_WOM_OPEN:
+        OnWaveOutOpen();
+        return 0;
+    case MM_WOM_DONE:
+        OnWaveOutDone(reinterpret_cast<WAVEHDR*>(lParam));
+        return 0;
+    case MM_WOM_CLOSE:
+        OnWaveOutClose();
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+// Decided by the device, not by the caption: "Turn Off" only shows from
+// the device's open notification on.
+void Transmitter::ToggleTransmission()
+{
+    if (waveOutHandle == nullptr)
+        StartTransmission();
+    else
+        StopTransmission();
+}
+
+// With no device open the standard handling ends the dialog. Otherwise the
+// request is held back: the device is stopped, and its close notification
+// ends the dialog, so the program never ends with the device open.
+INT_PTR Transmitter::RequestClose(HWND /*window*/)
+{
+    if (waveOutHandle == nullptr)
+        return 0;
+    closePending = 1;
+    StopTransmission();
+    return 1;
+}
+
+int PharoletMain(WaveOutDevice& waveOut, MessageBoxes& messageBoxes)
+{
+    Transmitter transmitter(waveOut, messageBoxes, LoadSettings<double>());
+    transmitter.CreateMainDialog();
+    transmitter.RunMainDialog();
+    return 0;
+}

@@ -1,0 +1,89 @@
+// pharolet, the transmitter: its whole state, one instance per program.
+//
+// The main dialog's procedure, TransmitterDialogProc, is the program's hub:
+// WM_INITDIALOG sets up the buffer stores and the synthesis; the on/off
+// button starts or stops the transmission; the wave-out device's
+// notifications come back to it as window messages; a close request is
+// held back while the device is open. Playback (playback.cpp) keeps 1500
+// one-symbol buffers queued at the device and refills each buffer it gets
+// back with the next symbol, so the signal runs without a gap.
+#pragma once
+
+#include "common/settings.h"
+#include "common/soundcard_dialog.h"
+#include "platform/dialog.h"
+#include "platform/message_boxes.h"
+#include "platform/wave_out.h"
+#include "transmitter/dsp/synthesis.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+constexpr int BUFFER_COUNT = 1500;                         // one-symbol buffers in flight
+constexpr int BUFFER_BYTES = SAMPLES_PER_SYMBOL * 2;       // one symbol of 16-bit samples: 8
+constexpr int SAMPLE_SLOT_BYTES = BUFFER_BYTES + 1;        // a buffer and one byte never written or played
+
+// Fills a PCM format: the rate and the derived byte counts, cbSize 0.
+void SetWaveFormat(WAVEFORMATEX& format, WORD channels, int32_t samplesPerSecond, WORD bitsPerSample);
+// Points a header at its buffer, every other field 0 (dwFlags too, so the
+// header can be prepared again).
+void SetWaveHeader(WAVEHDR& header, char* data, DWORD length, DWORD loops);
+
+class Transmitter {
+public:
+    Transmitter(WaveOutDevice& waveOut, MessageBoxes& messageBoxes, TransmitterSettings settings);
+
+    // Start-up: the main dialog and its two buttons, not yet shown.
+    HWND CreateMainDialog();
+    // Shows the main dialog modally; returns when it has ended.
+    void RunMainDialog();
+    // The main dialog's framework object (tests start and pump it themselves).
+    Dialog& MainDialog() { return *dialog; }
+
+    INT_PTR TransmitterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+    // Playback.
+    void AllocateBufferStores();
+    void StartTransmission();
+    void StopTransmission();
+    void OnWaveOutOpen();
+    void OnWaveOutDone(WAVEHDR* header);
+    void OnWaveOutClose();
+
+    // Start-up state.
+    HWND mainDialog = nullptr;
+    int32_t sampleRate;
+    double carrierFrequency;
+    int32_t closePending = 0;   // a close request waits for the device to close
+
+    // Device state.
+    HWAVEOUT waveOutHandle = nullptr;
+    int32_t stopRequested = 0;  // from StopTransmission to the next StartTransmission
+    int32_t closeIssued = 0;    // the device was told to close during this stop
+    int32_t selectedDevice = 0; // wave-out device index; -1 is WAVE_MAPPER
+    WAVEFORMATEX waveFormat{};
+    std::vector<unsigned char> sampleSlots; // BUFFER_COUNT slots of SAMPLE_SLOT_BYTES, one block
+    std::vector<WAVEHDR> waveHeaders;       // header i always describes buffer i
+
+    Synthesis synthesis;
+    SoundcardSelection soundcard;
+
+private:
+    INT_PTR RequestClose(HWND dialog);
+    void ToggleTransmission();
+    void CloseDevice();
+    char* SampleBuffer(int index);
+    bool IsOwnHeader(const WAVEHDR* header) const;
+
+    WaveOutDevice& waveOut;
+    MessageBoxes& messageBoxes;
+    std::unique_ptr<Dialog> dialog;
+};
+
+// The program: reads "STANAG.SET", runs the main dialog, returns 0 when it
+// has ended.
+int PharoletMain(WaveOutDevice& waveOut, MessageBoxes& messageBoxes);

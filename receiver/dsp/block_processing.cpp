@@ -1,28 +1,10 @@
 // One block: mixing, low-pass and decimation, correlation, peak search.
 #include "receiver/dsp/correlator.h"
 
+#include "receiver/dsp/oscillator.h"
 #include "receiver/dsp/receiver_arithmetic.h"
-#include "receiver/dsp/receiver_trig.h"
 
 #include <cmath>
-
-namespace {
-
-constexpr long double TWO_PI = 6.28318530717958647692528676655900577L;
-
-// A phase of any size brought into [0, 2*pi). fmodl is exact, so every
-// build gets the same bits.
-float WrapIntoTurn(float phase)
-{
-    long double turn = std::fmod(static_cast<long double>(phase), TWO_PI);
-    if (turn < 0)
-        turn += TWO_PI;
-    const float wrapped = StoreFloat(turn);
-    // Just below a full turn the float can round up to 2*pi: that is 0.
-    return wrapped >= TWO_PI ? 0.0f : wrapped;
-}
-
-}  // namespace
 
 void Correlator::ProcessBlock()
 {
@@ -53,27 +35,13 @@ void Correlator::MixAndDecimate(const std::array<float, BLOCK_LENGTH>& block,
         const long double sample = block[n];
         basebandHistory[lowpassLength + n].re = StoreFloat(sample * oscillator.cos);
         basebandHistory[lowpassLength + n].im = StoreFloat(-oscillator.sin * sample);
-        phase = NextOscillatorPhase(phase, oscillatorStep);
+        phase = AdvanceOscillatorPhase(phase, oscillatorStep);
     }
 
     for (int32_t i = 0; i < 2 * halfBlockLength; ++i)
         window[i] = window[halfBlockLength + i];
     for (int32_t i = 0; i < halfBlockLength; ++i)
         window[2 * halfBlockLength + i] = LowpassAt(2 * i);
-}
-
-// The phase after one more step, stored as a float, kept in [0, 2*pi).
-// For a step below 2*pi, a carrier from 0 up to the sample rate, the single
-// subtraction always suffices (both summands are below 2*pi); the full wrap
-// only serves negative carriers and those at or above the sample rate.
-float Correlator::NextOscillatorPhase(float phase, float oscillatorStep) const
-{
-    float next = StoreFloat(static_cast<long double>(phase) + oscillatorStep);
-    if (next >= TWO_PI)
-        next = StoreFloat(next - TWO_PI);
-    if (next >= TWO_PI || next < 0)
-        next = WrapIntoTurn(next);
-    return next;
 }
 
 ComplexSample Correlator::LowpassAt(int32_t s) const

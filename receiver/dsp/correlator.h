@@ -126,7 +126,6 @@ public:
 private:
     int32_t SampleAt(int32_t j) const;
     void KeepLastSamples(int32_t recordedCount);
-    float NextOscillatorPhase(float phase, float oscillatorStep) const;
 
     ReadoutSink* readout = nullptr;
     TrackbarPositionSource* trackbar = nullptr;

@@ -1,12 +1,13 @@
 // Parameters and constant tables of the correlator, and the oscillator's
 // cosine and sine.
 #include "receiver/dsp/correlator.h"
-#include "receiver/dsp/receiver_trig.h"
+#include "receiver/dsp/oscillator.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <memory>
+#include <random>
 
 namespace {
 
@@ -83,7 +84,7 @@ TEST(CorrelatorParameters, LowpassIsSymmetricWithItsPeakInTheCentre)
     EXPECT_EQ(taps[21], 0.264278252776f);
 }
 
-TEST(OscillatorTrig, AgreesWithTheLibraryAcrossATurn)
+TEST(Oscillator, CosSinAgreeWithTheLibraryAcrossATurn)
 {
     // The library's long double cos/sin serve as reference here, where
     // only closeness matters; bit-exactness across builds is checked by
@@ -96,4 +97,34 @@ TEST(OscillatorTrig, AgreesWithTheLibraryAcrossATurn)
     }
     EXPECT_EQ(ExtendedCosSin(0).cos, 1.0L);
     EXPECT_EQ(ExtendedCosSin(0).sin, 0.0L);
+}
+
+TEST(Oscillator, PhaseStaysWithinOneTurnForAnyCarrier)
+{
+    // For steps below 2*pi: exactly the float sum, minus 2*pi once when it
+    // has reached 2*pi. For any other step: within [0, 2*pi) and the same
+    // angle as the exact sum, up to float rounding.
+    std::mt19937 generator(3);
+    std::uniform_real_distribution<float> turn(0.0f, 6.2831850f);
+    std::uniform_real_distribution<float> anyStep(-200.0f, 200.0f);
+    for (int i = 0; i < 100000; ++i) {
+        const float phase = turn(generator);
+        const float step = turn(generator);
+        float single = static_cast<float>(static_cast<long double>(phase) + step);
+        if (single >= 2 * PI)
+            single = static_cast<float>(single - 2 * PI);
+        ASSERT_EQ(AdvanceOscillatorPhase(phase, step), single) << phase << " + " << step;
+
+        const float wild = anyStep(generator);
+        const float wrapped = AdvanceOscillatorPhase(phase, wild);
+        ASSERT_GE(wrapped, 0.0f) << phase << " + " << wild;
+        ASSERT_LT(wrapped, 2 * PI) << phase << " + " << wild;
+        const long double exact = static_cast<long double>(phase) + wild;
+        EXPECT_NEAR(static_cast<double>(std::cos(wrapped) - std::cos(exact)), 0.0, 2e-5);
+        EXPECT_NEAR(static_cast<double>(std::sin(wrapped) - std::sin(exact)), 0.0, 2e-5);
+    }
+    // A negative carrier: the phase runs down through 0 and wraps to just
+    // below 2*pi; one just below 0 lands on a float that rounds to 2*pi: 0.
+    EXPECT_NEAR(AdvanceOscillatorPhase(0.5f, -1.0f), static_cast<float>(2 * PI - 0.5L), 1e-6f);
+    EXPECT_EQ(AdvanceOscillatorPhase(0.0f, -1e-9f), 0.0f);
 }

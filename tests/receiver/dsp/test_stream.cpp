@@ -2,7 +2,7 @@
 // clock offset, into the correlator; and digests of the results that the
 // native and the Windows builds must both reproduce.
 #include "tests/receiver/dsp/receiver_test_support.h"
-#include "receiver/dsp/receiver_trig.h"
+#include "receiver/dsp/oscillator.h"
 #include "transmitter/dsp/stream.h"
 
 #include <gtest/gtest.h>

@@ -20,8 +20,7 @@ void Correlator::ProcessBlock()
 // decimated by 2. Output i is the filter over mixed samples 2i - 43 .. 2i - 1
 // of this block (negative ones from the previous block), so the decimation
 // grid runs on without a break from block to block.
-void Correlator::MixAndDecimate(const std::array<float, BLOCK_LENGTH>& block,
-                                std::array<ComplexSample, 3 * HALF_BLOCK_LENGTH>& window,
+void Correlator::MixAndDecimate(const std::array<float, BLOCK_LENGTH>& block, DecimatedWindow& window,
                                 float oscillatorStep)
 {
     for (int32_t i = 0; i < lowpassLength; ++i)
@@ -54,12 +53,13 @@ ComplexSample Correlator::LowpassAt(int32_t s) const
     return sum;
 }
 
-// Taps that are exactly zero (13..129) are skipped: their term is +0 or -0,
-// and adding a zero to a float sum leaves it unchanged, except that a -0
-// sum may become +0; the square removes that sign. So the power is bit for
-// bit that of the full sum over all 130 taps, at a tenth of the work.
-float Correlator::CorrelationPower(
-    int32_t lag, const std::array<ComplexSample, 3 * HALF_BLOCK_LENGTH>& window) const
+// Taps that are exactly zero (13..129) are skipped: their term is +0 or -0
+// (the window holds finite values only), and adding a zero to a float sum
+// leaves it unchanged, except that a -0 sum may become +0; the square
+// removes that sign. So the power is bit for bit that of the full sum over
+// all 130 taps, at a tenth of the work. The power itself is one expression:
+// both squares and their sum at extended precision, rounded once.
+float Correlator::CorrelationPower(int32_t lag, const DecimatedWindow& window) const
 {
     ComplexSample c{0, 0};
     for (int32_t k = 0; k < referenceLength; ++k) {
@@ -75,7 +75,7 @@ float Correlator::CorrelationPower(
 
 // Lag i of this block and lag i of the next are one block of input apart,
 // so a signal that repeats every block peaks at the same lag every time.
-int32_t Correlator::CorrelateAndDisplay(const std::array<ComplexSample, 3 * HALF_BLOCK_LENGTH>& window)
+int32_t Correlator::CorrelateAndDisplay(const DecimatedWindow& window)
 {
     float best = 0;
     peakIndex = 0;
@@ -85,6 +85,7 @@ int32_t Correlator::CorrelateAndDisplay(const std::array<ComplexSample, 3 * HALF
             best = power;
             peakIndex = i;
         }
+        // sqrtl is exactly rounded on every build (x87 fsqrt)
         display.RecordLag(i, StoreFloat(std::sqrt(static_cast<long double>(power))));
     }
     display.DrawBlock();

@@ -53,6 +53,9 @@ constexpr int32_t LOWPASS_LENGTH = 43;
 constexpr int32_t CAPTURE_BUFFER_BYTES = 2 * BLOCK_LENGTH;
 static_assert(HALF_BLOCK_LENGTH == LAG_COUNT, "one display lag per correlation lag");
 
+// The last three blocks' decimated samples, oldest first.
+using DecimatedWindow = std::array<ComplexSample, 3 * HALF_BLOCK_LENGTH>;
+
 class Correlator {
 public:
     // Parameters and tables, once, before capture starts. sampleRate 0 and
@@ -66,8 +69,9 @@ public:
     CorrelationDisplay display;
 
     // One filled capture buffer: copies it, resamples it and pushes every
-    // output sample. A buffer yields bytesRecorded / 2 output steps (none
-    // for 0); consumption of input follows 1 + clockCorrection per step.
+    // output sample. A buffer of n recorded samples yields n outputs, one
+    // fewer for each input sample skipped and one more for each used again
+    // (on average 1 + clockCorrection input samples per output).
     void ResampleBuffer(const CaptureView& buffer);
     // One resampled sample into inputBlock; a full block is processed.
     void PushSample(float x);
@@ -76,17 +80,15 @@ public:
     void ProcessBlock();
     // inputBlock -> basebandHistory -> 512 new decimated samples at the
     // end of window, which is first aged by one block (512 samples).
-    void MixAndDecimate(const std::array<float, BLOCK_LENGTH>& block,
-                        std::array<ComplexSample, 3 * HALF_BLOCK_LENGTH>& window,
+    void MixAndDecimate(const std::array<float, BLOCK_LENGTH>& block, DecimatedWindow& window,
                         float oscillatorStep);
     // The low-pass filter's output over basebandHistory[s .. s + 42].
     ComplexSample LowpassAt(int32_t s) const;
     // |c|^2 of the reference against window[lag + 2k], k = 0..129.
-    float CorrelationPower(int32_t lag,
-                           const std::array<ComplexSample, 3 * HALF_BLOCK_LENGTH>& window) const;
+    float CorrelationPower(int32_t lag, const DecimatedWindow& window) const;
     // All 512 lags: the display gets each magnitude, the result is the lag
     // of the largest power (the lowest of equal ones).
-    int32_t CorrelateAndDisplay(const std::array<ComplexSample, 3 * HALF_BLOCK_LENGTH>& window);
+    int32_t CorrelateAndDisplay(const DecimatedWindow& window);
 
     // WM_HSCROLL from the clock trackbar: the notification code and the
     // thumb position (low and high word of wParam). Sets clockCorrection
@@ -98,7 +100,8 @@ public:
     int32_t sampleRate = 0;
     float carrierFrequency = 0;
 
-    // Parameters.
+    // Parameters. The loops of a block run over these, so before
+    // InitCorrelator a block computes nothing.
     int32_t blockLength = 0;
     int32_t halfBlockLength = 0;
     int32_t referenceLength = 0;
@@ -117,7 +120,7 @@ public:
     std::array<float, BLOCK_LENGTH> inputBlock{};
     int32_t blockWriteIndex = 0;
     std::array<ComplexSample, BLOCK_LENGTH + LOWPASS_LENGTH> basebandHistory{};
-    std::array<ComplexSample, 3 * HALF_BLOCK_LENGTH> decimatedWindow{};
+    DecimatedWindow decimatedWindow{};
     int32_t peakIndex = 0;
     // The previous buffer's last two recorded samples, newest first: the
     // interpolation reads them at positions -1 and -2 (0 before any buffer).

@@ -4,6 +4,7 @@
 // thread, so the rest of that time is the dialog's.
 #include "receiver/dsp/correlator.h"
 #include "receiver/dsp/memory_picture.h"
+#include "receiver/dsp/receiver_arithmetic.h"
 #include "tests/bench/timing.h"
 #include "transmitter/dsp/stream.h"
 
@@ -36,14 +37,10 @@ float FullCorrelationPower(const Correlator& c, int32_t lag)
     float re = 0, im = 0;
     for (int32_t k = 0; k < REFERENCE_LENGTH; ++k) {
         const long double tap = c.referenceTaps[k];
-        volatile float nextRe = static_cast<float>(re + tap * c.decimatedWindow[lag + 2 * k].re);
-        volatile float nextIm = static_cast<float>(im + tap * c.decimatedWindow[lag + 2 * k].im);
-        re = nextRe;
-        im = nextIm;
+        re = StoreFloat(re + tap * c.decimatedWindow[lag + 2 * k].re);
+        im = StoreFloat(im + tap * c.decimatedWindow[lag + 2 * k].im);
     }
-    volatile float power = static_cast<float>(static_cast<long double>(re) * re
-                                              + static_cast<long double>(im) * im);
-    return power;
+    return StoreFloat(static_cast<long double>(re) * re + static_cast<long double>(im) * im);
 }
 
 void BenchAtRate(int32_t sampleRate, float carrierFrequency)

@@ -3,6 +3,7 @@
 
 #include "receiver/dsp/correlator.h"
 #include "receiver/dsp/memory_picture.h"
+#include "receiver/dsp/receiver_arithmetic.h"
 
 #include <algorithm>
 #include <climits>

@@ -102,11 +102,11 @@ TEST(Correlator, SkippingZeroTapsKeepsThePowerBitForBit)
             float re = 0, im = 0;
             for (int k = 0; k < 130; ++k) {
                 const long double tap = c->referenceTaps[k];
-                re = static_cast<float>(re + tap * c->decimatedWindow[lag + 2 * k].re);
-                im = static_cast<float>(im + tap * c->decimatedWindow[lag + 2 * k].im);
+                re = StoreFloat(re + tap * c->decimatedWindow[lag + 2 * k].re);
+                im = StoreFloat(im + tap * c->decimatedWindow[lag + 2 * k].im);
             }
-            const float power = static_cast<float>(static_cast<long double>(re) * re
-                                                   + static_cast<long double>(im) * im);
+            const float power =
+                StoreFloat(static_cast<long double>(re) * re + static_cast<long double>(im) * im);
             ASSERT_EQ(c->CorrelationPower(lag, c->decimatedWindow), power) << lag;
         }
     }

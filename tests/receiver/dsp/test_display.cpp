@@ -25,7 +25,7 @@ struct DisplayUnderTest {
     // A block whose every lag has the grey level `level` (0..255).
     void FlatBlock(int32_t level)
     {
-        const float magnitude = static_cast<float>((255 - level) / 25000.0L);
+        const float magnitude = StoreFloat((255 - level) / 25000.0L);
         Block([magnitude](int32_t) { return magnitude; });
     }
 
@@ -109,7 +109,7 @@ TEST(Display, CurveScale)
 {
     DisplayUnderTest d;
     d.Block([](int32_t i) { return i == 10 ? 0.0138f : i == 20 ? 0.05f : 0.0f; });
-    EXPECT_EQ(d.curve.lastPolyline[10].y, static_cast<float>(69 - 5000 * static_cast<long double>(0.0138f)));
+    EXPECT_EQ(d.curve.lastPolyline[10].y, StoreFloat(69 - 5000 * static_cast<long double>(0.0138f)));
     EXPECT_EQ(RoundToPixel(d.curve.lastPolyline[10]).y, 0);
     EXPECT_EQ(d.curve.Pixel(20, 0), CURVE_COLOR);   // the top of the peak at lag 10
     EXPECT_EQ(d.curve.Pixel(30, 69), CURVE_COLOR);  // between the peaks: the floor

@@ -2,6 +2,7 @@
 // cosine and sine.
 #include "receiver/dsp/correlator.h"
 #include "receiver/dsp/oscillator.h"
+#include "receiver/dsp/receiver_arithmetic.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,7 @@ TEST(CorrelatorParameters, PhaseIncrementFromSettings)
     for (const auto& c : cases) {
         auto correlator = std::make_unique<Correlator>();
         correlator->InitCorrelator(c.sampleRate, c.carrierFrequency);
-        EXPECT_EQ(correlator->phaseIncrement, static_cast<float>(c.expected)) << c.sampleRate;
+        EXPECT_EQ(correlator->phaseIncrement, StoreFloat(c.expected)) << c.sampleRate;
     }
     auto defaults = std::make_unique<Correlator>();
     defaults->InitCorrelator(8000, 1500);
@@ -110,9 +111,9 @@ TEST(Oscillator, PhaseStaysWithinOneTurnForAnyCarrier)
     for (int i = 0; i < 100000; ++i) {
         const float phase = turn(generator);
         const float step = turn(generator);
-        float single = static_cast<float>(static_cast<long double>(phase) + step);
+        float single = StoreFloat(static_cast<long double>(phase) + step);
         if (single >= 2 * PI)
-            single = static_cast<float>(single - 2 * PI);
+            single = StoreFloat(single - 2 * PI);
         ASSERT_EQ(AdvanceOscillatorPhase(phase, step), single) << phase << " + " << step;
 
         const float wild = anyStep(generator);
@@ -125,6 +126,6 @@ TEST(Oscillator, PhaseStaysWithinOneTurnForAnyCarrier)
     }
     // A negative carrier: the phase runs down through 0 and wraps to just
     // below 2*pi; one just below 0 lands on a float that rounds to 2*pi: 0.
-    EXPECT_NEAR(AdvanceOscillatorPhase(0.5f, -1.0f), static_cast<float>(2 * PI - 0.5L), 1e-6f);
+    EXPECT_NEAR(AdvanceOscillatorPhase(0.5f, -1.0f), StoreFloat(2 * PI - 0.5L), 1e-6f);
     EXPECT_EQ(AdvanceOscillatorPhase(0.0f, -1e-9f), 0.0f);
 }

@@ -47,7 +47,7 @@ struct Resampler : ReadoutSink {
 
 float Scaled(int sample)
 {
-    return static_cast<float>(sample / 32767.0L);
+    return StoreFloat(sample / 32767.0L);
 }
 
 }  // namespace
@@ -116,12 +116,12 @@ TEST(Resampler, ASkipAtTheLastPositionReadsTheZeroAfterTheBuffer)
     Resampler r;
     const long double c = 1.0L / 1048576;  // 2^-20
     r.correlator->clockCorrection = c;
-    r.correlator->resamplePhase = static_cast<float>(1 - 1022 * c);
+    r.correlator->resamplePhase = StoreFloat(1 - 1022 * c);
     EXPECT_EQ(r.Feed(1000, CAPTURE_BUFFER_BYTES, 2000), BLOCK_LENGTH);
     EXPECT_EQ(r.correlator->stagingSamples[1024], 0);
     // position 1023 + c: between sample 1023 (2023) and element 1024 (0)
-    EXPECT_EQ(r.Output(0), static_cast<float>(0 * c / 32767 + 2023 * (1 - c) / 32767));
-    EXPECT_EQ(r.correlator->resamplePhase, static_cast<float>(2 * c));
+    EXPECT_EQ(r.Output(0), StoreFloat(0 * c / 32767 + 2023 * (1 - c) / 32767));
+    EXPECT_EQ(r.correlator->resamplePhase, StoreFloat(2 * c));
 
     // A longer buffer than the system's never reaches element 1024.
     std::vector<unsigned char> big(4096, 0x55);
@@ -137,13 +137,13 @@ TEST(Resampler, AStepBackAtTheStartReadsThePreviousBuffersLastTwoSamples)
     // The step back gives one output more than the buffer's one sample.
     EXPECT_EQ(r.Feed(5000, 2), 2);
     // position -2 + 0.75: between 1322 and 1323; then -1 + 0.75
-    EXPECT_EQ(r.Output(1), static_cast<float>(1323 * 0.75L / 32767 + 1322 * 0.25L / 32767));
-    EXPECT_EQ(r.Output(0), static_cast<float>(5000 * 0.75L / 32767 + 1323 * 0.25L / 32767));
+    EXPECT_EQ(r.Output(1), StoreFloat(1323 * 0.75L / 32767 + 1322 * 0.25L / 32767));
+    EXPECT_EQ(r.Output(0), StoreFloat(5000 * 0.75L / 32767 + 1323 * 0.25L / 32767));
 
     // After a buffer of one sample, the last two samples span two buffers.
     r.correlator->resamplePhase = -0.5f;
     EXPECT_EQ(r.Feed(-8, 2), 2);
-    EXPECT_EQ(r.Output(1), static_cast<float>(5000 * 0.5L / 32767 + 1323 * 0.5L / 32767));
+    EXPECT_EQ(r.Output(1), StoreFloat(5000 * 0.5L / 32767 + 1323 * 0.5L / 32767));
 }
 
 TEST(Resampler, BlocksStartAtIndexOneAfterStart)

@@ -1,0 +1,305 @@
+// autotrim.exe: does what the user of the receiver does by eye. It moves
+// the running receiver's clock trackbar and watches the peak label until it
+// knows where the peak stands still, then leaves the trackbar there.
+//
+//   autotrim RATE observe POSITION SECONDS   set POSITION, print the drift there
+//   autotrim RATE find                       sweep, set the still position, print it
+//
+// RATE is the receiver's sample rate (one block is 1024 of its samples). The
+// results are lines starting with "result:"; everything else is progress.
+//
+// The drift is linear in the trackbar position and crosses zero where the
+// correction equals the clock mismatch. A single trackbar step changes the
+// drift by only 0.001 lags per block, far too little to see near the zero
+// (a lag in 1000 blocks), so the zero is not searched for by watching a
+// nearly still peak. A coarse sweep over the whole range finds it to some
+// tens of steps; two fine sweeps then measure the drift on both sides of
+// it, far enough away for the peak to cross a few lags, and fit the line.
+// The error of such a measurement grows with the distance from the zero
+// (the moments of the lag steps are known to about half a block), so the
+// second fine sweep, closer in and longer, settles the position.
+#include "demo/drift.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The receiver's main dialog and its controls.
+constexpr const char* RECEIVER_TITLE = "STANAG 4285 Quorvane";
+constexpr int ID_PEAK_LABEL = 4001;
+constexpr int ID_CLOCK_TRACKBAR = 700;
+constexpr int TRACKBAR_LOWEST = 0;
+constexpr int TRACKBAR_HIGHEST = 2000;
+constexpr int TRACKBAR_CENTRE = 1000;
+constexpr double STEPS_PER_UNIT = 500000.0; // correction = (1000 - position) / 500000
+
+constexpr int BLOCK_LENGTH = 1024;
+constexpr DWORD WINDOW_TIMEOUT_MS = 30000;
+constexpr DWORD READ_INTERVAL_MS = 20;
+
+// After the trackbar moves, the blocks still in the capture queue and the
+// two older blocks the correlation reads were resampled the old way.
+constexpr double SETTLE_SECONDS = 0.8;
+
+// One sweep: trackbar positions (absolute for the coarse sweep, relative to
+// the position found so far for the fine ones) and how long each is watched.
+struct Sweep {
+    const char* name;
+    std::vector<int> positions;
+    double seconds;
+};
+
+const Sweep COARSE_SWEEP{"coarse", {0, 500, 1000, 1500, 2000}, 2.5};
+const Sweep FINE_SWEEPS[] = {{"fine", {-100, 100}, 6.0}, {"finer", {-50, 50}, 8.0}};
+constexpr double CHECK_SECONDS = 5.0;
+
+class Clock {
+public:
+    Clock()
+    {
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+    }
+    double Seconds() const
+    {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    }
+
+private:
+    LARGE_INTEGER frequency{}, start{};
+};
+
+// The receiver's window, reached from this process by window messages.
+class Receiver {
+public:
+    bool Find()
+    {
+        const DWORD begin = GetTickCount();
+        while ((dialog = FindWindowA(nullptr, RECEIVER_TITLE)) == nullptr) {
+            if (GetTickCount() - begin > WINDOW_TIMEOUT_MS)
+                return false;
+            Sleep(100);
+        }
+        peakLabel = GetDlgItem(dialog, ID_PEAK_LABEL);
+        trackbar = GetDlgItem(dialog, ID_CLOCK_TRACKBAR);
+        return peakLabel != nullptr && trackbar != nullptr;
+    }
+
+    bool Alive() const { return IsWindow(dialog) != FALSE; }
+
+    // As a drag of the thumb does it: the thumb moves, then the dialog is
+    // told with TB_THUMBTRACK and the position in the high word.
+    void SetPosition(int position)
+    {
+        SendMessageA(trackbar, TBM_SETPOS, TRUE, position);
+        SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, position), reinterpret_cast<LPARAM>(trackbar));
+    }
+
+    // The lag in "Correlation peak at  N samples"; false before the first
+    // block has replaced the initial "Correlation peak".
+    bool ReadPeakLag(int& lag) const
+    {
+        char text[128] = "";
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutA(peakLabel, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                                 2000, &result))
+            return false;
+        const char* number = std::strstr(text, " at ");
+        if (number == nullptr)
+            return false;
+        char* end = nullptr;
+        const long value = std::strtol(number + 4, &end, 10);
+        if (end == number + 4 || value < 0 || value >= demo::PEAK_LAGS)
+            return false;
+        lag = static_cast<int>(value);
+        return true;
+    }
+
+private:
+    HWND dialog = nullptr, peakLabel = nullptr, trackbar = nullptr;
+};
+
+struct Measurement {
+    int position;
+    demo::DriftMeter meter;
+};
+
+class Trimmer {
+public:
+    Trimmer(Receiver& receiver, int sampleRate) : receiver(receiver), sampleRate(sampleRate) {}
+
+    bool Observe(int position, double seconds);
+    bool Find();
+
+private:
+    bool Measure(const char* phase, int position, double seconds, Measurement& measurement);
+    std::optional<double> Run(const Sweep& sweep, int centre);
+    double Blocks(double seconds) const { return seconds * sampleRate / BLOCK_LENGTH; }
+    double PerBlock(double lagsPerSecond) const { return lagsPerSecond * BLOCK_LENGTH / sampleRate; }
+    static double CorrectionPercent(double position) { return (TRACKBAR_CENTRE - position) / STEPS_PER_UNIT * 100.0; }
+    bool Fail(const char* why);
+
+    Receiver& receiver;
+    int sampleRate;
+    Clock clock;
+    double plannedSeconds = 0;
+    double doneSeconds = 0;
+};
+
+bool Trimmer::Fail(const char* why)
+{
+    std::fprintf(stderr, "autotrim: %s\n", why);
+    return false;
+}
+
+// Sets the position, lets the old correction drain away, then reads the
+// peak label for `seconds`, printing where it stands in the plan.
+bool Trimmer::Measure(const char* phase, int position, double seconds, Measurement& measurement)
+{
+    const double firstBlock = Blocks(doneSeconds) + 1;
+    doneSeconds += SETTLE_SECONDS + seconds;
+    std::printf("  %-7s position %4d (correction %+.3f %%), blocks %4.0f-%4.0f of %.0f: ", phase, position,
+                CorrectionPercent(position), firstBlock, Blocks(doneSeconds), Blocks(plannedSeconds));
+    std::fflush(stdout);
+
+    measurement.position = position;
+    receiver.SetPosition(position);
+    const double settled = clock.Seconds() + SETTLE_SECONDS;
+    while (clock.Seconds() < settled)
+        Sleep(READ_INTERVAL_MS);
+    const double end = settled + seconds;
+    for (double now = clock.Seconds(); now < end; now = clock.Seconds()) {
+        if (!receiver.Alive())
+            return Fail("the receiver's window has gone");
+        int lag = 0;
+        if (receiver.ReadPeakLag(lag))
+            measurement.meter.Add(now, lag);
+        Sleep(READ_INTERVAL_MS);
+    }
+    const demo::DriftMeter& meter = measurement.meter;
+    std::printf("peak moves %+.4f lags per block", PerBlock(meter.LagsPerSecond()));
+    if (meter.Jumps() > 0)
+        std::printf(" (%d jump%s in the audio left out)", meter.Jumps(), meter.Jumps() == 1 ? "" : "s");
+    std::printf("\n");
+    std::fflush(stdout);
+    if (meter.SecondsCovered() < seconds / 2)
+        return Fail("the peak label did not show a lag for most of the time: is the receiver capturing?");
+    return true;
+}
+
+bool Trimmer::Observe(int position, double seconds)
+{
+    plannedSeconds = SETTLE_SECONDS + seconds;
+    Measurement measurement;
+    if (!Measure("watch", position, seconds, measurement))
+        return false;
+    std::printf("result: drift %.5f lags per block\n", PerBlock(measurement.meter.LagsPerSecond()));
+    return true;
+}
+
+// The still position from one sweep around `centre`, or nothing (then the
+// reason has been printed).
+std::optional<double> Trimmer::Run(const Sweep& sweep, int centre)
+{
+    std::vector<demo::DriftAtPosition> drifts;
+    for (int offset : sweep.positions) {
+        const int position = centre + offset;
+        Measurement measurement;
+        if (!Measure(sweep.name, position, sweep.seconds, measurement))
+            return std::nullopt;
+        drifts.push_back({position, measurement.meter.LagsPerSecond()});
+    }
+    const std::optional<double> still = demo::StillPosition(drifts);
+    if (!still) {
+        Fail("the peak does not follow the trackbar: does the transmitter's signal reach the receiver?");
+        return std::nullopt;
+    }
+    if (*still < TRACKBAR_LOWEST - 100 || *still > TRACKBAR_HIGHEST + 100) {
+        Fail("the peak would stand still beyond the trackbar's range: the clocks differ by more than 0.2 %");
+        return std::nullopt;
+    }
+    std::printf("  the drift is zero at position %.1f\n", *still);
+    return still;
+}
+
+bool Trimmer::Find()
+{
+    auto duration = [](const Sweep& sweep) { return sweep.positions.size() * (SETTLE_SECONDS + sweep.seconds); };
+    plannedSeconds = duration(COARSE_SWEEP) + SETTLE_SECONDS + CHECK_SECONDS;
+    for (const Sweep& sweep : FINE_SWEEPS)
+        plannedSeconds += duration(sweep);
+
+    std::printf("coarse sweep over the whole trackbar range:\n");
+    std::optional<double> still = Run(COARSE_SWEEP, 0);
+    for (const Sweep& sweep : FINE_SWEEPS) {
+        if (!still)
+            return false;
+        // Keep the whole sweep inside the trackbar's range.
+        const int lowest = TRACKBAR_LOWEST - *std::min_element(sweep.positions.begin(), sweep.positions.end());
+        const int highest = TRACKBAR_HIGHEST - *std::max_element(sweep.positions.begin(), sweep.positions.end());
+        const int centre = std::clamp(static_cast<int>(std::lround(*still)), lowest, highest);
+        std::printf("%s sweep around position %d:\n", sweep.name, centre);
+        still = Run(sweep, centre);
+    }
+    if (!still)
+        return false;
+    const int position = std::clamp(static_cast<int>(std::lround(*still)), TRACKBAR_LOWEST, TRACKBAR_HIGHEST);
+
+    std::printf("check:\n");
+    Measurement check;
+    if (!Measure("still", position, CHECK_SECONDS, check))
+        return false;
+    const int moved = check.meter.LargestSpread();
+    std::printf("  over %.0f blocks the peak moved %d lag%s\n", Blocks(check.meter.SecondsCovered()), moved,
+                moved == 1 ? "" : "s");
+    std::printf("result: position %d\n", position);
+    return true;
+}
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: autotrim RATE observe POSITION SECONDS | autotrim RATE find\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3)
+        return Usage();
+    const int sampleRate = std::atoi(argv[1]);
+    const std::string command = argv[2];
+    if (sampleRate <= 0)
+        return Usage();
+
+    Receiver receiver;
+    if (!receiver.Find()) {
+        std::fprintf(stderr, "autotrim: no window titled \"%s\" within %lu s\n", RECEIVER_TITLE,
+                     static_cast<unsigned long>(WINDOW_TIMEOUT_MS / 1000));
+        return 1;
+    }
+    Trimmer trimmer(receiver, sampleRate);
+    if (command == "observe" && argc == 5) {
+        const int position = std::atoi(argv[3]);
+        const double seconds = std::atof(argv[4]);
+        if (position < TRACKBAR_LOWEST || position > TRACKBAR_HIGHEST || !(seconds > 0))
+            return Usage();
+        return trimmer.Observe(position, seconds) ? 0 : 1;
+    }
+    if (command == "find" && argc == 3)
+        return trimmer.Find() ? 0 : 1;
+    return Usage();
+}

@@ -1,0 +1,92 @@
+// Measuring how fast the receiver's correlation peak moves, and finding the
+// trackbar position at which it stands still, from readings of the peak
+// label alone: what a user does by eye, done by numbers for the demo.
+//
+// The peak lag is an integer in 0..511 that wraps around, read at arbitrary
+// times. Its drift is a straight line broken by two kinds of disturbance:
+// the wrap from 511 to 0, which is undone, and jumps when the audio path
+// loses or repeats a stretch of samples, which split the readings into
+// segments.
+//
+// Where the peak crosses at least two lags, the drift is taken from the
+// moments the peak first reaches each new lag: a lag step is sharp in time
+// even though the lag itself is coarse, and counting whole pairs of lags
+// stays right when the correlation favours every other lag (two decimated
+// samples per transmitted chip). Otherwise it is the least-squares slope of
+// all readings, fitted to all segments at once, each with its own intercept.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+namespace demo {
+
+// The receiver correlates 512 lags; a lag number wraps modulo this.
+constexpr int PEAK_LAGS = 512;
+
+class DriftMeter {
+public:
+    // A step larger than this between two readings is taken as a jump in
+    // the audio (a stretch of samples lost or repeated), not as drift. Read
+    // every few milliseconds, the drift shows as steps of one lag, two when
+    // it is fast (up to 2 lags per block at the trackbar's ends). Taking a
+    // fast drift for a jump costs only the readings around it; taking a
+    // jump for drift would spoil the measurement, so the limit is tight.
+    static constexpr int MAX_DRIFT_STEP = 3;
+
+    // One reading of the peak lag at `seconds`, in increasing time order.
+    void Add(double seconds, int lag);
+
+    // The fitted drift, lags per second; 0 until two readings of one
+    // segment span some time.
+    double LagsPerSecond() const;
+    // The seconds covered by the segments (the time the fit stands on).
+    double SecondsCovered() const;
+    // The largest spread of the lag within one segment, after unwrapping.
+    int LargestSpread() const;
+    // How many jumps split the readings.
+    int Jumps() const { return jumps; }
+    int Readings() const { return readings; }
+
+private:
+    // The moment the peak first reached a lag beyond all earlier ones.
+    struct NewLag {
+        double seconds;
+        int lag;
+    };
+
+    struct Segment {
+        int count = 0;
+        double firstSeconds = 0, lastSeconds = 0;
+        double sumT = 0, sumY = 0, sumTT = 0, sumTY = 0;
+        int lowest = 0, highest = 0;
+        std::vector<NewLag> rises, falls;
+        void Add(double t, int y);
+        double CentredSumTT() const;
+        double CentredSumTY() const;
+    };
+
+    double FittedLagsPerSecond() const;
+    // Lags crossed and seconds taken, over whole pairs of lags, in one direction.
+    static void AddWholePairs(const std::vector<NewLag>& newLags, int& lags, double& seconds);
+
+    std::vector<Segment> segments;
+    int previousLag = 0;
+    int unwrappedLag = 0;
+    int jumps = 0;
+    int readings = 0;
+};
+
+// The drift measured with the trackbar at one position.
+struct DriftAtPosition {
+    int position;
+    double lagsPerSecond;
+};
+
+// The trackbar position where the drift, fitted as a straight line of the
+// position, crosses zero; nothing when the measurements do not determine
+// it (fewer than two positions, or a drift that does not change with the
+// position, as when no signal reaches the receiver).
+std::optional<double> StillPosition(const std::vector<DriftAtPosition>& measurements);
+
+} // namespace demo

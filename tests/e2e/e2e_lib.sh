@@ -65,8 +65,12 @@ e2e_stop_recording() {
 }
 
 # Starts a Windows program in WORKDIR (where it reads STANAG.SET).
+# Wine asks the audio server for a 30 ms buffer; a busy machine (two cores,
+# tests in parallel) lets that run dry, and the server then plays silence
+# and may drop samples to catch up. 200 ms (still well below the program's
+# own 0.75 s queue) keeps the server's stream fed.
 e2e_start_program() {
-  (cd "$WORKDIR" && exec "$WINE" "$1") >"$WORKDIR/program.log" 2>&1 &
+  (cd "$WORKDIR" && PULSE_LATENCY_MSEC=${PULSE_LATENCY_MSEC:-200} exec "$WINE" "$1") >"$WORKDIR/program.log" 2>&1 &
   PROGRAM_PID=$!
   STARTED_PIDS+=("$PROGRAM_PID")
 }
@@ -79,4 +83,43 @@ e2e_wait_program_exit() {
     waited=$((waited + 100))
   done
   wait "$PROGRAM_PID" 2>/dev/null || true
+}
+
+# ---- pharolet's steps, shared by its test and its measurement; the caller
+# has set PHAROLET, UIDRIVER and STREAMCHECK as well.
+
+pharolet_drive() {
+  "$WINE" "$UIDRIVER" window "Stanag 4285 Pharolet" 30000 "$@"
+}
+
+# pharolet in a fresh work directory with SETTINGS as its STANAG.SET (none
+# when empty), playing into a null sink at RATE that is being recorded.
+pharolet_start() {
+  local settings=$1 rate=$2
+  e2e_new_workdir
+  if [ -n "$settings" ]; then printf '%s' "$settings" >"$WORKDIR/STANAG.SET"; fi
+  e2e_load_null_sink "$rate"
+  e2e_start_recording "$rate" "$WORKDIR/recording.raw"
+  e2e_start_program "$PHAROLET"
+  pharolet_drive wait-text 1002 "Turn On"
+}
+
+# "Turn On": the caption changes only when the device reports that it is open.
+pharolet_switch_on() {
+  pharolet_drive click 1002 wait-text 1002 "Turn Off" 10000
+}
+
+# "Turn Off", then close the window: the process must end.
+pharolet_switch_off_and_close() {
+  pharolet_drive click 1002 wait-text 1002 "Turn On" 10000
+  sleep 1
+  e2e_stop_recording
+  pharolet_drive close wait-gone 10000
+  e2e_wait_program_exit 10000
+  e2e_unload_null_sink
+}
+
+# streamcheck on the recording: RATE CARRIER MIN_SECONDS MAX_GAPS.
+pharolet_check_recording() {
+  "$WINE" "$STREAMCHECK" "$(winepath_of "$WORKDIR/recording.raw")" "$@"
 }

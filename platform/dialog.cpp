@@ -99,7 +99,11 @@ void Dialog::RunModal()
         EnableWindow(spec.owner, FALSE);
     Start();
     while (window != nullptr) {
-        if (!DispatchNextMessage(window))
+        if (DispatchNextMessage(window))
+            continue;
+        if (idleHandler)
+            idleHandler();
+        if (window != nullptr)
             Sleep(1);
     }
 }

@@ -93,6 +93,11 @@ public:
 
     HWND Window() const { return window; }
 
+    // Runs whenever the modal loop finds the queue empty, before its 1 ms
+    // sleep: a way to notice that time has passed without a timer. It may
+    // end the dialog.
+    void SetIdleHandler(std::function<void()> handler) { idleHandler = std::move(handler); }
+
 private:
     static INT_PTR CALLBACK WindowProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Handle(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
@@ -106,6 +111,7 @@ private:
     HBRUSH backgroundBrush = nullptr;
     bool initialised = false; // the procedure sees messages only from WM_INITDIALOG on
     std::vector<std::pair<int, CommandHandler>> commandHandlers;
+    std::function<void()> idleHandler;
 };
 
 // Ends a dialog: enables its owner again, then destroys the window.

@@ -38,6 +38,7 @@ HWND Transmitter::CreateMainDialog()
         return TransmitterDialogProc(window, message, wParam, lParam);
     });
     mainDialog = dialog->Create();
+    dialog->SetIdleHandler([this] { OnIdle(); });
     // Creation order is the tab order: "Turn On" at the right, then
     // "Soundcard" at the left edge; the upper 23 units stay empty.
     dialog->AddControl({ID_TRANSMIT_BUTTON, "BUTTON", "Turn On", 121, 23, 50, 14, BUTTON_STYLE});
@@ -101,9 +102,23 @@ INT_PTR Transmitter::RequestClose(HWND /*window*/)
 {
     if (waveOutHandle == nullptr)
         return 0;
+    if (!closePending)
+        closeRequestedAt = millisecondClock();
     closePending = 1;
     StopTransmission();
     return 1;
+}
+
+// A device that vanished while it played may never report its close, and
+// the window would then stay open for good: after CLOSE_WAIT_MS the dialog
+// ends without it. The device is then released with the process.
+void Transmitter::OnIdle()
+{
+    if (!closePending || waveOutHandle == nullptr || mainDialog == nullptr || !IsWindow(mainDialog))
+        return;
+    // Unsigned difference: right across the clock's wrap.
+    if (millisecondClock() - closeRequestedAt >= CLOSE_WAIT_MS)
+        EndDialogWindow(mainDialog);
 }
 
 int PharoletMain(WaveOutDevice& waveOut, MessageBoxes& messageBoxes)

@@ -20,12 +20,17 @@
 #include <mmsystem.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 constexpr int BUFFER_COUNT = 1500;                         // one-symbol buffers in flight
 constexpr int BUFFER_BYTES = SAMPLES_PER_SYMBOL * 2;       // one symbol of 16-bit samples: 8
 constexpr int SAMPLE_SLOT_BYTES = BUFFER_BYTES + 1;        // a buffer and one byte never written or played
+// How long a close request waits for the device's close notification. A
+// device that vanished (unplugged, its audio server gone) may never send
+// it; the window must still close.
+constexpr DWORD CLOSE_WAIT_MS = 3000;
 
 // Fills a PCM format: the rate and the derived byte counts, cbSize 0.
 void SetWaveFormat(WAVEFORMATEX& format, WORD channels, int32_t samplesPerSecond, WORD bitsPerSample);
@@ -45,6 +50,9 @@ public:
     Dialog& MainDialog() { return *dialog; }
 
     INT_PTR TransmitterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    // The main dialog's modal loop found nothing to do: ends a held-back
+    // close request whose device has not reported its close in time.
+    void OnIdle();
 
     // Playback.
     void AllocateBufferStores();
@@ -59,6 +67,9 @@ public:
     int32_t sampleRate;
     double carrierFrequency;
     int32_t closePending = 0;   // a close request waits for the device to close
+    DWORD closeRequestedAt = 0; // millisecondClock() at the first held-back close request
+    // Milliseconds from any fixed point, wrapping; a test puts its own clock here.
+    std::function<DWORD()> millisecondClock = [] { return GetTickCount(); };
 
     // Device state.
     HWAVEOUT waveOutHandle = nullptr;

@@ -74,6 +74,8 @@ MMRESULT ScriptedWaveOut::PrepareHeader(HWAVEOUT handle, WAVEHDR* header, UINT h
 
 MMRESULT ScriptedWaveOut::Write(HWAVEOUT handle, WAVEHDR* header, UINT headerSize)
 {
+    if (vanished)
+        return Record("Write", header, MMSYSERR_NODRIVER);
     if (!IsCurrent(handle) || headerSize != sizeof(WAVEHDR) || (header->dwFlags & WHDR_INQUEUE))
         return Record("Write", header, MMSYSERR_INVALPARAM);
     if (!(header->dwFlags & WHDR_PREPARED))
@@ -85,6 +87,8 @@ MMRESULT ScriptedWaveOut::Write(HWAVEOUT handle, WAVEHDR* header, UINT headerSiz
 
 MMRESULT ScriptedWaveOut::Reset(HWAVEOUT handle)
 {
+    if (vanished)
+        return Record("Reset", nullptr, MMSYSERR_NODRIVER);
     if (!IsCurrent(handle))
         return Record("Reset", nullptr, MMSYSERR_INVALHANDLE);
     Record("Reset", nullptr, MMSYSERR_NOERROR);
@@ -100,6 +104,8 @@ MMRESULT ScriptedWaveOut::Reset(HWAVEOUT handle)
 
 MMRESULT ScriptedWaveOut::UnprepareHeader(HWAVEOUT handle, WAVEHDR* header, UINT headerSize)
 {
+    if (vanished)
+        return Record("UnprepareHeader", header, MMSYSERR_NODRIVER);
     if (!IsCurrent(handle) || headerSize != sizeof(WAVEHDR))
         return Record("UnprepareHeader", header, MMSYSERR_INVALPARAM);
     if (header->dwFlags & WHDR_INQUEUE)
@@ -111,6 +117,8 @@ MMRESULT ScriptedWaveOut::UnprepareHeader(HWAVEOUT handle, WAVEHDR* header, UINT
 
 MMRESULT ScriptedWaveOut::Close(HWAVEOUT handle)
 {
+    if (vanished)
+        return Record("Close", nullptr, MMSYSERR_NODRIVER);
     if (!IsCurrent(handle))
         return Record("Close", nullptr, MMSYSERR_INVALHANDLE);
     if (!queue.empty())

@@ -24,6 +24,10 @@ public:
     std::vector<std::string> deviceNames{"Scripted Speakers"};
     // Result of every Open while not MMSYSERR_NOERROR (the device refuses).
     MMRESULT openResult = MMSYSERR_NOERROR;
+    // The device has gone away (unplugged, its audio server ended): from
+    // now on every call on the open handle fails with MMSYSERR_NODRIVER,
+    // nothing queued comes back and nothing more is posted.
+    bool vanished = false;
 
     // What happened.
     std::vector<WaveOutCall> calls;

@@ -52,16 +52,26 @@ constexpr DWORD READ_INTERVAL_MS = 20;
 constexpr double SETTLE_SECONDS = 0.8;
 
 // One sweep: trackbar positions (absolute for the coarse sweep, relative to
-// the position found so far for the fine ones) and how long each is watched.
+// the position found so far for the fine ones), how long each is watched,
+// and the largest step of the peak that counts as drift (DriftMeter): near
+// the still position the peak moves a lag at a time.
 struct Sweep {
     const char* name;
     std::vector<int> positions;
     double seconds;
+    int maxDriftStep;
 };
 
-const Sweep COARSE_SWEEP{"coarse", {0, 500, 1000, 1500, 2000}, 2.5};
-const Sweep FINE_SWEEPS[] = {{"fine", {-100, 100}, 6.0}, {"finer", {-50, 50}, 8.0}};
+const Sweep COARSE_SWEEP{"coarse", {0, 500, 1000, 1500, 2000}, 2.5, 3};
+const Sweep FINE_SWEEPS[] = {{"fine", {-100, 100}, 6.0, 1}, {"finer", {-50, 50}, 8.0, 1}};
 constexpr double CHECK_SECONDS = 5.0;
+constexpr int WATCH_MAX_DRIFT_STEP = 3;
+
+// A measurement during which the audio broke up more often than this is
+// taken again (up to MEASUREMENT_ATTEMPTS times in all, then the one with
+// the fewest jumps is used): on a busy machine the loopback drops samples.
+constexpr int TOLERATED_JUMPS = 1;
+constexpr int MEASUREMENT_ATTEMPTS = 3;
 
 class Clock {
 public:
@@ -131,11 +141,6 @@ private:
     HWND dialog = nullptr, peakLabel = nullptr, trackbar = nullptr;
 };
 
-struct Measurement {
-    int position;
-    demo::DriftMeter meter;
-};
-
 class Trimmer {
 public:
     Trimmer(Receiver& receiver, int sampleRate) : receiver(receiver), sampleRate(sampleRate) {}
@@ -144,7 +149,9 @@ public:
     bool Find();
 
 private:
-    bool Measure(const char* phase, int position, double seconds, Measurement& measurement);
+    bool Measure(const char* phase, int position, double seconds, demo::DriftMeter& meter);
+    std::optional<demo::DriftMeter> MeasureSteadily(const char* phase, int position, double seconds,
+                                                    int maxDriftStep);
     std::optional<double> Run(const Sweep& sweep, int centre);
     double Blocks(double seconds) const { return seconds * sampleRate / BLOCK_LENGTH; }
     double PerBlock(double lagsPerSecond) const { return lagsPerSecond * BLOCK_LENGTH / sampleRate; }
@@ -166,7 +173,7 @@ bool Trimmer::Fail(const char* why)
 
 // Sets the position, lets the old correction drain away, then reads the
 // peak label for `seconds`, printing where it stands in the plan.
-bool Trimmer::Measure(const char* phase, int position, double seconds, Measurement& measurement)
+bool Trimmer::Measure(const char* phase, int position, double seconds, demo::DriftMeter& meter)
 {
     const double firstBlock = Blocks(doneSeconds) + 1;
     doneSeconds += SETTLE_SECONDS + seconds;
@@ -174,7 +181,6 @@ bool Trimmer::Measure(const char* phase, int position, double seconds, Measureme
                 CorrectionPercent(position), firstBlock, Blocks(doneSeconds), Blocks(plannedSeconds));
     std::fflush(stdout);
 
-    measurement.position = position;
     receiver.SetPosition(position);
     const double settled = clock.Seconds() + SETTLE_SECONDS;
     while (clock.Seconds() < settled)
@@ -185,10 +191,9 @@ bool Trimmer::Measure(const char* phase, int position, double seconds, Measureme
             return Fail("the receiver's window has gone");
         int lag = 0;
         if (receiver.ReadPeakLag(lag))
-            measurement.meter.Add(now, lag);
+            meter.Add(now, lag);
         Sleep(READ_INTERVAL_MS);
     }
-    const demo::DriftMeter& meter = measurement.meter;
     std::printf("peak moves %+.4f lags per block", PerBlock(meter.LagsPerSecond()));
     if (meter.Jumps() > 0)
         std::printf(" (%d jump%s in the audio left out)", meter.Jumps(), meter.Jumps() == 1 ? "" : "s");
@@ -199,13 +204,36 @@ bool Trimmer::Measure(const char* phase, int position, double seconds, Measureme
     return true;
 }
 
+std::optional<demo::DriftMeter> Trimmer::MeasureSteadily(const char* phase, int position, double seconds,
+                                                         int maxDriftStep)
+{
+    std::optional<demo::DriftMeter> best;
+    for (int attempt = 1; attempt <= MEASUREMENT_ATTEMPTS; ++attempt) {
+        demo::DriftMeter meter(maxDriftStep);
+        if (!Measure(phase, position, seconds, meter))
+            return std::nullopt;
+        if (!best || meter.Jumps() < best->Jumps())
+            best = meter;
+        if (meter.Jumps() <= TOLERATED_JUMPS)
+            break;
+        if (attempt < MEASUREMENT_ATTEMPTS) {
+            std::printf("  the audio broke up %d times (is the machine busy?): measuring again\n", meter.Jumps());
+            plannedSeconds += SETTLE_SECONDS + seconds;
+        } else
+            std::printf("  the audio keeps breaking up: going on with the steadiest measurement\n");
+    }
+    return best;
+}
+
 bool Trimmer::Observe(int position, double seconds)
 {
+    // One long look: its jumps are left out, and a shot of the waterfall
+    // follows, so it is not taken again.
     plannedSeconds = SETTLE_SECONDS + seconds;
-    Measurement measurement;
-    if (!Measure("watch", position, seconds, measurement))
+    demo::DriftMeter meter(WATCH_MAX_DRIFT_STEP);
+    if (!Measure("watch", position, seconds, meter))
         return false;
-    std::printf("result: drift %.5f lags per block\n", PerBlock(measurement.meter.LagsPerSecond()));
+    std::printf("result: %.4f lags per block\n", PerBlock(meter.LagsPerSecond()));
     return true;
 }
 
@@ -216,10 +244,11 @@ std::optional<double> Trimmer::Run(const Sweep& sweep, int centre)
     std::vector<demo::DriftAtPosition> drifts;
     for (int offset : sweep.positions) {
         const int position = centre + offset;
-        Measurement measurement;
-        if (!Measure(sweep.name, position, sweep.seconds, measurement))
+        const std::optional<demo::DriftMeter> meter =
+            MeasureSteadily(sweep.name, position, sweep.seconds, sweep.maxDriftStep);
+        if (!meter)
             return std::nullopt;
-        drifts.push_back({position, measurement.meter.LagsPerSecond()});
+        drifts.push_back({position, meter->LagsPerSecond()});
     }
     const std::optional<double> still = demo::StillPosition(drifts);
     if (!still) {
@@ -258,11 +287,11 @@ bool Trimmer::Find()
     const int position = std::clamp(static_cast<int>(std::lround(*still)), TRACKBAR_LOWEST, TRACKBAR_HIGHEST);
 
     std::printf("check:\n");
-    Measurement check;
-    if (!Measure("still", position, CHECK_SECONDS, check))
+    const std::optional<demo::DriftMeter> check = MeasureSteadily("still", position, CHECK_SECONDS, 1);
+    if (!check)
         return false;
-    const int moved = check.meter.LargestSpread();
-    std::printf("  over %.0f blocks the peak moved %d lag%s\n", Blocks(check.meter.SecondsCovered()), moved,
+    const int moved = check->LargestSpread();
+    std::printf("  over %.0f blocks the peak moved %d lag%s\n", Blocks(check->SecondsCovered()), moved,
                 moved == 1 ? "" : "s");
     std::printf("result: position %d\n", position);
     return true;

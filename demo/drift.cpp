@@ -59,7 +59,7 @@ void DriftMeter::Add(double seconds, int lag)
         unwrappedLag = lag;
     } else {
         const int step = WrappedStep(previousLag, lag);
-        if (std::abs(step) > MAX_DRIFT_STEP) {
+        if (std::abs(step) > maxDriftStep) {
             ++jumps;
             segments.emplace_back();
         }

@@ -26,13 +26,14 @@ constexpr int PEAK_LAGS = 512;
 
 class DriftMeter {
 public:
-    // A step larger than this between two readings is taken as a jump in
-    // the audio (a stretch of samples lost or repeated), not as drift. Read
-    // every few milliseconds, the drift shows as steps of one lag, two when
-    // it is fast (up to 2 lags per block at the trackbar's ends). Taking a
-    // fast drift for a jump costs only the readings around it; taking a
-    // jump for drift would spoil the measurement, so the limit is tight.
-    static constexpr int MAX_DRIFT_STEP = 3;
+    // A step larger than `maxDriftStep` lags between two readings is taken
+    // as a jump in the audio (a stretch of samples lost or repeated), not
+    // as drift. Read every few milliseconds, the drift shows as steps of
+    // one lag, a few when it is fast (up to 2 lags per block at the
+    // trackbar's ends) and blocks arrive back to back. Taking a fast drift
+    // for a jump costs only the readings around it; taking a jump for drift
+    // would spoil the measurement, so the limit should be tight.
+    explicit DriftMeter(int maxDriftStep = 3) : maxDriftStep(maxDriftStep) {}
 
     // One reading of the peak lag at `seconds`, in increasing time order.
     void Add(double seconds, int lag);
@@ -70,6 +71,7 @@ private:
     // Lags crossed and seconds taken, over whole pairs of lags, in one direction.
     static void AddWholePairs(const std::vector<NewLag>& newLags, int& lags, double& seconds);
 
+    int maxDriftStep;
     std::vector<Segment> segments;
     int previousLag = 0;
     int unwrappedLag = 0;

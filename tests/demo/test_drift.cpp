@@ -72,6 +72,21 @@ TEST(DriftMeter, AJumpInTheAudioStartsANewSegmentAndKeepsTheSlope)
     EXPECT_NEAR(meter.SecondsCovered(), 10.0, 0.1);
 }
 
+TEST(DriftMeter, AStepBeyondTheLimitIsAJump)
+{
+    struct Case {
+        int limit;
+        int step;
+        int jumps;
+    };
+    for (const Case c : {Case{3, 3, 0}, Case{3, 4, 1}, Case{1, 1, 0}, Case{1, 2, 1}, Case{1, -2, 1}}) {
+        DriftMeter meter(c.limit);
+        meter.Add(0.0, 100);
+        meter.Add(0.1, 100 + c.step);
+        EXPECT_EQ(meter.Jumps(), c.jumps) << "limit " << c.limit << ", step " << c.step;
+    }
+}
+
 TEST(DriftMeter, APeakFlickeringBetweenTwoLagsStandsStill)
 {
     Noise noise;

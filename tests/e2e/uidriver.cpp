@@ -10,12 +10,18 @@
 //                             control, or to the current window without ID
 //   close                     post WM_SYSCOMMAND SC_CLOSE to the current window
 //   wait-gone [MS]            wait until the current window no longer exists
+//   count-changes ID MS       watch the control's text for MS and print how often it changed
+//   trackbar ID POS           set trackbar ID to POS (TBM_SETPOS) and tell the current window as
+//                             a dragged thumb does (WM_HSCROLL, TB_THUMBTRACK, POS in the high word)
+//   watch-text ID MS          read the control's text for MS; print "ELAPSED_MS<TAB>TEXT" at the
+//                             start and at every change
 //   rect                      print the current window's screen rectangle: left top width height
 //   sleep MS                  wait
 //
 // MS is a timeout in milliseconds (default 10000). Clicks are posted, not
 // sent, so a click that opens a modal dialog does not block the driver.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cctype>
 #include <cstdio>
@@ -45,6 +51,9 @@ private:
     bool Key();
     bool Close();
     bool WaitGone();
+    bool CountChanges();
+    bool Trackbar();
+    bool WatchText();
     bool Rect();
     bool Sleep();
 
@@ -72,6 +81,8 @@ int Driver::Run()
         {"text", [this] { return Text(); }},         {"wait-text", [this] { return WaitText(); }},
         {"key", [this] { return Key(); }},           {"close", [this] { return Close(); }},
         {"wait-gone", [this] { return WaitGone(); }}, {"rect", [this] { return Rect(); }},
+        {"count-changes", [this] { return CountChanges(); }},
+        {"trackbar", [this] { return Trackbar(); }}, {"watch-text", [this] { return WatchText(); }},
         {"sleep", [this] { return Sleep(); }},
     };
     while (HasArgument()) {
@@ -223,6 +234,61 @@ bool Driver::WaitGone()
     if (WaitFor([&] { return !IsWindow(current); }, timeout))
         return true;
     return Fail("the window is still there");
+}
+
+// Shows that a program keeps working: a label it rewrites with every
+// processed block changes while the signal moves.
+bool Driver::CountChanges()
+{
+    HWND control = ExistingControl(NumberArgument());
+    const DWORD duration = static_cast<DWORD>(NumberArgument());
+    if (control == nullptr)
+        return false;
+    std::string last = WindowText(control);
+    int changes = 0;
+    WaitFor([&] {
+        const std::string now = WindowText(control);
+        changes += now != last;
+        last = now;
+        return false;
+    }, duration);
+    std::printf("%d\n", changes);
+    std::fflush(stdout);
+    return true;
+}
+
+bool Driver::Trackbar()
+{
+    HWND trackbar = ExistingControl(NumberArgument());
+    const int position = NumberArgument();
+    if (trackbar == nullptr)
+        return false;
+    SendMessageTimeoutA(trackbar, TBM_SETPOS, TRUE, position, SMTO_ABORTIFHUNG, 2000, nullptr);
+    SendMessageTimeoutA(current, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, position), reinterpret_cast<LPARAM>(trackbar),
+                        SMTO_ABORTIFHUNG, 2000, nullptr);
+    return true;
+}
+
+// Polled every few milliseconds: a label that a program rewrites once per
+// processed block shows each new value long enough to be seen.
+bool Driver::WatchText()
+{
+    HWND control = ExistingControl(NumberArgument());
+    const DWORD duration = static_cast<DWORD>(NumberArgument());
+    if (control == nullptr)
+        return false;
+    const DWORD start = GetTickCount();
+    std::string last = WindowText(control);
+    std::printf("0\t%s\n", last.c_str());
+    for (DWORD elapsed = 0; elapsed < duration; elapsed = GetTickCount() - start) {
+        ::Sleep(5);
+        const std::string now = WindowText(control);
+        if (now != last)
+            std::printf("%lu\t%s\n", static_cast<unsigned long>(GetTickCount() - start), now.c_str());
+        last = now;
+    }
+    std::fflush(stdout);
+    return true;
 }
 
 bool Driver::Rect()

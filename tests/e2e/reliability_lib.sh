@@ -1,0 +1,76 @@
+# Shared by the stress, fault and soak scripts, on top of e2e_lib.sh: what
+# a running Windows program costs (resident memory, open files, CPU time,
+# all of its Wine process from /proc), the receiver's steps, and the
+# loopback (the receiver records what the transmitter plays into the same
+# null sink). Sourced after e2e_lib.sh; the caller has set WINE, UIDRIVER
+# and, as needed, PHAROLET and QUORVANE.
+
+rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
+fd_count() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+cpu_seconds() { echo "scale=3; $1 / $(getconf CLK_TCK)" | bc; }
+
+# "RSS_KB FDS" of a process.
+process_snapshot() { echo "$(rss_kb "$1") $(fd_count "$1")"; }
+
+# Compares two snapshots of one process: resident memory may grow by at
+# most MAX_GROWTH_KB, the count of open files not at all. Prints both.
+check_no_leak() {
+  local name=$1 before=$2 after=$3 max_growth_kb=$4
+  local rss_before fds_before rss_after fds_after
+  read -r rss_before fds_before <<<"$before"
+  read -r rss_after fds_after <<<"$after"
+  say "$name: resident $rss_before -> $rss_after kB, open files $fds_before -> $fds_after"
+  [ "$fds_after" -le "$fds_before" ] || fail "$name: open files grew from $fds_before to $fds_after"
+  [ $((rss_after - rss_before)) -le "$max_growth_kb" ] ||
+    fail "$name: resident memory grew by $((rss_after - rss_before)) kB (at most $max_growth_kb allowed)"
+}
+
+# The receiver's capture comes from the default source: the null sink's
+# monitor, so it hears exactly what the transmitter plays.
+loopback_source() {
+  pactl set-default-source "$NULL_SINK_NAME.monitor"
+}
+
+quorvane_drive() {
+  "$WINE" "$UIDRIVER" window "STANAG 4285 Quorvane" 30000 "$@"
+}
+
+# Starts quorvane in the current WORKDIR; returns when its first block has
+# rewritten the peak label. Wine's own capture latency is kept: with the
+# 200 ms that keeps pharolet's stream fed, Wine hands the recording over in
+# bursts of about a second.
+QUORVANE_PID=
+quorvane_start() {
+  (cd "$WORKDIR" && unset PULSE_LATENCY_MSEC && exec "$WINE" "$QUORVANE") >"$WORKDIR/quorvane.log" 2>&1 &
+  QUORVANE_PID=$!
+  STARTED_PIDS+=("$QUORVANE_PID")
+  local i
+  for i in $(seq 100); do
+    case $(quorvane_drive text 4001 2>/dev/null) in "Correlation peak at "*) return ;; esac
+    sleep 0.1
+  done
+  fail "quorvane shows no correlation peak"
+}
+
+# Moves the clock trackbar to its end (Home key: position 0, +0.2 %), so the
+# peak moves by about one lag per block and the label changes with every
+# processed block.
+quorvane_slant() {
+  quorvane_drive key 36 700 wait-text 4005 "Clock error 0.200%" 5000
+}
+
+# How often the peak label changed in MS milliseconds.
+quorvane_label_changes() {
+  quorvane_drive count-changes 4001 "$1" | tr -d '\r'
+}
+
+wait_pid_exit() {
+  local pid=$1 timeout_ms=$2 waited=0
+  while kill -0 "$pid" 2>/dev/null; do
+    [ "$waited" -lt "$timeout_ms" ] || return 1
+    sleep 0.1
+    waited=$((waited + 100))
+  done
+  wait "$pid" 2>/dev/null || true
+}

@@ -74,3 +74,16 @@ wait_pid_exit() {
   done
   wait "$pid" 2>/dev/null || true
 }
+
+# The peak lags quorvane shows for MS milliseconds, one "ELAPSED_MS LAG"
+# line per reading (the first, then every change), the lag unwrapped
+# across the 511/0 boundary so that a steady drift reads as a straight line.
+quorvane_watch_peak() {
+  quorvane_drive watch-text 4001 "$1" | tr -d '\r' | awk -F'\t' '
+    /Correlation peak at/ {
+      lag = $2; sub(/ samples.*/, "", lag); sub(/.* /, "", lag); lag += 0
+      if (seen) { while (lag - previous > 256) lag -= 512; while (previous - lag > 256) lag += 512 }
+      seen = 1; previous = lag
+      print $1, lag
+    }'
+}

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Soak: pharolet and quorvane on the loopback (quorvane records the null
+# sink pharolet plays into) for SECONDS (default 600). Checked:
+# - the recording of pharolet's output equals the synthesis sample for
+#   sample, with at most MAX_GAPS stretches of silence inserted by the
+#   audio server (default 1: Wine releases the first second of a new
+#   stream slowly, and the server may fill in silence there);
+# - quorvane's correlation peak stands still: its label does not change
+#   after the warm-up. Silence inserted into the loopback, or input lost
+#   or repeated on either side, would move it, so this also shows that
+#   there is no gap after the start;
+# - resident memory and open files of both processes stay flat after the
+#   warm-up (the first minute, or a third of a shorter run): at most
+#   MAX_RSS_GROWTH_KB more memory, no more files.
+# One line per interval shows the figures.
+#
+#   soak.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE [SECONDS [MAX_GAPS]]
+set -euo pipefail
+
+WINE=$1 PHAROLET=$2 QUORVANE=$3 UIDRIVER=$4 STREAMCHECK=$5
+DURATION=${6:-600}
+MAX_GAPS=${7:-1}
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=e2e_lib.sh
+source "$HERE/e2e_lib.sh"
+# shellcheck source=reliability_lib.sh
+source "$HERE/reliability_lib.sh"
+e2e_require_environment
+
+RATE=8000
+MAX_RSS_GROWTH_KB=1024
+INTERVAL_S=10
+WARMUP_S=$((DURATION / 3 < 60 ? DURATION / 3 : 60))
+
+pharolet_start "" "$RATE"
+loopback_source
+pharolet_switch_on
+quorvane_start
+started=$(date +%s)
+sleep "$WARMUP_S"
+tx_base=$(process_snapshot "$PROGRAM_PID")
+rx_base=$(process_snapshot "$QUORVANE_PID")
+tx_cpu_base=$(cpu_ticks "$PROGRAM_PID")
+rx_cpu_base=$(cpu_ticks "$QUORVANE_PID")
+peak=$(quorvane_drive text 4001 | tr -d '\r')
+say "after ${WARMUP_S} s: $peak; pharolet $tx_base, quorvane $rx_base (kB resident, open files)"
+
+moves=0
+while [ $(($(date +%s) - started)) -lt "$DURATION" ]; do
+  # Watching the label is the interval's wait.
+  changes=$(quorvane_label_changes $((INTERVAL_S * 1000)))
+  moves=$((moves + changes))
+  tx_now=$(process_snapshot "$PROGRAM_PID")
+  rx_now=$(process_snapshot "$QUORVANE_PID")
+  say "$(($(date +%s) - started)) s: $(quorvane_drive text 4001 | tr -d '\r') ($changes changes);" \
+    "pharolet $tx_now, quorvane $rx_now"
+  check_no_leak pharolet "$tx_base" "$tx_now" "$MAX_RSS_GROWTH_KB" >/dev/null
+  check_no_leak quorvane "$rx_base" "$rx_now" "$MAX_RSS_GROWTH_KB" >/dev/null
+done
+elapsed=$(($(date +%s) - started - WARMUP_S))
+say "CPU after the warm-up: pharolet $(cpu_seconds $(($(cpu_ticks "$PROGRAM_PID") - tx_cpu_base))) s," \
+  "quorvane $(cpu_seconds $(($(cpu_ticks "$QUORVANE_PID") - rx_cpu_base))) s in $elapsed s"
+check_no_leak pharolet "$tx_base" "$(process_snapshot "$PROGRAM_PID")" "$MAX_RSS_GROWTH_KB"
+check_no_leak quorvane "$rx_base" "$(process_snapshot "$QUORVANE_PID")" "$MAX_RSS_GROWTH_KB"
+[ "$moves" = 0 ] || fail "the correlation peak moved $moves times after the warm-up"
+
+quorvane_drive close wait-gone 10000
+wait_pid_exit "$QUORVANE_PID" 10000 || fail "quorvane did not end"
+pharolet_switch_off_and_close
+"$WINE" "$STREAMCHECK" "$(winepath_of "$WORKDIR/recording.raw")" "$RATE" 1500 $((DURATION - 5)) "$MAX_GAPS"
+say "soak for $DURATION s: OK"

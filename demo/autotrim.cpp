@@ -17,7 +17,8 @@
 // it, far enough away for the peak to cross a few lags, and fit the line.
 // The error of such a measurement grows with the distance from the zero
 // (the moments of the lag steps are known to about half a block), so the
-// second fine sweep, closer in and longer, settles the position.
+// second fine sweep, closer in and longer, weighs most in the final fit
+// through the measurements of both.
 #include "demo/drift.h"
 
 #include <windows.h>
@@ -63,7 +64,7 @@ struct Sweep {
 };
 
 const Sweep COARSE_SWEEP{"coarse", {0, 500, 1000, 1500, 2000}, 2.5, 3};
-const Sweep FINE_SWEEPS[] = {{"fine", {-100, 100}, 6.0, 1}, {"finer", {-50, 50}, 8.0, 1}};
+const Sweep FINE_SWEEPS[] = {{"fine", {-100, 100}, 6.0, 1}, {"finer", {-50, 50}, 10.0, 1}};
 constexpr double CHECK_SECONDS = 5.0;
 constexpr int WATCH_MAX_DRIFT_STEP = 3;
 
@@ -152,7 +153,7 @@ private:
     bool Measure(const char* phase, int position, double seconds, demo::DriftMeter& meter);
     std::optional<demo::DriftMeter> MeasureSteadily(const char* phase, int position, double seconds,
                                                     int maxDriftStep);
-    std::optional<double> Run(const Sweep& sweep, int centre);
+    std::optional<double> Run(const Sweep& sweep, int centre, std::vector<demo::DriftAtPosition>& drifts);
     double Blocks(double seconds) const { return seconds * sampleRate / BLOCK_LENGTH; }
     double PerBlock(double lagsPerSecond) const { return lagsPerSecond * BLOCK_LENGTH / sampleRate; }
     static double CorrectionPercent(double position) { return (TRACKBAR_CENTRE - position) / STEPS_PER_UNIT * 100.0; }
@@ -237,18 +238,20 @@ bool Trimmer::Observe(int position, double seconds)
     return true;
 }
 
-// The still position from one sweep around `centre`, or nothing (then the
-// reason has been printed).
-std::optional<double> Trimmer::Run(const Sweep& sweep, int centre)
+// Adds the drifts of one sweep around `centre` to `drifts` and returns the
+// still position fitted to all of them, or nothing (then the reason has
+// been printed). A drift is known to about (distance from the still
+// position) / (time watched), so that is what weighs the measurements.
+std::optional<double> Trimmer::Run(const Sweep& sweep, int centre, std::vector<demo::DriftAtPosition>& drifts)
 {
-    std::vector<demo::DriftAtPosition> drifts;
     for (int offset : sweep.positions) {
         const int position = centre + offset;
         const std::optional<demo::DriftMeter> meter =
             MeasureSteadily(sweep.name, position, sweep.seconds, sweep.maxDriftStep);
         if (!meter)
             return std::nullopt;
-        drifts.push_back({position, meter->LagsPerSecond()});
+        const double distance = std::max(std::abs(offset), 10);
+        drifts.push_back({position, meter->LagsPerSecond(), std::pow(sweep.seconds / distance, 2)});
     }
     const std::optional<double> still = demo::StillPosition(drifts);
     if (!still) {
@@ -271,7 +274,8 @@ bool Trimmer::Find()
         plannedSeconds += duration(sweep);
 
     std::printf("coarse sweep over the whole trackbar range:\n");
-    std::optional<double> still = Run(COARSE_SWEEP, 0);
+    std::vector<demo::DriftAtPosition> coarse, fine;
+    std::optional<double> still = Run(COARSE_SWEEP, 0, coarse);
     for (const Sweep& sweep : FINE_SWEEPS) {
         if (!still)
             return false;
@@ -280,7 +284,7 @@ bool Trimmer::Find()
         const int highest = TRACKBAR_HIGHEST - *std::max_element(sweep.positions.begin(), sweep.positions.end());
         const int centre = std::clamp(static_cast<int>(std::lround(*still)), lowest, highest);
         std::printf("%s sweep around position %d:\n", sweep.name, centre);
-        still = Run(sweep, centre);
+        still = Run(sweep, centre, fine);
     }
     if (!still)
         return false;

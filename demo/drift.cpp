@@ -130,21 +130,23 @@ int DriftMeter::LargestSpread() const
 
 std::optional<double> StillPosition(const std::vector<DriftAtPosition>& measurements)
 {
-    const double count = static_cast<double>(measurements.size());
     if (measurements.size() < 2)
         return std::nullopt;
-    double sumP = 0, sumD = 0;
+    double sumW = 0, sumP = 0, sumD = 0;
     for (const DriftAtPosition& m : measurements) {
-        sumP += m.position;
-        sumD += m.lagsPerSecond;
+        sumW += m.weight;
+        sumP += m.weight * m.position;
+        sumD += m.weight * m.lagsPerSecond;
     }
-    const double meanP = sumP / count, meanD = sumD / count;
+    if (!(sumW > 0))
+        return std::nullopt;
+    const double meanP = sumP / sumW, meanD = sumD / sumW;
     double sumPP = 0, sumPD = 0;
     for (const DriftAtPosition& m : measurements) {
-        sumPP += (m.position - meanP) * (m.position - meanP);
-        sumPD += (m.position - meanP) * (m.lagsPerSecond - meanD);
+        sumPP += m.weight * (m.position - meanP) * (m.position - meanP);
+        sumPD += m.weight * (m.position - meanP) * (m.lagsPerSecond - meanD);
     }
-    if (sumPP == 0)
+    if (!(sumPP > 0))
         return std::nullopt;
     const double slope = sumPD / sumPP;
     // A trackbar step changes the drift by about 0.001 lags per block

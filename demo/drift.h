@@ -79,16 +79,19 @@ private:
     int readings = 0;
 };
 
-// The drift measured with the trackbar at one position.
+// The drift measured with the trackbar at one position, and how much the
+// fit should trust it (in proportion to one over its expected variance).
 struct DriftAtPosition {
     int position;
     double lagsPerSecond;
+    double weight = 1.0;
 };
 
 // The trackbar position where the drift, fitted as a straight line of the
-// position, crosses zero; nothing when the measurements do not determine
-// it (fewer than two positions, or a drift that does not change with the
-// position, as when no signal reaches the receiver).
+// position by weighted least squares, crosses zero; nothing when the
+// measurements do not determine it (fewer than two positions, or a drift
+// that does not change with the position, as when no signal reaches the
+// receiver).
 std::optional<double> StillPosition(const std::vector<DriftAtPosition>& measurements);
 
 } // namespace demo

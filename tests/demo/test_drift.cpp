@@ -163,6 +163,19 @@ TEST(StillPosition, WhereTheFittedDriftCrossesZero)
     EXPECT_NEAR(*StillPosition(oneSide), 500.0, 1e-9);
 }
 
+TEST(StillPosition, TrustsTheMeasurementsByTheirWeights)
+{
+    auto drift = [](int position) { return (500 - position) * 0.0078125; };
+    // The far measurement is off by 0.5 lags per second (64 steps' worth).
+    std::vector<DriftAtPosition> measurements{
+        {300, drift(300) + 0.5, 1.0}, {450, drift(450), 100.0}, {550, drift(550), 100.0}};
+    const double equal = *StillPosition({{300, drift(300) + 0.5}, {450, drift(450)}, {550, drift(550)}});
+    const double weighted = *StillPosition(measurements);
+    EXPECT_GT(std::fabs(equal - 500.0), 2.0);
+    EXPECT_LT(std::fabs(weighted - 500.0), 1.0);
+    EXPECT_FALSE(StillPosition({{300, 1.0, 0.0}, {700, -1.0, 0.0}}).has_value()) << "no weight at all";
+}
+
 TEST(StillPosition, NothingWhenTheDriftDoesNotFollowThePosition)
 {
     EXPECT_FALSE(StillPosition({}).has_value());

@@ -25,6 +25,24 @@ if(STRIP)
   endforeach()
 endif()
 
+# The pictures the README shows, so it reads the same from the zip.
+foreach(file ${BUNDLE_FILES})
+  get_filename_component(name ${file} NAME)
+  if(name STREQUAL "README.md")
+    get_filename_component(source_dir ${file} DIRECTORY)
+    file(READ ${file} readme)
+    string(REGEX MATCHALL "\\(docs/[A-Za-z0-9_.-]+\\.png\\)" pictures "${readme}")
+    list(REMOVE_DUPLICATES pictures)
+    foreach(picture ${pictures})
+      string(REGEX REPLACE "^\\((.*)\\)$" "\\1" picture "${picture}")
+      if(NOT EXISTS ${source_dir}/${picture})
+        message(FATAL_ERROR "make_bundle.cmake: the README shows ${picture}, which does not exist")
+      endif()
+      file(COPY ${source_dir}/${picture} DESTINATION ${folder}/docs)
+    endforeach()
+  endif()
+endforeach()
+
 # The settings file both programs read: the defaults, one value per line.
 # The lines must end in CR LF: the programs' reader does not take a lone
 # line feed as a separator, and Notepad shows such a file on one line.

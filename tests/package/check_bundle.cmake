@@ -2,8 +2,9 @@
 #       -D OBJDUMP=<triplet>-objdump -D FORMAT=pei-i386 -D WORK_DIR=... -P check_bundle.cmake
 #
 # Unpacks the release zip and checks what a user finds in it: one folder
-# holding exactly the two programs (for the expected machine), the README,
-# the licence and a STANAG.SET with the default settings and CR LF line ends.
+# holding exactly the two programs (for the expected machine), the README
+# with the pictures it shows, the licence and a STANAG.SET with the default
+# settings and CR LF line ends.
 foreach(variable ZIP NAME OBJDUMP FORMAT WORK_DIR)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "check_bundle.cmake: ${variable} is not set")
@@ -21,9 +22,15 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "cannot unpack ${ZIP}")
 endif()
 
+# The README's pictures must come along, so that it reads the same there.
+file(READ ${WORK_DIR}/${NAME}/README.md readme)
+string(REGEX MATCHALL "\\(docs/[A-Za-z0-9_.-]+\\.png\\)" pictures "${readme}")
+string(REGEX REPLACE "[()]" "" pictures "${pictures}")
+list(REMOVE_DUPLICATES pictures)
+
 file(GLOB_RECURSE entries RELATIVE ${WORK_DIR} ${WORK_DIR}/*)
 list(SORT entries)
-set(expected LICENSE README.md STANAG.SET pharolet.exe quorvane.exe)
+set(expected LICENSE README.md STANAG.SET pharolet.exe quorvane.exe ${pictures})
 list(TRANSFORM expected PREPEND "${NAME}/")
 list(SORT expected)
 if(NOT entries STREQUAL expected)

@@ -5,21 +5,29 @@
 #   sample, with at most MAX_GAPS stretches of silence inserted by the
 #   audio server (default 1: Wine releases the first second of a new
 #   stream slowly, and the server may fill in silence there);
-# - quorvane's correlation peak stands still: its label does not change
-#   after the warm-up. Silence inserted into the loopback, or input lost
-#   or repeated on either side, would move it, so this also shows that
-#   there is no gap after the start;
+# - quorvane's correlation peak stands still: its label changes at most
+#   MAX_PEAK_MOVES times (default 0) after the warm-up. Silence inserted
+#   into the loopback, or input lost or repeated on either side, would
+#   move it, so this also shows that there is no gap after the start;
 # - resident memory and open files of both processes stay flat after the
 #   warm-up (the first minute, or a third of a shorter run): at most
 #   MAX_RSS_GROWTH_KB more memory, no more files.
 # One line per interval shows the figures.
 #
-#   soak.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE [SECONDS [MAX_GAPS]]
+# On a busy machine Wine's feed of the audio server's stream stalls now and
+# then for longer than the 200 ms the server holds, although pharolet
+# still has its 0.75 s queued: the server plays silence there (a gap), and
+# the peak moves with it. The minute in the default suite, run beside other
+# tests, therefore allows a few of each; a changed or lost sample, a leak
+# or a stop of either program still fails it.
+#
+#   soak.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE [SECONDS [MAX_GAPS [MAX_PEAK_MOVES]]]
 set -euo pipefail
 
 WINE=$1 PHAROLET=$2 QUORVANE=$3 UIDRIVER=$4 STREAMCHECK=$5
 DURATION=${6:-600}
 MAX_GAPS=${7:-1}
+MAX_PEAK_MOVES=${8:-0}
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=e2e_lib.sh
 source "$HERE/e2e_lib.sh"
@@ -62,10 +70,14 @@ say "CPU after the warm-up: pharolet $(cpu_seconds $(($(cpu_ticks "$PROGRAM_PID"
   "quorvane $(cpu_seconds $(($(cpu_ticks "$QUORVANE_PID") - rx_cpu_base))) s in $elapsed s"
 check_no_leak pharolet "$tx_base" "$(process_snapshot "$PROGRAM_PID")" "$MAX_RSS_GROWTH_KB"
 check_no_leak quorvane "$rx_base" "$(process_snapshot "$QUORVANE_PID")" "$MAX_RSS_GROWTH_KB"
-[ "$moves" = 0 ] || fail "the correlation peak moved $moves times after the warm-up"
 
 quorvane_drive close wait-gone 10000
 wait_pid_exit "$QUORVANE_PID" 10000 || fail "quorvane did not end"
 pharolet_switch_off_and_close
-"$WINE" "$STREAMCHECK" "$(winepath_of "$WORKDIR/recording.raw")" "$RATE" 1500 $((DURATION - 5)) "$MAX_GAPS"
+stream_ok=yes
+"$WINE" "$STREAMCHECK" "$(winepath_of "$WORKDIR/recording.raw")" "$RATE" 1500 $((DURATION - 5)) "$MAX_GAPS" ||
+  stream_ok=no
+say "the correlation peak moved $moves times after the warm-up"
+[ "$moves" -le "$MAX_PEAK_MOVES" ] || fail "the peak moved more than $MAX_PEAK_MOVES times"
+[ "$stream_ok" = yes ] || fail "the recording is not the synthesis without gaps (above)"
 say "soak for $DURATION s: OK"

@@ -113,6 +113,8 @@ bench_block() {
   echo "### Windows build under Wine ($(basename "$WINBUILD"))"
   bench_block "$WINE" "$WINBUILD/tests/bench/bench_synthesis.exe"
   bench_block "$WINE" "$WINBUILD/tests/bench/bench_correlator.exe"
+  # The receiver's whole MM_WIM_DATA handling on its real dialog and pictures.
+  bench_block "$WINE" "$WINBUILD/tests/bench/bench_receiver.exe"
   echo
   echo "## The programs under Wine, by sample rate"
   echo

@@ -12,20 +12,20 @@ constexpr COLORREF SOUNDCARD_BACKGROUND = RGB(224, 255, 255);
 constexpr DWORD DEVICE_LIST_STYLE = 0x50010002;
 constexpr DWORD BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 
-DialogSpec SoundcardDialogSpec(HWND owner)
+DialogLayout SoundcardDialogSpec(HWND owner)
 {
-    DialogSpec spec;
-    spec.caption = "Select soundcard";
-    spec.style = WS_SYSMENU; // an overlapped window: caption bar with a close box
-    spec.extendedStyle = WS_EX_TOOLWINDOW;
-    spec.units = DialogUnits::Pixels;
-    spec.x = 100; // relative to the main dialog's client area
-    spec.y = 100;
-    spec.width = 237;
-    spec.height = 60;
-    spec.owner = owner;
-    spec.background = SOUNDCARD_BACKGROUND;
-    return spec;
+    DialogLayout layout;
+    layout.caption = "Select soundcard";
+    layout.style = WS_SYSMENU; // an overlapped window: caption bar with a close box
+    layout.extendedStyle = WS_EX_TOOLWINDOW;
+    layout.units = DialogUnits::Pixels;
+    layout.x = 100; // relative to the main dialog's client area
+    layout.y = 100;
+    layout.width = 237;
+    layout.height = 60;
+    layout.owner = owner;
+    layout.background = SOUNDCARD_BACKGROUND;
+    return layout;
 }
 
 } // namespace

@@ -2,8 +2,8 @@
 
 #include "platform/dialog_template.h"
 
-Dialog::Dialog(DialogSpec spec, DialogProcedure procedure)
-    : spec(std::move(spec)), procedure(std::move(procedure))
+Dialog::Dialog(DialogLayout layout, DialogProcedure procedure)
+    : layout(std::move(layout)), procedure(std::move(procedure))
 {
 }
 
@@ -17,42 +17,42 @@ Dialog::~Dialog()
 
 HWND Dialog::Create()
 {
-    const bool inDialogUnits = spec.units == DialogUnits::DialogUnits;
+    const bool inDialogUnits = layout.units == DialogUnits::DialogUnits;
     // WS_VISIBLE is left out of the template: the dialog is shown by Start(),
     // after its controls exist and its procedure has seen WM_INITDIALOG.
     std::vector<DWORD> dialogTemplate = BuildDialogTemplate(
-        spec.caption, spec.style & ~WS_VISIBLE, spec.extendedStyle,
-        static_cast<short>(inDialogUnits ? spec.x : 0), static_cast<short>(inDialogUnits ? spec.y : 0),
-        static_cast<short>(inDialogUnits ? spec.width : 0), static_cast<short>(inDialogUnits ? spec.height : 0));
-    if (spec.background && backgroundBrush == nullptr)
-        backgroundBrush = CreateSolidBrush(*spec.background);
+        layout.caption, layout.style & ~WS_VISIBLE, layout.extendedStyle,
+        static_cast<short>(inDialogUnits ? layout.x : 0), static_cast<short>(inDialogUnits ? layout.y : 0),
+        static_cast<short>(inDialogUnits ? layout.width : 0), static_cast<short>(inDialogUnits ? layout.height : 0));
+    if (layout.background && backgroundBrush == nullptr)
+        backgroundBrush = CreateSolidBrush(*layout.background);
 
     CreateDialogIndirectParamA(GetModuleHandleA(nullptr),
                                reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate.data()),
-                               spec.owner, WindowProcedure, reinterpret_cast<LPARAM>(this));
+                               layout.owner, WindowProcedure, reinterpret_cast<LPARAM>(this));
     if (window != nullptr && !inDialogUnits)
         SizeInPixels();
     return window;
 }
 
-// Gives the window the size whose client area is spec.width x spec.height
+// Gives the window the size whose client area is layout.width x layout.height
 // pixels, at the requested place.
 void Dialog::SizeInPixels()
 {
-    RECT frame{0, 0, spec.width, spec.height};
+    RECT frame{0, 0, layout.width, layout.height};
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongA(window, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongA(window, GWL_EXSTYLE)));
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
 
-    POINT position{spec.x, spec.y};
-    if (spec.style & DS_CENTER) {
+    POINT position{layout.x, layout.y};
+    if (layout.style & DS_CENTER) {
         RECT workArea{};
         SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
         position.x = workArea.left + (workArea.right - workArea.left - width) / 2;
         position.y = workArea.top + (workArea.bottom - workArea.top - height) / 2;
-    } else if (spec.owner != nullptr) {
-        ClientToScreen(spec.owner, &position);
+    } else if (layout.owner != nullptr) {
+        ClientToScreen(layout.owner, &position);
     }
     SetWindowPos(window, nullptr, position.x, position.y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -64,7 +64,7 @@ HWND Dialog::AddControl(const ControlSpec& control)
     // Position and size are mapped each on its own, as the dialog manager
     // maps the items of a template.
     RECT place{control.x, control.y, control.width, control.height};
-    if (spec.units == DialogUnits::DialogUnits)
+    if (layout.units == DialogUnits::DialogUnits)
         MapDialogRect(window, &place);
     HWND created = CreateWindowExA(control.extendedStyle, control.className, control.text, control.style,
                                    place.left, place.top, place.right, place.bottom, window,
@@ -95,8 +95,8 @@ void Dialog::RunModal()
 {
     if (window == nullptr)
         return;
-    if (spec.owner != nullptr)
-        EnableWindow(spec.owner, FALSE);
+    if (layout.owner != nullptr)
+        EnableWindow(layout.owner, FALSE);
     Start();
     while (window != nullptr) {
         if (DispatchNextMessage(window))

@@ -36,7 +36,7 @@ enum class DialogUnits {
     Pixels,
 };
 
-struct DialogSpec {
+struct DialogLayout {
     const char* caption = "";
     DWORD style = 0;         // the dialog's own styles; the template adds DIALOG_TEMPLATE_STYLES
     DWORD extendedStyle = 0;
@@ -74,7 +74,7 @@ struct ControlSpec {
 
 class Dialog {
 public:
-    Dialog(DialogSpec spec, DialogProcedure procedure);
+    Dialog(DialogLayout layout, DialogProcedure procedure);
     ~Dialog();
     Dialog(const Dialog&) = delete;
     Dialog& operator=(const Dialog&) = delete;
@@ -105,7 +105,7 @@ private:
     void SizeInPixels();
     void FocusFirstControl();
 
-    DialogSpec spec;
+    DialogLayout layout;
     DialogProcedure procedure;
     HWND window = nullptr;
     HBRUSH backgroundBrush = nullptr;

@@ -20,17 +20,17 @@ constexpr DWORD GRAPHIC_SURFACE_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | SS_
 constexpr DWORD BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 constexpr DWORD LABEL_STYLE = WS_CHILD | WS_VISIBLE | SS_LEFT;
 
-DialogSpec MainDialogSpec()
+DialogLayout MainDialogSpec()
 {
-    DialogSpec spec;
-    spec.caption = "STANAG 4285 Quorvane";
+    DialogLayout layout;
+    layout.caption = "STANAG 4285 Quorvane";
     // Centred in the work area; the template also carries DS_SETFONT,
     // DS_3DLOOK and DS_NOFAILCREATE.
-    spec.style = MAIN_DIALOG_STYLE | DS_CENTER;
-    spec.units = DialogUnits::Pixels;
-    spec.width = MAIN_CLIENT_WIDTH;
-    spec.height = MAIN_CLIENT_HEIGHT;
-    return spec;
+    layout.style = MAIN_DIALOG_STYLE | DS_CENTER;
+    layout.units = DialogUnits::Pixels;
+    layout.width = MAIN_CLIENT_WIDTH;
+    layout.height = MAIN_CLIENT_HEIGHT;
+    return layout;
 }
 
 } // namespace

@@ -10,15 +10,15 @@ namespace {
 constexpr DWORD MAIN_DIALOG_STYLE = 0x80C80880;
 constexpr DWORD BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 
-DialogSpec MainDialogSpec()
+DialogLayout MainDialogSpec()
 {
-    DialogSpec spec;
-    spec.caption = "Stanag 4285 Pharolet";
-    spec.style = MAIN_DIALOG_STYLE;
-    spec.units = DialogUnits::DialogUnits;
-    spec.width = 178;
-    spec.height = 44;
-    return spec;
+    DialogLayout layout;
+    layout.caption = "Stanag 4285 Pharolet";
+    layout.style = MAIN_DIALOG_STYLE;
+    layout.units = DialogUnits::DialogUnits;
+    layout.width = 178;
+    layout.height = 44;
+    return layout;
 }
 
 } // namespace

@@ -27,7 +27,7 @@ public:
 class MainDialogStandIn {
 public:
     explicit MainDialogStandIn(const char* caption)
-        : dialog(Spec(), [this](HWND window, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
+        : dialog(Layout(), [this](HWND window, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
               if (message == WM_COMMAND && LOWORD(wParam) == ID_TRANSMIT_BUTTON) {
                   ++clicks;
                   SetControlText(window, ID_TRANSMIT_BUTTON, "Turn On");
@@ -40,14 +40,14 @@ public:
         dialog.Start();
     }
 
-    static DialogSpec Spec()
+    static DialogLayout Layout()
     {
-        DialogSpec spec;
-        spec.caption = "Main";
-        spec.style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-        spec.width = 178;
-        spec.height = 44;
-        return spec;
+        DialogLayout layout;
+        layout.caption = "Main";
+        layout.style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+        layout.width = 178;
+        layout.height = 44;
+        return layout;
     }
 
     Dialog dialog;

@@ -14,14 +14,14 @@ namespace {
 constexpr DWORD MAIN_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER;
 constexpr DWORD BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 
-DialogSpec DialogUnitSpec()
+DialogLayout DialogUnitSpec()
 {
-    DialogSpec spec;
-    spec.caption = "Framework Test";
-    spec.style = MAIN_STYLE;
-    spec.width = 178;
-    spec.height = 44;
-    return spec;
+    DialogLayout layout;
+    layout.caption = "Framework Test";
+    layout.style = MAIN_STYLE;
+    layout.width = 178;
+    layout.height = 44;
+    return layout;
 }
 
 RECT ClientRect(HWND window)
@@ -91,18 +91,18 @@ TEST(DialogFramework, PixelDialogHasClientSizeAtOwnerClientOffsetAndBackground)
     Dialog owner(DialogUnitSpec(), nullptr);
     HWND ownerWindow = owner.Create();
 
-    DialogSpec spec;
-    spec.caption = "Pixels";
-    spec.style = WS_SYSMENU;
-    spec.extendedStyle = WS_EX_TOOLWINDOW;
-    spec.units = DialogUnits::Pixels;
-    spec.x = 100;
-    spec.y = 100;
-    spec.width = 237;
-    spec.height = 60;
-    spec.owner = ownerWindow;
-    spec.background = RGB(224, 255, 255);
-    Dialog dialog(spec, nullptr);
+    DialogLayout layout;
+    layout.caption = "Pixels";
+    layout.style = WS_SYSMENU;
+    layout.extendedStyle = WS_EX_TOOLWINDOW;
+    layout.units = DialogUnits::Pixels;
+    layout.x = 100;
+    layout.y = 100;
+    layout.width = 237;
+    layout.height = 60;
+    layout.owner = ownerWindow;
+    layout.background = RGB(224, 255, 255);
+    Dialog dialog(layout, nullptr);
     HWND window = dialog.Create();
     ASSERT_NE(window, nullptr);
 
@@ -193,9 +193,9 @@ TEST(DialogFramework, CloseRequestEndsTheDialogUnlessTheProcedureHoldsItBack)
     for (INT_PTR procedureResult : {0, 1}) {
         Dialog owner(DialogUnitSpec(), nullptr);
         HWND ownerWindow = owner.Create();
-        DialogSpec spec = DialogUnitSpec();
-        spec.owner = ownerWindow;
-        Dialog dialog(spec, [&](HWND, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
+        DialogLayout layout = DialogUnitSpec();
+        layout.owner = ownerWindow;
+        Dialog dialog(layout, [&](HWND, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
             return message == WM_SYSCOMMAND && wParam == SC_CLOSE ? procedureResult : 0;
         });
         HWND window = dialog.Create();
@@ -220,11 +220,11 @@ TEST(DialogFramework, ModalRunDisablesOwnerAndReturnsWhenTheWindowIsGone)
     HWND ownerWindow = owner.Create();
     owner.Start();
 
-    DialogSpec spec = DialogUnitSpec();
-    spec.owner = ownerWindow;
+    DialogLayout layout = DialogUnitSpec();
+    layout.owner = ownerWindow;
     bool ownerEnabledDuringRun = true;
     int postedSeen = 0;
-    Dialog dialog(spec, [&](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
+    Dialog dialog(layout, [&](HWND window, UINT message, WPARAM, LPARAM) -> INT_PTR {
         if (message == WM_INITDIALOG) {
             ownerEnabledDuringRun = IsWindowEnabled(ownerWindow);
             PostMessageA(window, WM_APP, 0, 0);

@@ -23,15 +23,15 @@ constexpr uint32_t ODD_COLOURS[] = {0x00000000, 0x00FFFFFF, 0x00FEFEFE, 0x007F7F
 struct PictureWindow {
     PictureWindow()
     {
-        DialogSpec spec;
-        spec.caption = "Picture Test";
-        spec.style = WS_POPUP | WS_CAPTION;
-        spec.units = DialogUnits::Pixels;
-        spec.x = 10;
-        spec.y = 10;
-        spec.width = 200;
-        spec.height = 100;
-        dialog = std::make_unique<Dialog>(spec, nullptr);
+        DialogLayout layout;
+        layout.caption = "Picture Test";
+        layout.style = WS_POPUP | WS_CAPTION;
+        layout.units = DialogUnits::Pixels;
+        layout.x = 10;
+        layout.y = 10;
+        layout.width = 200;
+        layout.height = 100;
+        dialog = std::make_unique<Dialog>(layout, nullptr);
         window = dialog->Create();
         control = dialog->AddControl({4000, "STATIC", "", 5, 5, PICTURE_WIDTH, PICTURE_HEIGHT,
                                       WS_CHILD | WS_VISIBLE | WS_TABSTOP | SS_OWNERDRAW});

@@ -30,10 +30,10 @@ void Correlator::MixAndDecimate(const std::array<float, BLOCK_LENGTH>& block, De
     // every block.
     float phase = 0;
     for (int32_t n = 0; n < blockLength; ++n) {
-        const CosSin oscillator = ExtendedCosSin(phase);
+        const SineCosine oscillator = ExtendedSineCosine(phase);
         const long double sample = block[n];
-        basebandHistory[lowpassLength + n].re = StoreFloat(sample * oscillator.cos);
-        basebandHistory[lowpassLength + n].im = StoreFloat(-oscillator.sin * sample);
+        basebandHistory[lowpassLength + n].re = StoreFloat(sample * oscillator.cosine);
+        basebandHistory[lowpassLength + n].im = StoreFloat(-oscillator.sine * sample);
         phase = AdvanceOscillatorPhase(phase, oscillatorStep);
     }
 

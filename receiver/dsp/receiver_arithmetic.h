@@ -13,7 +13,7 @@
 //    rounding a plain cast or assignment asks for in C++ (excess precision);
 //  - the build uses -ffp-contract=off, so no multiply-add is fused.
 // The only library function used is sqrtl, which is exactly rounded (x87
-// fsqrt) everywhere; sine and cosine are computed here (oscillator.h).
+// fsqrt) everywhere; sine and cosine are our own (common/extended_trig.h).
 #pragma once
 
 // Rounds an extended-precision value to the nearest 32-bit float (ties to

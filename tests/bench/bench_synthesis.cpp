@@ -1,7 +1,7 @@
 // Cost of the transmitter's per-buffer work against its real-time budget:
 // one playback buffer (one symbol, four samples) lasts 4 / sampleRate s.
 #include "tests/bench/timing.h"
-#include "transmitter/dsp/extended_trig.h"
+#include "common/extended_trig.h"
 #include "transmitter/dsp/stream.h"
 #include "transmitter/dsp/synthesis.h"
 

@@ -1,7 +1,7 @@
 #include "transmitter/dsp/synthesis.h"
 
 #include "common/rounding.h"
-#include "transmitter/dsp/extended_trig.h"
+#include "common/extended_trig.h"
 
 #include <cmath>
 

@@ -85,21 +85,6 @@ TEST(CorrelatorParameters, LowpassIsSymmetricWithItsPeakInTheCentre)
     EXPECT_EQ(taps[21], 0.264278252776f);
 }
 
-TEST(Oscillator, CosSinAgreeWithTheLibraryAcrossATurn)
-{
-    // The library's long double cos/sin serve as reference here, where
-    // only closeness matters; bit-exactness across builds is checked by
-    // the correlator's digests.
-    for (int step = 0; step <= 4000; ++step) {
-        const long double phase = 6.283185307179586L * step / 4000;
-        const CosSin cs = ExtendedCosSin(phase);
-        EXPECT_NEAR(static_cast<double>(cs.cos - std::cos(phase)), 0.0, 1e-18) << step;
-        EXPECT_NEAR(static_cast<double>(cs.sin - std::sin(phase)), 0.0, 1e-18) << step;
-    }
-    EXPECT_EQ(ExtendedCosSin(0).cos, 1.0L);
-    EXPECT_EQ(ExtendedCosSin(0).sin, 0.0L);
-}
-
 TEST(Oscillator, PhaseStaysWithinOneTurnForAnyCarrier)
 {
     // For steps below 2*pi: exactly the float sum, minus 2*pi once when it

@@ -1,4 +1,4 @@
-#include "transmitter/dsp/extended_trig.h"
+#include "common/extended_trig.h"
 
 #include "common/rounding.h"
 

@@ -1,5 +1,5 @@
 // ExtendedSineCosine against the C library and against itself.
-#include "transmitter/dsp/extended_trig.h"
+#include "common/extended_trig.h"
 
 #include <gtest/gtest.h>
 

@@ -17,12 +17,14 @@ DEMO_USAGE='usage: ./run demo [options]
 
 DEMO_TRANSMITTER_RATE=8000
 DEMO_CARRIER=1500
-DEMO_TRANSMITTER_TITLE="Stanag 4285 Pharolet"
-DEMO_RECEIVER_TITLE="STANAG 4285 Quorvane"
+# The programs' titles, control ids and trackbar figures (ID_*, CLOCK_*).
+. "$ROOT/common/ui_facts.sh"
+DEMO_TRANSMITTER_TITLE=$TRANSMITTER_TITLE
+DEMO_RECEIVER_TITLE=$RECEIVER_TITLE
 DEMO_WINDOW_SECONDS=30
 DEMO_WINDOW_MS=$((DEMO_WINDOW_SECONDS * 1000))
-# The trackbar: position p applies the correction (1000 - p) / 500000.
-DEMO_STEPS_PER_UNIT=500000
+# The trackbar: position p applies the correction (centre - p) / steps per unit.
+DEMO_STEPS_PER_UNIT=$CLOCK_STEPS_PER_UNIT
 DEMO_TOLERANCE_STEPS=2
 
 DEMO_NULL_SINK_MODULE=
@@ -72,8 +74,8 @@ demo_offset_text() {
 }
 
 demo_expected_position() {
-  awk -v r="$DEMO_RECEIVER_RATE" -v t="$DEMO_TRANSMITTER_RATE" -v s="$DEMO_STEPS_PER_UNIT" \
-    'BEGIN { printf "%.1f", 1000 - (r / t - 1) * s }'
+  awk -v r="$DEMO_RECEIVER_RATE" -v t="$DEMO_TRANSMITTER_RATE" -v s="$DEMO_STEPS_PER_UNIT" -v c="$CLOCK_TRACKBAR_CENTRE" \
+    'BEGIN { printf "%.1f", c - (r / t - 1) * s }'
 }
 
 demo_build() {
@@ -150,10 +152,10 @@ demo_start_transmitter() {
   say "starting the transmitter (pharolet.exe, $DEMO_TRANSMITTER_RATE Hz) under Wine"
   demo_start_program "$DEMO_WORK/transmitter" "$DEMO_BUILD/pharolet.exe"
   DEMO_TRANSMITTER_PID=$DEMO_PID
-  demo_drive "$DEMO_TRANSMITTER_TITLE" "$DEMO_WINDOW_MS" wait-text 1002 "Turn On" >/dev/null 2>&1 \
+  demo_drive "$DEMO_TRANSMITTER_TITLE" "$DEMO_WINDOW_MS" wait-text "$ID_TRANSMIT_BUTTON" "Turn On" >/dev/null 2>&1 \
     || die "the transmitter's window \"$DEMO_TRANSMITTER_TITLE\" did not appear within $DEMO_WINDOW_SECONDS s (see ${DEMO_WORK#$ROOT/}/transmitter/wine.log)"
   say "turning the transmitter on"
-  demo_drive "$DEMO_TRANSMITTER_TITLE" 2000 click 1002 wait-text 1002 "Turn Off" 10000 >/dev/null 2>&1 \
+  demo_drive "$DEMO_TRANSMITTER_TITLE" 2000 click "$ID_TRANSMIT_BUTTON" wait-text "$ID_TRANSMIT_BUTTON" "Turn Off" 10000 >/dev/null 2>&1 \
     || die "the transmitter did not start playing within 10 s: its button does not read \"Turn Off\" (is there a box \"Error opening waveform audio device!\"?)"
 }
 
@@ -218,8 +220,8 @@ demo_auto() {
   local drift position expected reading fill
   expected=$(demo_expected_position)
   fill=$(demo_waterfall_seconds)
-  say "untrimmed (trackbar at 1000): watching the peak while the waterfall fills ($fill s)"
-  drift=$(demo_autotrim observe 1000 "$fill") || die "autotrim could not watch the receiver's peak (see above)"
+  say "untrimmed (trackbar at $CLOCK_TRACKBAR_CENTRE): watching the peak while the waterfall fills ($fill s)"
+  drift=$(demo_autotrim observe "$CLOCK_TRACKBAR_CENTRE" "$fill") || die "autotrim could not watch the receiver's peak (see above)"
   say "untrimmed, the peak moves $drift (the clock offset times 512: $(awk -v r="$DEMO_RECEIVER_RATE" -v t="$DEMO_TRANSMITTER_RATE" 'BEGIN { printf "%.4f", (r / t - 1) * 512 }'))"
   demo_screenshot "$DEMO_RECEIVER_TITLE" "$DEMO_SHOTS/quorvane-untrimmed.png"
 
@@ -229,7 +231,7 @@ demo_auto() {
   say "letting the still trace fill the waterfall ($fill s)"
   sleep "$fill"
   demo_screenshot "$DEMO_RECEIVER_TITLE" "$DEMO_SHOTS/quorvane-trimmed.png"
-  reading=$(demo_drive "$DEMO_RECEIVER_TITLE" 2000 text 4005) || die "cannot read the receiver's clock label"
+  reading=$(demo_drive "$DEMO_RECEIVER_TITLE" 2000 text "$ID_CLOCK_LABEL") || die "cannot read the receiver's clock label"
   reading=$(printf '%s' "$reading" | tr -d '\r')
 
   say "induced offset:   $(demo_offset_text) (receiver $DEMO_RECEIVER_RATE Hz against transmitter $DEMO_TRANSMITTER_RATE Hz)"

@@ -3,6 +3,10 @@
 # a work directory, and cleaning up all of it on any exit.
 # Sourced; the caller has set WINE.
 
+# The programs' titles and control ids (TRANSMITTER_TITLE, ID_TRANSMIT_BUTTON, ...).
+# shellcheck source=../../common/ui_facts.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../common/ui_facts.sh"
+
 STARTED_PIDS=()
 NULL_SINK_MODULE=
 PREVIOUS_DEFAULT_SINK=
@@ -89,7 +93,7 @@ e2e_wait_program_exit() {
 # has set PHAROLET, UIDRIVER and STREAMCHECK as well.
 
 pharolet_drive() {
-  "$WINE" "$UIDRIVER" window "Stanag 4285 Pharolet" 30000 "$@"
+  "$WINE" "$UIDRIVER" window "$TRANSMITTER_TITLE" 30000 "$@"
 }
 
 # pharolet in a fresh work directory with SETTINGS as its STANAG.SET (none
@@ -101,17 +105,17 @@ pharolet_start() {
   e2e_load_null_sink "$rate"
   e2e_start_recording "$rate" "$WORKDIR/recording.raw"
   e2e_start_program "$PHAROLET"
-  pharolet_drive wait-text 1002 "Turn On"
+  pharolet_drive wait-text "$ID_TRANSMIT_BUTTON" "Turn On"
 }
 
 # "Turn On": the caption changes only when the device reports that it is open.
 pharolet_switch_on() {
-  pharolet_drive click 1002 wait-text 1002 "Turn Off" 10000
+  pharolet_drive click "$ID_TRANSMIT_BUTTON" wait-text "$ID_TRANSMIT_BUTTON" "Turn Off" 10000
 }
 
 # "Turn Off", then close the window: the process must end.
 pharolet_switch_off_and_close() {
-  pharolet_drive click 1002 wait-text 1002 "Turn On" 10000
+  pharolet_drive click "$ID_TRANSMIT_BUTTON" wait-text "$ID_TRANSMIT_BUTTON" "Turn On" 10000
   sleep 1
   e2e_stop_recording
   pharolet_drive close wait-gone 10000

@@ -53,9 +53,9 @@ sink_removed_while_running() {
   sleep 2
   alive "$PROGRAM_PID" pharolet
   alive "$QUORVANE_PID" quorvane
-  say "pharolet reads \"$(pharolet_drive text 1002 | tr -d '\r')\", quorvane \"$(quorvane_drive text 4001 | tr -d '\r')\""
+  say "pharolet reads \"$(pharolet_drive text "$ID_TRANSMIT_BUTTON" | tr -d '\r')\", quorvane \"$(quorvane_drive text "$ID_PEAK_LABEL" | tr -d '\r')\""
   # The stop may never complete on a device that vanished; the close must.
-  pharolet_drive click 1002 sleep 500 close wait-gone 10000
+  pharolet_drive click "$ID_TRANSMIT_BUTTON" sleep 500 close wait-gone 10000
   e2e_wait_program_exit 5000
   quorvane_drive close wait-gone 10000
   wait_pid_exit "$QUORVANE_PID" 5000 || fail "quorvane did not end"
@@ -74,9 +74,9 @@ open_refused() {
   (cd "$WORKDIR" && exec env "$@" "$WINE" "$PHAROLET") >"$WORKDIR/program.log" 2>&1 &
   PROGRAM_PID=$!
   STARTED_PIDS+=("$PROGRAM_PID")
-  pharolet_drive wait-text 1002 "Turn On" click 1002
+  pharolet_drive wait-text "$ID_TRANSMIT_BUTTON" "Turn On" click "$ID_TRANSMIT_BUTTON"
   expect_message "STANAG 4285" "Error opening waveform audio device!"
-  pharolet_drive wait-text 1002 "Turn On" 100 close wait-gone 10000
+  pharolet_drive wait-text "$ID_TRANSMIT_BUTTON" "Turn On" 100 close wait-gone 10000
   e2e_wait_program_exit 5000
 
   (cd "$WORKDIR" && exec env "$@" "$WINE" "$QUORVANE") >"$WORKDIR/quorvane.log" 2>&1 &

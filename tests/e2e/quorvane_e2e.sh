@@ -77,7 +77,7 @@ expect_drift() {
 # off the matching correction, the peak must move again.
 expect_processing() {
   local what=$1 readings
-  quorvane_drive trackbar 700 0 >/dev/null
+  quorvane_drive trackbar "$ID_CLOCK_TRACKBAR" 0 >/dev/null
   readings=$(quorvane_watch_peak 3000 | wc -l)
   say "$what: $readings peak readings within 3 s with the trackbar at 0"
   [ "$readings" -ge 3 ] || fail "$what: the peak no longer follows the trackbar: is quorvane still processing?"
@@ -90,7 +90,7 @@ receiver_with_clock_error() {
   receiver_start "$rate"$'\r\n1500\r\n'
   sleep "$SETTLE_S"
   expect_drift "$rate Hz, no correction" "$rate" "$drift"
-  quorvane_drive trackbar 700 "$position" wait-text 4005 "$label" 5000
+  quorvane_drive trackbar "$ID_CLOCK_TRACKBAR" "$position" wait-text "$ID_CLOCK_LABEL" "$label" 5000
   sleep "$SETTLE_S"
   expect_still "$rate Hz, trackbar at $position ($label)" "$rate" "$correction"
   expect_processing "$rate Hz"

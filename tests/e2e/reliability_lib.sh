@@ -33,7 +33,7 @@ loopback_source() {
 }
 
 quorvane_drive() {
-  "$WINE" "$UIDRIVER" window "STANAG 4285 Quorvane" 30000 "$@"
+  "$WINE" "$UIDRIVER" window "$RECEIVER_TITLE" 30000 "$@"
 }
 
 # Starts quorvane in the current WORKDIR; returns when its first block has
@@ -47,7 +47,7 @@ quorvane_start() {
   STARTED_PIDS+=("$QUORVANE_PID")
   local i
   for i in $(seq 100); do
-    case $(quorvane_drive text 4001 2>/dev/null) in "Correlation peak at "*) return ;; esac
+    case $(quorvane_drive text "$ID_PEAK_LABEL" 2>/dev/null) in "Correlation peak at "*) return ;; esac
     sleep 0.1
   done
   fail "quorvane shows no correlation peak"
@@ -57,12 +57,12 @@ quorvane_start() {
 # peak moves by about one lag per block and the label changes with every
 # processed block.
 quorvane_slant() {
-  quorvane_drive key 36 700 wait-text 4005 "Clock error 0.200%" 5000
+  quorvane_drive key 36 "$ID_CLOCK_TRACKBAR" wait-text "$ID_CLOCK_LABEL" "Clock error 0.200%" 5000
 }
 
 # How often the peak label changed in MS milliseconds.
 quorvane_label_changes() {
-  quorvane_drive count-changes 4001 "$1" | tr -d '\r'
+  quorvane_drive count-changes "$ID_PEAK_LABEL" "$1" | tr -d '\r'
 }
 
 wait_pid_exit() {
@@ -79,7 +79,7 @@ wait_pid_exit() {
 # line per reading (the first, then every change), the lag unwrapped
 # across the 511/0 boundary so that a steady drift reads as a straight line.
 quorvane_watch_peak() {
-  quorvane_drive watch-text 4001 "$1" | tr -d '\r' | awk -F'\t' '
+  quorvane_drive watch-text "$ID_PEAK_LABEL" "$1" | tr -d '\r' | awk -F'\t' '
     /Correlation peak at/ {
       lag = $2; sub(/ samples.*/, "", lag); sub(/.* /, "", lag); lag += 0
       if (seen) { while (lag - previous > 256) lag -= 512; while (previous - lag > 256) lag += 512 }

@@ -50,7 +50,7 @@ tx_base=$(process_snapshot "$PROGRAM_PID")
 rx_base=$(process_snapshot "$QUORVANE_PID")
 tx_cpu_base=$(cpu_ticks "$PROGRAM_PID")
 rx_cpu_base=$(cpu_ticks "$QUORVANE_PID")
-peak=$(quorvane_drive text 4001 | tr -d '\r')
+peak=$(quorvane_drive text "$ID_PEAK_LABEL" | tr -d '\r')
 say "after ${WARMUP_S} s: $peak; pharolet $tx_base, quorvane $rx_base (kB resident, open files)"
 
 moves=0
@@ -60,7 +60,7 @@ while [ $(($(date +%s) - started)) -lt "$DURATION" ]; do
   moves=$((moves + changes))
   tx_now=$(process_snapshot "$PROGRAM_PID")
   rx_now=$(process_snapshot "$QUORVANE_PID")
-  say "$(($(date +%s) - started)) s: $(quorvane_drive text 4001 | tr -d '\r') ($changes changes);" \
+  say "$(($(date +%s) - started)) s: $(quorvane_drive text "$ID_PEAK_LABEL" | tr -d '\r') ($changes changes);" \
     "pharolet $tx_now, quorvane $rx_now"
   check_no_leak pharolet "$tx_base" "$tx_now" "$MAX_RSS_GROWTH_KB" >/dev/null
   check_no_leak quorvane "$rx_base" "$rx_now" "$MAX_RSS_GROWTH_KB" >/dev/null

@@ -33,9 +33,9 @@ settle_off() {
   local attempt
   for attempt in 1 2 3; do
     pharolet_drive sleep 500
-    if [ "$(pharolet_drive text 1002 | tr -d '\r')" = "Turn Off" ]; then pharolet_drive click 1002; fi
-    pharolet_drive wait-text 1002 "Turn On" 10000 sleep 500
-    if [ "$(pharolet_drive text 1002 | tr -d '\r')" = "Turn On" ]; then return; fi
+    if [ "$(pharolet_drive text "$ID_TRANSMIT_BUTTON" | tr -d '\r')" = "Turn Off" ]; then pharolet_drive click "$ID_TRANSMIT_BUTTON"; fi
+    pharolet_drive wait-text "$ID_TRANSMIT_BUTTON" "Turn On" 10000 sleep 500
+    if [ "$(pharolet_drive text "$ID_TRANSMIT_BUTTON" | tr -d '\r')" = "Turn On" ]; then return; fi
   done
   fail "the caption does not settle on \"Turn On\""
 }
@@ -43,7 +43,7 @@ settle_off() {
 click_storm() {
   local clicks=$1 pauses=(0 2 0 5 11 0 23 1 47 3) args=() i
   for ((i = 0; i < clicks; i++)); do
-    args+=(click 1002)
+    args+=(click "$ID_TRANSMIT_BUTTON")
     [ "${pauses[i % 10]}" = 0 ] || args+=(sleep "${pauses[i % 10]}")
   done
   pharolet_drive "${args[@]}"
@@ -52,9 +52,9 @@ click_storm() {
 soundcard_round_trips() {
   local count=$1 args=() i
   for ((i = 0; i < count; i++)); do
-    args+=(window "Stanag 4285 Pharolet" click 1002 wait-text 1002 "Turn Off" 10000
-      click 1310 window "Select soundcard" 10000 wait-text 4321 OK 10000 click 4321 wait-gone 10000
-      window "Stanag 4285 Pharolet" wait-text 1002 "Turn On" 10000)
+    args+=(window "$TRANSMITTER_TITLE" click "$ID_TRANSMIT_BUTTON" wait-text "$ID_TRANSMIT_BUTTON" "Turn Off" 10000
+      click "$ID_SOUNDCARD_BUTTON" window "$SOUNDCARD_TITLE" 10000 wait-text "$ID_DEVICE_OK" OK 10000 click "$ID_DEVICE_OK" wait-gone 10000
+      window "$TRANSMITTER_TITLE" wait-text "$ID_TRANSMIT_BUTTON" "Turn On" 10000)
   done
   "$WINE" "$UIDRIVER" "${args[@]}"
 }
@@ -62,7 +62,7 @@ soundcard_round_trips() {
 say "pharolet: warm-up"
 pharolet_start "" 8000
 pharolet_switch_on
-pharolet_drive click 1002 wait-text 1002 "Turn On" 10000
+pharolet_drive click "$ID_TRANSMIT_BUTTON" wait-text "$ID_TRANSMIT_BUTTON" "Turn On" 10000
 soundcard_round_trips 2
 click_storm 20
 settle_off
@@ -80,14 +80,14 @@ check_no_leak pharolet "$before" "$(process_snapshot "$PROGRAM_PID")" "$MAX_RSS_
 
 say "pharolet: close request while stopping"
 pharolet_switch_on
-pharolet_drive click 1002 close wait-gone 10000
+pharolet_drive click "$ID_TRANSMIT_BUTTON" close wait-gone 10000
 e2e_wait_program_exit 10000
 e2e_stop_recording
 e2e_unload_null_sink
 
 say "pharolet: close request while opening"
 pharolet_start "" 8000
-pharolet_drive click 1002 close wait-gone 10000
+pharolet_drive click "$ID_TRANSMIT_BUTTON" close wait-gone 10000
 e2e_wait_program_exit 10000
 e2e_stop_recording
 e2e_unload_null_sink

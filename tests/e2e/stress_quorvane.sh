@@ -30,8 +30,8 @@ MIN_CHANGES=8
 soundcard_round_trips() {
   local count=$1 args=() i
   for ((i = 0; i < count; i++)); do
-    args+=(window "STANAG 4285 Quorvane" click 1310 window "Select soundcard" 10000 wait-text 4321 OK 10000
-      click 4321 wait-gone 10000)
+    args+=(window "$RECEIVER_TITLE" click "$ID_SOUNDCARD_BUTTON" window "$SOUNDCARD_TITLE" 10000 wait-text "$ID_DEVICE_OK" OK 10000
+      click "$ID_DEVICE_OK" wait-gone 10000)
   done
   "$WINE" "$UIDRIVER" "${args[@]}"
 }

@@ -32,12 +32,12 @@
 // ended there. Nothing about the file is ever reported to the user.
 #pragma once
 
+#include "common/signal_facts.h" // DEFAULT_SAMPLE_RATE, DEFAULT_CARRIER_FREQUENCY
+
 #include <cstddef>
 #include <cstdint>
 
 constexpr const char* SETTINGS_FILE_NAME = "STANAG.SET";
-constexpr int32_t DEFAULT_SAMPLE_RATE = 8000;
-constexpr int DEFAULT_CARRIER_FREQUENCY = 1500;
 constexpr size_t SETTINGS_READ_LIMIT = 64 * 1024;
 
 template <typename Carrier>

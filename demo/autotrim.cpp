@@ -19,7 +19,9 @@
 // (the moments of the lag steps are known to about half a block), so the
 // second fine sweep, closer in and longer, weighs most in the final fit
 // through the measurements of both.
+#include "common/ui_facts.h"
 #include "demo/drift.h"
+#include "receiver/dsp/correlator.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -35,16 +37,8 @@
 
 namespace {
 
-// The receiver's main dialog and its controls.
-constexpr const char* RECEIVER_TITLE = "STANAG 4285 Quorvane";
-constexpr int ID_PEAK_LABEL = 4001;
-constexpr int ID_CLOCK_TRACKBAR = 700;
-constexpr int TRACKBAR_LOWEST = 0;
-constexpr int TRACKBAR_HIGHEST = 2000;
-constexpr int TRACKBAR_CENTRE = 1000;
-constexpr double STEPS_PER_UNIT = 500000.0; // correction = (1000 - position) / 500000
-
-constexpr int BLOCK_LENGTH = 1024;
+// The receiver's main dialog, its controls and its trackbar's figures come
+// from common/ui_facts.h, the block length from the correlator.
 constexpr DWORD WINDOW_TIMEOUT_MS = 30000;
 constexpr DWORD READ_INTERVAL_MS = 20;
 
@@ -156,7 +150,7 @@ private:
     std::optional<double> Run(const Sweep& sweep, int centre, std::vector<demo::DriftAtPosition>& drifts);
     double Blocks(double seconds) const { return seconds * sampleRate / BLOCK_LENGTH; }
     double PerBlock(double lagsPerSecond) const { return lagsPerSecond * BLOCK_LENGTH / sampleRate; }
-    static double CorrectionPercent(double position) { return (TRACKBAR_CENTRE - position) / STEPS_PER_UNIT * 100.0; }
+    static double CorrectionPercent(double position) { return (CLOCK_TRACKBAR_CENTRE - position) / CLOCK_STEPS_PER_UNIT * 100.0; }
     bool Fail(const char* why);
 
     Receiver& receiver;
@@ -258,7 +252,7 @@ std::optional<double> Trimmer::Run(const Sweep& sweep, int centre, std::vector<d
         Fail("the peak does not follow the trackbar: does the transmitter's signal reach the receiver?");
         return std::nullopt;
     }
-    if (*still < TRACKBAR_LOWEST - 100 || *still > TRACKBAR_HIGHEST + 100) {
+    if (*still < CLOCK_TRACKBAR_MINIMUM - 100 || *still > CLOCK_TRACKBAR_MAXIMUM + 100) {
         Fail("the peak would stand still beyond the trackbar's range: the clocks differ by more than 0.2 %");
         return std::nullopt;
     }
@@ -280,15 +274,15 @@ bool Trimmer::Find()
         if (!still)
             return false;
         // Keep the whole sweep inside the trackbar's range.
-        const int lowest = TRACKBAR_LOWEST - *std::min_element(sweep.positions.begin(), sweep.positions.end());
-        const int highest = TRACKBAR_HIGHEST - *std::max_element(sweep.positions.begin(), sweep.positions.end());
+        const int lowest = CLOCK_TRACKBAR_MINIMUM - *std::min_element(sweep.positions.begin(), sweep.positions.end());
+        const int highest = CLOCK_TRACKBAR_MAXIMUM - *std::max_element(sweep.positions.begin(), sweep.positions.end());
         const int centre = std::clamp(static_cast<int>(std::lround(*still)), lowest, highest);
         std::printf("%s sweep around position %d:\n", sweep.name, centre);
         still = Run(sweep, centre, fine);
     }
     if (!still)
         return false;
-    const int position = std::clamp(static_cast<int>(std::lround(*still)), TRACKBAR_LOWEST, TRACKBAR_HIGHEST);
+    const int position = std::clamp(static_cast<int>(std::lround(*still)), CLOCK_TRACKBAR_MINIMUM, CLOCK_TRACKBAR_MAXIMUM);
 
     std::printf("check:\n");
     const std::optional<demo::DriftMeter> check = MeasureSteadily("still", position, CHECK_SECONDS, 1);
@@ -328,7 +322,7 @@ int main(int argc, char** argv)
     if (command == "observe" && argc == 5) {
         const int position = std::atoi(argv[3]);
         const double seconds = std::atof(argv[4]);
-        if (position < TRACKBAR_LOWEST || position > TRACKBAR_HIGHEST || !(seconds > 0))
+        if (position < CLOCK_TRACKBAR_MINIMUM || position > CLOCK_TRACKBAR_MAXIMUM || !(seconds > 0))
             return Usage();
         return trimmer.Observe(position, seconds) ? 0 : 1;
     }

@@ -5,6 +5,9 @@
 
 #include <string>
 
+// The push buttons of every dialog.
+constexpr DWORD PUSH_BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+
 inline std::string GetControlText(HWND dialog, int id)
 {
     char text[256] = "";

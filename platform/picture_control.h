@@ -14,7 +14,7 @@
 // asks its parent for WM_DRAWITEM.
 #pragma once
 
-#include "receiver/dsp/picture.h"
+#include "common/picture.h"
 
 #include <windows.h>
 

@@ -8,10 +8,6 @@
 
 namespace {
 
-// The header size every wave-in call is given: the WAVEHDR of the build
-// (32 bytes in the shipped 32-bit program, 48 in a 64-bit build).
-constexpr UINT HEADER_SIZE = sizeof(WAVEHDR);
-
 // Every message box of the capture path.
 constexpr UINT CAPTURE_BOX_STYLE = MB_OK | MB_TASKMODAL | MB_SETFOREGROUND;
 
@@ -38,13 +34,7 @@ bool Receiver::StartCapture()
 
 bool Receiver::OpenCaptureDevice(HWND notifyWindow)
 {
-    captureFormat.wFormatTag = WAVE_FORMAT_PCM;
-    captureFormat.nChannels = 1;
-    captureFormat.nSamplesPerSec = static_cast<DWORD>(sampleRate);
-    captureFormat.nAvgBytesPerSec = static_cast<DWORD>(2 * static_cast<int64_t>(sampleRate));
-    captureFormat.nBlockAlign = 2;
-    captureFormat.wBitsPerSample = 16;
-    captureFormat.cbSize = 0;
+    SetWaveFormat(captureFormat, 1, sampleRate, 16);
 
     // selectedDevice -1 is passed on as WAVE_MAPPER (0xFFFFFFFF).
     const MMRESULT result = waveIn.Open(&waveInHandle, static_cast<UINT>(selectedDevice), &captureFormat,
@@ -76,9 +66,9 @@ bool Receiver::AllocateCaptureBuffers()
 bool Receiver::QueueCaptureBuffers()
 {
     for (int k = 1; k <= CAPTURE_BUFFER_COUNT; ++k) {
-        MMRESULT result = waveIn.PrepareHeader(waveInHandle, &captureHeaders[k], HEADER_SIZE);
+        MMRESULT result = waveIn.PrepareHeader(waveInHandle, &captureHeaders[k], WAVE_HEADER_SIZE);
         if (result == MMSYSERR_NOERROR)
-            result = waveIn.AddBuffer(waveInHandle, &captureHeaders[k], HEADER_SIZE);
+            result = waveIn.AddBuffer(waveInHandle, &captureHeaders[k], WAVE_HEADER_SIZE);
         if (result != MMSYSERR_NOERROR) {
             ReportWaveInError(result);
             return false;
@@ -100,9 +90,9 @@ bool Receiver::StartRecording()
 // effect; the add puts it at the tail of the device's queue.
 void Receiver::RequeueCaptureBuffer(WAVEHDR* header)
 {
-    MMRESULT result = waveIn.PrepareHeader(waveInHandle, header, HEADER_SIZE);
+    MMRESULT result = waveIn.PrepareHeader(waveInHandle, header, WAVE_HEADER_SIZE);
     if (result == MMSYSERR_NOERROR)
-        result = waveIn.AddBuffer(waveInHandle, header, HEADER_SIZE);
+        result = waveIn.AddBuffer(waveInHandle, header, WAVE_HEADER_SIZE);
     if (result != MMSYSERR_NOERROR) {
         ReportWaveInError(result);
         EndMainDialog();
@@ -158,7 +148,7 @@ void Receiver::ReleaseCaptureDevice()
         waveIn.Stop(waveInHandle);
         waveIn.Reset(waveInHandle);
         for (int k = 1; k <= CAPTURE_BUFFER_COUNT; ++k)
-            waveIn.UnprepareHeader(waveInHandle, &captureHeaders[k], HEADER_SIZE);
+            waveIn.UnprepareHeader(waveInHandle, &captureHeaders[k], WAVE_HEADER_SIZE);
         waveIn.Close(waveInHandle);
         waveInHandle = nullptr;
         DiscardCaptureNotifications();

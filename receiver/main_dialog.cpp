@@ -2,7 +2,7 @@
 // procedure and the readouts the correlator writes into the controls.
 #include "receiver/receiver.h"
 
-#include "common/control_ids.h"
+#include "common/ui_facts.h"
 #include "platform/controls.h"
 #include "platform/trackbar.h"
 
@@ -10,20 +10,19 @@
 
 namespace {
 
-// WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME |
-// WS_MINIMIZEBOX: a sizing border and a minimise box, no maximise box.
-constexpr DWORD MAIN_DIALOG_STYLE = 0x90CE0000;
+// A sizing border and a minimise box, no maximise box.
+constexpr DWORD MAIN_DIALOG_STYLE = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
+static_assert(MAIN_DIALOG_STYLE == 0x90CE0000, "the receiver's documented window style");
 constexpr int MAIN_CLIENT_WIDTH = 1040;
 constexpr int MAIN_CLIENT_HEIGHT = 350;
 
 constexpr DWORD GRAPHIC_SURFACE_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | SS_OWNERDRAW;
-constexpr DWORD BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 constexpr DWORD LABEL_STYLE = WS_CHILD | WS_VISIBLE | SS_LEFT;
 
 DialogLayout MainDialogSpec()
 {
     DialogLayout layout;
-    layout.caption = "STANAG 4285 Quorvane";
+    layout.caption = RECEIVER_TITLE;
     // Centred in the work area; the template also carries DS_SETFONT,
     // DS_3DLOOK and DS_NOFAILCREATE.
     layout.style = MAIN_DIALOG_STYLE | DS_CENTER;
@@ -47,7 +46,7 @@ Receiver::Receiver(WaveInDevice& waveIn, MessageBoxes& messageBoxes, ReceiverSet
     // on whatever device is then selected, however the dialog ended.
     soundcard.beforeModalRun = [this] { PauseCapture(); };
     soundcard.afterModalRun = [this] { StartCapture(); };
-    correlator.ConnectReadouts(this, this);
+    correlator.ConnectReadouts(this);
 }
 
 Receiver::~Receiver()
@@ -65,7 +64,7 @@ HWND Receiver::CreateMainDialog()
     // pixel past the client area's right edge; that column is clipped.
     CreateGraphicSurface(ID_WATERFALL, 5, 50, WATERFALL_WIDTH, WATERFALL_HEIGHT, waterfallPicture);
     CreateGraphicSurface(ID_CURVE, 5, 251, CURVE_WIDTH, CURVE_HEIGHT, curvePicture);
-    dialog->AddControl({ID_SOUNDCARD_BUTTON, "BUTTON", "Soundcard", 350, 1, 90, 25, BUTTON_STYLE, 0,
+    dialog->AddControl({ID_SOUNDCARD_BUTTON, "BUTTON", "Soundcard", 350, 1, 90, 25, PUSH_BUTTON_STYLE, 0,
                         [this](HWND window, WPARAM, LPARAM) { return soundcard.ChangeSoundcard(window); }});
     dialog->AddControl({ID_PEAK_LABEL, "STATIC", "Correlation peak", 120, 15, 190, 25, LABEL_STYLE});
     CreateClockTrackbar();
@@ -110,7 +109,8 @@ INT_PTR Receiver::MainDialogProc(HWND /*window*/, UINT message, WPARAM wParam, L
         OnCaptureData(reinterpret_cast<HWAVEIN>(wParam), reinterpret_cast<WAVEHDR*>(lParam));
         break;
     case WM_HSCROLL: // only the trackbar sends it
-        correlator.SetClockCorrection(LOWORD(wParam), HIWORD(wParam));
+        if (const auto position = ScrolledTrackbarPosition(wParam, [this] { return GetTrackbarPosition(clockTrackbar); }))
+            correlator.SetClockPosition(*position);
         break;
     default:
         break;
@@ -126,11 +126,6 @@ void Receiver::SetPeakText(const char* text)
 void Receiver::SetClockText(const char* text)
 {
     SetControlText(mainDialog, ID_CLOCK_LABEL, text);
-}
-
-intptr_t Receiver::QueryPosition()
-{
-    return GetTrackbarPosition(clockTrackbar);
 }
 
 void Receiver::EndMainDialog()

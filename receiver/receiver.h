@@ -11,10 +11,12 @@
 #pragma once
 
 #include "common/settings.h"
-#include "common/soundcard_dialog.h"
+#include "common/ui_facts.h"
+#include "platform/soundcard_dialog.h"
 #include "platform/dialog.h"
 #include "platform/message_boxes.h"
 #include "platform/picture_control.h"
+#include "platform/wave_format.h"
 #include "platform/wave_in.h"
 #include "receiver/dsp/correlator.h"
 
@@ -25,18 +27,6 @@
 #include <cstdint>
 #include <memory>
 
-// The main dialog's own controls (ID_SOUNDCARD_BUTTON is in common/control_ids.h).
-constexpr int ID_WATERFALL = 4000;
-constexpr int ID_PEAK_LABEL = 4001;
-constexpr int ID_CURVE = 4002;
-constexpr int ID_CLOCK_LABEL = 4005;
-constexpr int ID_CLOCK_TRACKBAR = 700;
-
-// The trackbar: 1000 is no correction, each step 1/500000.
-constexpr WORD CLOCK_TRACKBAR_MINIMUM = 0;
-constexpr WORD CLOCK_TRACKBAR_MAXIMUM = 2000;
-constexpr LONG CLOCK_TRACKBAR_CENTRE = 1000;
-
 // The capture ring: headers 1..8 of captureHeaders, each with its own
 // buffer of CAPTURE_BUFFER_BYTES (1024 samples; correlator.h).
 constexpr int CAPTURE_BUFFER_COUNT = 8;
@@ -45,7 +35,7 @@ constexpr int CAPTURE_BUFFER_COUNT = 8;
 // own: the program's name.
 constexpr const char* DEFAULT_CAPTION = "Quorvane";
 
-class Receiver final : private ReadoutSink, private TrackbarPositionSource {
+class Receiver final : private ReadoutSink {
 public:
     Receiver(WaveInDevice& waveIn, MessageBoxes& messageBoxes, ReceiverSettings settings);
     ~Receiver() override;
@@ -94,10 +84,9 @@ public:
     SoundcardSelection soundcard;
 
 private:
-    // The readouts the correlator writes, over the two labels and the trackbar.
+    // The readouts the correlator writes, over the two labels.
     void SetPeakText(const char* text) override;
     void SetClockText(const char* text) override;
-    intptr_t QueryPosition() override;
 
     void CreateGraphicSurface(int id, int x, int y, int width, int height, PictureControl& picture);
     void CreateClockTrackbar();

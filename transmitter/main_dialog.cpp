@@ -2,18 +2,18 @@
 // close request.
 #include "transmitter/transmitter.h"
 
-#include "common/control_ids.h"
+#include "common/ui_facts.h"
+#include "platform/controls.h"
 
 namespace {
 
-// WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER
-constexpr DWORD MAIN_DIALOG_STYLE = 0x80C80880;
-constexpr DWORD BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+constexpr DWORD MAIN_DIALOG_STYLE = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER;
+static_assert(MAIN_DIALOG_STYLE == 0x80C80880, "the transmitter's documented window style");
 
 DialogLayout MainDialogSpec()
 {
     DialogLayout layout;
-    layout.caption = "Stanag 4285 Pharolet";
+    layout.caption = TRANSMITTER_TITLE;
     layout.style = MAIN_DIALOG_STYLE;
     layout.units = DialogUnits::DialogUnits;
     layout.width = 178;
@@ -30,6 +30,7 @@ Transmitter::Transmitter(WaveOutDevice& waveOut, MessageBoxes& messageBoxes, Tra
       waveOut(waveOut),
       messageBoxes(messageBoxes)
 {
+    soundcard.releaseDevice = [this] { ReleaseDevice(); };
 }
 
 HWND Transmitter::CreateMainDialog()
@@ -41,8 +42,8 @@ HWND Transmitter::CreateMainDialog()
     dialog->SetIdleHandler([this] { OnIdle(); });
     // Creation order is the tab order: "Turn On" at the right, then
     // "Soundcard" at the left edge; the upper 23 units stay empty.
-    dialog->AddControl({ID_TRANSMIT_BUTTON, "BUTTON", "Turn On", 121, 23, 50, 14, BUTTON_STYLE});
-    dialog->AddControl({ID_SOUNDCARD_BUTTON, "BUTTON", "Soundcard", 1, 23, 50, 14, BUTTON_STYLE, 0,
+    dialog->AddControl({ID_TRANSMIT_BUTTON, "BUTTON", "Turn On", 121, 23, 50, 14, PUSH_BUTTON_STYLE});
+    dialog->AddControl({ID_SOUNDCARD_BUTTON, "BUTTON", "Soundcard", 1, 23, 50, 14, PUSH_BUTTON_STYLE, 0,
                         [this](HWND window, WPARAM, LPARAM) { return soundcard.ChangeSoundcard(window); }});
     return mainDialog;
 }
@@ -89,9 +90,17 @@ INT_PTR Transmitter::TransmitterDialogProc(HWND window, UINT message, WPARAM wPa
 // the device's open notification on.
 void Transmitter::ToggleTransmission()
 {
-    if (waveOutHandle == nullptr)
+    if (deviceState == DeviceState::Closed)
         StartTransmission();
     else
+        StopTransmission();
+}
+
+// Only a signal that shows "Turn Off" and is not yet stopping needs it; one
+// still opening is stopped at "OK", once its open notification came.
+void Transmitter::ReleaseDevice()
+{
+    if (deviceState == DeviceState::Playing)
         StopTransmission();
 }
 
@@ -100,11 +109,11 @@ void Transmitter::ToggleTransmission()
 // ends the dialog, so the program never ends with the device open.
 INT_PTR Transmitter::RequestClose(HWND /*window*/)
 {
-    if (waveOutHandle == nullptr)
+    if (deviceState == DeviceState::Closed)
         return 0;
     if (!closePending)
         closeRequestedAt = millisecondClock();
-    closePending = 1;
+    closePending = true;
     StopTransmission();
     return 1;
 }
@@ -114,7 +123,7 @@ INT_PTR Transmitter::RequestClose(HWND /*window*/)
 // ends without it. The device is then released with the process.
 void Transmitter::OnIdle()
 {
-    if (!closePending || waveOutHandle == nullptr || mainDialog == nullptr || !IsWindow(mainDialog))
+    if (!closePending || deviceState == DeviceState::Closed || mainDialog == nullptr || !IsWindow(mainDialog))
         return;
     // Unsigned difference: right across the clock's wrap.
     if (millisecondClock() - closeRequestedAt >= CLOSE_WAIT_MS)

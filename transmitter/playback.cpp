@@ -2,42 +2,14 @@
 // buffers. The device returns each buffer with MM_WOM_DONE on the GUI
 // thread; the buffer is refilled in place with the next symbol and queued
 // again at the tail, so the ring's order never changes and the synthesis
-// state advances exactly once per refilled buffer. Nothing is allocated,
-// copied or prepared while a transmission runs.
+// state advances exactly once per refilled buffer. The buffers and headers
+// are allocated once, at start-up; while a transmission runs nothing is
+// copied or prepared, and the only allocation is the synthesis's delay
+// line, made once, on the first refill.
 #include "transmitter/transmitter.h"
 
-#include "common/control_ids.h"
-#include "common/rounding.h"
+#include "common/ui_facts.h"
 #include "platform/controls.h"
-
-namespace {
-
-constexpr UINT HEADER_SIZE = sizeof(WAVEHDR);
-
-} // namespace
-
-void SetWaveFormat(WAVEFORMATEX& format, WORD channels, int32_t samplesPerSecond, WORD bitsPerSample)
-{
-    const long double rate = samplesPerSecond;
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = channels;
-    format.nSamplesPerSec = static_cast<DWORD>(samplesPerSecond);
-    // Both taken to the nearest integer (halves to even); for 16-bit mono
-    // they are exactly 2 x rate and 2. A negative rate wraps like the rate
-    // itself, and the device refuses it.
-    format.nAvgBytesPerSec = static_cast<DWORD>(RoundHalfEven(channels * rate * bitsPerSample / 8));
-    format.nBlockAlign = static_cast<WORD>(RoundHalfEven(static_cast<long double>(bitsPerSample) * channels / 8));
-    format.wBitsPerSample = bitsPerSample;
-    format.cbSize = 0;
-}
-
-void SetWaveHeader(WAVEHDR& header, char* data, DWORD length, DWORD loops)
-{
-    header = WAVEHDR{};
-    header.lpData = data;
-    header.dwBufferLength = length;
-    header.dwLoops = loops;
-}
 
 // Both stores are allocated once, zero-filled, and never moved: the device
 // holds their addresses while a transmission runs.
@@ -68,20 +40,20 @@ bool Transmitter::IsOwnHeader(const WAVEHDR* header) const
 // when the device reports that it is open (OnWaveOutOpen).
 void Transmitter::StartTransmission()
 {
-    stopRequested = 0;
-    closeIssued = 0;
     SetWaveFormat(waveFormat, 1, sampleRate, 16);
     const MMRESULT result = waveOut.Open(&waveOutHandle, static_cast<UINT>(selectedDevice), &waveFormat,
                                          reinterpret_cast<DWORD_PTR>(mainDialog), 0, CALLBACK_WINDOW);
     if (result != MMSYSERR_NOERROR) {
         waveOutHandle = nullptr;
+        deviceState = DeviceState::Closed;
         messageBoxes.Beep(MB_ICONEXCLAMATION);
         messageBoxes.Show(nullptr, "Error opening waveform audio device!", "STANAG 4285", MB_OK | MB_ICONEXCLAMATION);
         return;
     }
+    deviceState = DeviceState::Opening;
     for (int i = 0; i < BUFFER_COUNT; ++i) {
         SetWaveHeader(waveHeaders[i], SampleBuffer(i), BUFFER_BYTES, 1);
-        waveOut.PrepareHeader(waveOutHandle, &waveHeaders[i], HEADER_SIZE);
+        waveOut.PrepareHeader(waveOutHandle, &waveHeaders[i], WAVE_HEADER_SIZE);
     }
 }
 
@@ -89,9 +61,9 @@ void Transmitter::StartTransmission()
 // every buffer with MM_WOM_DONE; the first of those closes the device.
 void Transmitter::StopTransmission()
 {
-    if (stopRequested)
+    if (deviceState != DeviceState::Opening && deviceState != DeviceState::Playing)
         return;
-    stopRequested = 1;
+    deviceState = DeviceState::Stopping;
     waveOut.Reset(waveOutHandle);
 }
 
@@ -99,46 +71,53 @@ void Transmitter::StopTransmission()
 // samples each slot held when the previous transmission stopped.
 void Transmitter::OnWaveOutOpen()
 {
-    if (waveOutHandle == nullptr)
+    if (deviceState == DeviceState::Closed)
         return;
     SetControlText(mainDialog, ID_TRANSMIT_BUTTON, "Turn Off");
-    if (stopRequested) {
+    if (deviceState == DeviceState::Stopping) {
         // Stopped before the device reported open: nothing was queued, so
         // no buffer will come back to close it.
         CloseDevice();
         return;
     }
+    if (deviceState != DeviceState::Opening)
+        return; // the device reports its open once; the buffers are queued already
     for (int i = 0; i < BUFFER_COUNT; ++i)
-        waveOut.Write(waveOutHandle, &waveHeaders[i], HEADER_SIZE);
+        waveOut.Write(waveOutHandle, &waveHeaders[i], WAVE_HEADER_SIZE);
+    deviceState = DeviceState::Playing;
 }
 
 void Transmitter::OnWaveOutDone(WAVEHDR* header)
 {
-    if (waveOutHandle == nullptr || !IsOwnHeader(header))
+    if (!IsOwnHeader(header))
         return;
-    if (stopRequested) {
+    if (deviceState == DeviceState::Stopping || deviceState == DeviceState::Closing) {
         CloseDevice(); // the first buffer back after the reset; the others do nothing
         return;
     }
+    if (deviceState != DeviceState::Playing)
+        return; // nothing is queued before the open notification
+
     synthesis.AdvanceSymbol();
     synthesis.FillSymbolSamples(reinterpret_cast<unsigned char*>(header->lpData), synthesis.currentSymbol);
-    waveOut.Write(waveOutHandle, header, HEADER_SIZE);
+    waveOut.Write(waveOutHandle, header, WAVE_HEADER_SIZE);
 }
 
 // Every header is unprepared before the device is closed; the handle stays
 // set until MM_WOM_CLOSE.
 void Transmitter::CloseDevice()
 {
-    if (closeIssued)
+    if (deviceState == DeviceState::Closing)
         return;
-    closeIssued = 1;
+    deviceState = DeviceState::Closing;
     for (int i = 0; i < BUFFER_COUNT; ++i)
-        waveOut.UnprepareHeader(waveOutHandle, &waveHeaders[i], HEADER_SIZE);
+        waveOut.UnprepareHeader(waveOutHandle, &waveHeaders[i], WAVE_HEADER_SIZE);
     waveOut.Close(waveOutHandle);
 }
 
 void Transmitter::OnWaveOutClose()
 {
+    deviceState = DeviceState::Closed;
     waveOutHandle = nullptr;
     SetControlText(mainDialog, ID_TRANSMIT_BUTTON, "Turn On");
     if (closePending)

@@ -10,9 +10,11 @@
 #pragma once
 
 #include "common/settings.h"
-#include "common/soundcard_dialog.h"
+#include "common/ui_facts.h"
+#include "platform/soundcard_dialog.h"
 #include "platform/dialog.h"
 #include "platform/message_boxes.h"
+#include "platform/wave_format.h"
 #include "platform/wave_out.h"
 #include "transmitter/dsp/synthesis.h"
 
@@ -32,11 +34,15 @@ constexpr int SAMPLE_SLOT_BYTES = BUFFER_BYTES + 1;        // a buffer and one b
 // it; the window must still close.
 constexpr DWORD CLOSE_WAIT_MS = 3000;
 
-// Fills a PCM format: the rate and the derived byte counts, cbSize 0.
-void SetWaveFormat(WAVEFORMATEX& format, WORD channels, int32_t samplesPerSecond, WORD bitsPerSample);
-// Points a header at its buffer, every other field 0 (dwFlags too, so the
-// header can be prepared again).
-void SetWaveHeader(WAVEHDR& header, char* data, DWORD length, DWORD loops);
+// The wave-out device's life, one state at a time:
+//   Closed  --open succeeds-------------------> Opening
+//   Opening --MM_WOM_OPEN: every buffer queued--> Playing
+//   Opening or Playing --StopTransmission: reset--> Stopping
+//   Stopping --MM_WOM_OPEN or a buffer back: headers unprepared, close--> Closing
+//   Closing --MM_WOM_CLOSE--> Closed
+// The on/off button reads "Turn Off" from the open notification to the
+// close notification.
+enum class DeviceState { Closed, Opening, Playing, Stopping, Closing };
 
 class Transmitter {
 public:
@@ -66,15 +72,14 @@ public:
     HWND mainDialog = nullptr;
     int32_t sampleRate;
     double carrierFrequency;
-    int32_t closePending = 0;   // a close request waits for the device to close
+    bool closePending = false;  // a close request waits for the device to close
     DWORD closeRequestedAt = 0; // millisecondClock() at the first held-back close request
     // Milliseconds from any fixed point, wrapping; a test puts its own clock here.
     std::function<DWORD()> millisecondClock = [] { return GetTickCount(); };
 
     // Device state.
-    HWAVEOUT waveOutHandle = nullptr;
-    int32_t stopRequested = 0;  // from StopTransmission to the next StartTransmission
-    int32_t closeIssued = 0;    // the device was told to close during this stop
+    DeviceState deviceState = DeviceState::Closed;
+    HWAVEOUT waveOutHandle = nullptr; // set from Opening to Closed
     int32_t selectedDevice = 0; // wave-out device index; -1 is WAVE_MAPPER
     WAVEFORMATEX waveFormat{};
     std::vector<unsigned char> sampleSlots; // BUFFER_COUNT slots of SAMPLE_SLOT_BYTES, one block
@@ -86,6 +91,8 @@ public:
 private:
     INT_PTR RequestClose(HWND dialog);
     void ToggleTransmission();
+    // The selection dialog asks for the device: a running signal stops.
+    void ReleaseDevice();
     void CloseDevice();
     char* SampleBuffer(int index);
     bool IsOwnHeader(const WAVEHDR* header) const;

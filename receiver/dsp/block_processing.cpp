@@ -9,7 +9,9 @@
 void Correlator::ProcessBlock()
 {
     MixAndDecimate(inputBlock, decimatedWindow, phaseIncrement);
-    peakIndex = CorrelateAndDisplay(decimatedWindow);
+    peakIndex = CorrelateLags(decimatedWindow, lagMagnitudes);
+    // The pictures first: a readout may look at the drawn block.
+    display.ShowBlock(lagMagnitudes, halfBlockLength);
     if (readout != nullptr)
         readout->SetPeakText(FormatPeakText(peakIndex).c_str());
 }
@@ -75,19 +77,18 @@ float Correlator::CorrelationPower(int32_t lag, const DecimatedWindow& window) c
 
 // Lag i of this block and lag i of the next are one block of input apart,
 // so a signal that repeats every block peaks at the same lag every time.
-int32_t Correlator::CorrelateAndDisplay(const DecimatedWindow& window)
+int32_t Correlator::CorrelateLags(const DecimatedWindow& window, LagMagnitudes& magnitudes)
 {
     float best = 0;
-    peakIndex = 0;
+    int32_t peak = 0;
     for (int32_t i = 0; i < halfBlockLength; ++i) {
         const float power = CorrelationPower(i, window);
         if (power > best) {  // strictly: equal powers keep the lower lag
             best = power;
-            peakIndex = i;
+            peak = i;
         }
         // sqrtl is exactly rounded on every build (x87 fsqrt)
-        display.RecordLag(i, StoreFloat(std::sqrt(static_cast<long double>(power))));
+        magnitudes[i] = StoreFloat(std::sqrt(static_cast<long double>(power)));
     }
-    display.DrawBlock();
-    return peakIndex;
+    return peak;
 }

@@ -26,6 +26,13 @@ void CorrelationDisplay::RecordLag(int32_t lag, float magnitude)
     curvePoints.points[lag].y = StoreFloat(69.0L - 5000.0L * static_cast<long double>(magnitude));
 }
 
+void CorrelationDisplay::ShowBlock(const LagMagnitudes& magnitudes, int32_t lagCount)
+{
+    for (int32_t lag = 0; lag < lagCount && lag < LAG_COUNT; ++lag)
+        RecordLag(lag, magnitudes[lag]);
+    DrawBlock();
+}
+
 void CorrelationDisplay::DrawBlock()
 {
     waterfallRow += 1;

@@ -1,12 +1,13 @@
 // The drawing half of the correlator: the waterfall and the curve.
 //
-// For every block the correlator hands over the magnitude of each of the
-// 512 lags (RecordLag) and then asks for the block's pictures (DrawBlock):
-// one grey row of the waterfall, scrolling up once the picture is full, and
-// the curve of magnitude against lag, redrawn from scratch.
+// For every block the correlator hands over the magnitudes of the 512 lags
+// (ShowBlock): each one is recorded (RecordLag), then the block's pictures
+// are drawn (DrawBlock): one grey row of the waterfall, scrolling up once
+// the picture is full, and the curve of magnitude against lag, redrawn from
+// scratch.
 #pragma once
 
-#include "receiver/dsp/picture.h"
+#include "common/picture.h"
 
 #include <array>
 #include <cstdint>
@@ -23,6 +24,9 @@ constexpr uint32_t CURVE_COLOR = 0x00FF0000;
 // Correlation lags per block, one level and one curve point each.
 constexpr int32_t LAG_COUNT = 512;
 
+// The magnitude of each correlation lag of one block.
+using LagMagnitudes = std::array<float, LAG_COUNT>;
+
 struct CurvePoints {
     int32_t count = LAG_COUNT;
     std::array<CurvePoint, LAG_COUNT> points{};
@@ -35,6 +39,10 @@ public:
     // drawing is then skipped, the model's state still advances.
     void Connect(PictureSurface* waterfallPicture, PictureSurface* curvePicture,
                  uint32_t backgroundColor);
+
+    // One block: records lags 0 .. lagCount - 1 of `magnitudes` in order,
+    // then draws the block.
+    void ShowBlock(const LagMagnitudes& magnitudes, int32_t lagCount);
 
     // The magnitude of lag 0..511 of the current block: its grey level
     // joins levelHistory and its point the curve.

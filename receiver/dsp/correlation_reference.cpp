@@ -2,18 +2,10 @@
 // oscillator's step, the Barker reference and the anti-alias low-pass.
 #include "receiver/dsp/correlator.h"
 
+#include "common/signal_facts.h"
 #include "receiver/dsp/receiver_arithmetic.h"
 
 namespace {
-
-constexpr int32_t DEFAULT_SAMPLE_RATE = 8000;
-constexpr float DEFAULT_CARRIER_FREQUENCY = 1500;
-
-// pi to full extended precision.
-constexpr long double PI = 3.14159265358979323846264338327950288L;
-
-// The transmitter's 13 chips, in its order.
-constexpr float BARKER_CHIPS[] = {+1, +1, +1, +1, +1, -1, -1, +1, +1, -1, +1, -1, +1};
 
 // The level of one reference tap: the float nearest to 0.01.
 constexpr float REFERENCE_TAP_LEVEL = 0.01f;
@@ -40,7 +32,7 @@ void Correlator::InitCorrelator(int32_t rate, float carrier)
     // The settings reader has applied these defaults already; applying
     // them again keeps a zero sample rate from ever reaching the division.
     sampleRate = rate != 0 ? rate : DEFAULT_SAMPLE_RATE;
-    carrierFrequency = carrier != 0 ? carrier : DEFAULT_CARRIER_FREQUENCY;
+    carrierFrequency = carrier != 0 ? carrier : static_cast<float>(DEFAULT_CARRIER_FREQUENCY);
 
     blockLength = BLOCK_LENGTH;
     halfBlockLength = HALF_BLOCK_LENGTH;
@@ -53,7 +45,7 @@ void Correlator::InitCorrelator(int32_t rate, float carrier)
     clockCorrection = 0;
 
     chipPattern.fill(0);
-    for (size_t k = 0; k < sizeof BARKER_CHIPS / sizeof BARKER_CHIPS[0]; ++k)
+    for (int32_t k = 0; k < BARKER_LENGTH; ++k)
         chipPattern[k] = BARKER_CHIPS[k];
     for (size_t k = 0; k < referenceTaps.size(); ++k)
         referenceTaps[k] = StoreFloat(static_cast<long double>(REFERENCE_TAP_LEVEL) * chipPattern[k]);
@@ -65,8 +57,7 @@ void Correlator::InitCorrelator(int32_t rate, float carrier)
     }
 }
 
-void Correlator::ConnectReadouts(ReadoutSink* readoutSink, TrackbarPositionSource* trackbarSource)
+void Correlator::ConnectReadouts(ReadoutSink* readoutSink)
 {
     readout = readoutSink;
-    trackbar = trackbarSource;
 }

@@ -4,8 +4,10 @@
 // ResampleBuffer takes each filled capture buffer, scales its samples to
 // +-1 and resamples them by the user's clock correction; every 1024 output
 // samples ProcessBlock mixes the block to complex baseband, low-passes and
-// decimates it by 2, correlates 512 lags against the Barker reference,
-// writes the peak label and draws the block's pictures (CorrelationDisplay).
+// decimates it by 2 (MixAndDecimate) and correlates 512 lags against the
+// Barker reference (CorrelateLags); then it hands the 512 magnitudes to the
+// display, which draws the block's pictures (CorrelationDisplay), and the
+// peak lag to the peak label.
 //
 // All state lives in one Correlator, allocated once and never reset, named
 // as the system names it. The arithmetic follows receiver_arithmetic.h:
@@ -33,17 +35,6 @@ struct CaptureView {
     uint32_t bytesRecorded;
 };
 
-// Trackbar notification codes (the low word of WM_HSCROLL's wParam).
-constexpr unsigned TRACKBAR_LINEUP = 0;
-constexpr unsigned TRACKBAR_LINEDOWN = 1;
-constexpr unsigned TRACKBAR_PAGEUP = 2;
-constexpr unsigned TRACKBAR_PAGEDOWN = 3;
-constexpr unsigned TRACKBAR_THUMBPOSITION = 4;
-constexpr unsigned TRACKBAR_THUMBTRACK = 5;
-constexpr unsigned TRACKBAR_TOP = 6;
-constexpr unsigned TRACKBAR_BOTTOM = 7;
-constexpr unsigned TRACKBAR_ENDTRACK = 8;
-
 // Sizes. The parameters InitCorrelator writes take these values; the
 // arrays are sized by them.
 constexpr int32_t BLOCK_LENGTH = 4 * 256;
@@ -63,20 +54,22 @@ public:
     // settings file.
     void InitCorrelator(int32_t sampleRate, float carrierFrequency);
 
-    // Where the results go. Any of them may be absent (nullptr): that
-    // output is then skipped.
-    void ConnectReadouts(ReadoutSink* readoutSink, TrackbarPositionSource* trackbarSource);
+    // Where the texts go. It may be absent (nullptr): they are then skipped.
+    void ConnectReadouts(ReadoutSink* readoutSink);
     CorrelationDisplay display;
 
     // One filled capture buffer: copies it, resamples it and pushes every
-    // output sample. A buffer of n recorded samples yields n outputs, one
-    // fewer for each input sample skipped and one more for each used again
-    // (on average 1 + clockCorrection input samples per output).
+    // output sample (each full block is processed on the way). Input
+    // positions 0 .. round(bytesRecorded / 2 - 1) are stepped through
+    // (halves to even; none for 0 bytes), one output per step, so a buffer
+    // of n recorded samples yields n outputs, one fewer for each input
+    // sample skipped and one more for each used again (on average
+    // 1 + clockCorrection input samples per output).
     void ResampleBuffer(const CaptureView& buffer);
     // One resampled sample into inputBlock; a full block is processed.
     void PushSample(float x);
-    // Mixes, decimates and correlates inputBlock, then writes the peak
-    // label and draws the pictures.
+    // Mixes, decimates and correlates inputBlock, then hands the lags'
+    // magnitudes to the display and the peak to the peak label.
     void ProcessBlock();
     // inputBlock -> basebandHistory -> 512 new decimated samples at the
     // end of window, which is first aged by one block (512 samples).
@@ -86,15 +79,15 @@ public:
     ComplexSample LowpassAt(int32_t s) const;
     // |c|^2 of the reference against window[lag + 2k], k = 0..129.
     float CorrelationPower(int32_t lag, const DecimatedWindow& window) const;
-    // All 512 lags: the display gets each magnitude, the result is the lag
-    // of the largest power (the lowest of equal ones).
-    int32_t CorrelateAndDisplay(const DecimatedWindow& window);
+    // Lags 0 .. halfBlockLength - 1 (all 512 once initialised): writes each
+    // one's magnitude, the square root of its power, to `magnitudes` and
+    // returns the lag of the largest power (the lowest of equal ones).
+    int32_t CorrelateLags(const DecimatedWindow& window, LagMagnitudes& magnitudes);
 
-    // WM_HSCROLL from the clock trackbar: the notification code and the
-    // thumb position (low and high word of wParam). Sets clockCorrection
-    // and the clock label; codes other than line, page, top, bottom and
-    // thumb-track change nothing.
-    void SetClockCorrection(unsigned notificationCode, unsigned thumbPosition);
+    // The clock trackbar's new position: sets clockCorrection to
+    // (CLOCK_TRACKBAR_CENTRE - position) / CLOCK_STEPS_PER_UNIT and writes
+    // the clock label.
+    void SetClockPosition(uint16_t position);
 
     // Settings.
     int32_t sampleRate = 0;
@@ -121,6 +114,7 @@ public:
     int32_t blockWriteIndex = 0;
     std::array<ComplexSample, BLOCK_LENGTH + LOWPASS_LENGTH> basebandHistory{};
     DecimatedWindow decimatedWindow{};
+    LagMagnitudes lagMagnitudes{};
     int32_t peakIndex = 0;
     // The previous buffer's last two recorded samples, newest first: the
     // interpolation reads them at positions -1 and -2 (0 before any buffer).
@@ -131,5 +125,4 @@ private:
     void KeepLastSamples(int32_t recordedCount);
 
     ReadoutSink* readout = nullptr;
-    TrackbarPositionSource* trackbar = nullptr;
 };

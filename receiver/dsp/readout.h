@@ -1,6 +1,5 @@
-// The receiver's two readouts and the trackbar they answer to, as seen from
-// the signal processing: the shell implements these over its labels and
-// its trackbar control.
+// The receiver's two readouts as seen from the signal processing: the
+// shell implements them over its labels.
 #pragma once
 
 #include <cstdint>
@@ -13,14 +12,6 @@ public:
     virtual void SetPeakText(const char* text) = 0;
     // The clock label, e.g. "Clock error 0.200%".
     virtual void SetClockText(const char* text) = 0;
-};
-
-class TrackbarPositionSource {
-public:
-    virtual ~TrackbarPositionSource() = default;
-    // The trackbar's answer to TBM_GETPOS, as the message returned it; the
-    // position is its low word.
-    virtual intptr_t QueryPosition() = 0;
 };
 
 // "Correlation peak at " + the lag with one sign position (blank when not

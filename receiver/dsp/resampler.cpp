@@ -15,12 +15,13 @@ constexpr long double FULL_SCALE = 32767.0L;
 }  // namespace
 
 // Contract: reads min(bufferLength, 2048) bytes of data into stagingSamples
-// (element 1024 is never written and stays 0) and makes one output step for
-// each recorded sample: round(bytesRecorded / 2) steps, none for 0 bytes.
-// Each step reads input positions j - 1 and j, j running 0..1023 plus one
-// skipped or repeated position per crossing of the resampling phase, so it
-// may read element 1024 (a skip at the last position) or the previous
-// buffer's last samples (j = 0, and j = -1 after a step back there).
+// (element 1024 is never written and stays 0); bytesRecorded is capped at
+// that. The input position j runs from 0 to round(bytesRecorded / 2 - 1)
+// (halves to even; nothing for 0 bytes), one output per step; a crossing
+// of the resampling phase skips a position (one output fewer) or repeats
+// one (one more). Each step reads positions j - 1 and j, so it may read
+// element 1024 (a skip at the last position) or the previous buffer's last
+// samples (j = 0, and j = -1 after a step back there).
 void Correlator::ResampleBuffer(const CaptureView& buffer)
 {
     // The samples are little-endian, as is every machine we build for.

@@ -3,7 +3,7 @@
 // last 1024 / sampleRate s, 128 ms at 8000 Hz. Everything runs on the GUI
 // thread, so the rest of that time is the dialog's.
 #include "receiver/dsp/correlator.h"
-#include "receiver/dsp/memory_picture.h"
+#include "common/memory_picture.h"
 #include "receiver/dsp/receiver_arithmetic.h"
 #include "tests/bench/timing.h"
 #include "transmitter/dsp/stream.h"
@@ -69,7 +69,7 @@ void BenchAtRate(int32_t sampleRate, float carrierFrequency)
 
     // One whole capture buffer: copy, resample, and the block it completes.
     auto buffers = WarmCorrelator(sampleRate, carrierFrequency, stream);
-    buffers->SetClockCorrection(TRACKBAR_THUMBTRACK, 900);
+    buffers->SetClockPosition(900);
     size_t start = 0;
     std::snprintf(name, sizeof name, "ResampleBuffer (2048 bytes) at %d/%g", sampleRate, carrierFrequency);
     ReportAgainstBudget(name, TimeRepeatedly([&] {

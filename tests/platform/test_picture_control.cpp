@@ -3,7 +3,7 @@
 // line, and that only a repaint reaches the screen.
 #include "platform/dialog.h"
 #include "platform/picture_control.h"
-#include "receiver/dsp/memory_picture.h"
+#include "common/memory_picture.h"
 #include "tests/platform/support/message_pump.h"
 
 #include <gtest/gtest.h>

@@ -4,56 +4,25 @@
 // say what the dialog must show.
 #pragma once
 
-#include "common/control_ids.h"
+#include "common/ui_facts.h"
 #include "platform/controls.h"
-#include "receiver/dsp/memory_picture.h"
 #include "receiver/receiver.h"
 #include "tests/platform/support/message_pump.h"
 #include "tests/platform/support/recording_message_boxes.h"
 #include "tests/platform/support/scripted_wave_in.h"
-#include "transmitter/dsp/stream.h"
+#include "tests/receiver/dsp/receiver_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-// The transmitter's signal at 8000 Hz and 1500 Hz: `blocks` frames of 1024 samples.
-inline std::vector<int16_t> TransmitterStream(size_t blocks)
-{
-    return SynthesizeStream(8000, 1500.0, blocks * FRAME_LENGTH);
-}
-
-struct RecordedReadouts : ReadoutSink {
-    std::vector<std::string> peakTexts;
-    void SetPeakText(const char* text) override { peakTexts.emplace_back(text); }
-    void SetClockText(const char*) override {}
-};
-
 // What the receiver must compute and draw for the same capture buffers.
-struct ReferenceReceiver {
-    ReferenceReceiver()
-    {
-        correlator.InitCorrelator(8000, 1500);
-        correlator.ConnectReadouts(&readouts, nullptr);
-        correlator.display.Connect(&waterfall, &curve, GetSysColor(COLOR_BTNFACE));
-    }
-
-    void Capture(const int16_t* samples, uint32_t count)
-    {
-        std::vector<unsigned char> bytes(CAPTURE_BUFFER_BYTES, 0);
-        std::memcpy(bytes.data(), samples, 2 * count);
-        correlator.ResampleBuffer({bytes.data(), CAPTURE_BUFFER_BYTES, 2 * count});
-    }
-
-    Correlator correlator;
-    RecordedReadouts readouts;
-    MemoryPicture waterfall{WATERFALL_WIDTH, WATERFALL_HEIGHT, GetSysColor(COLOR_BTNFACE)};
-    MemoryPicture curve{CURVE_WIDTH, CURVE_HEIGHT, GetSysColor(COLOR_BTNFACE)};
+struct ReferenceReceiver : ReceiverUnderTest {
+    ReferenceReceiver() : ReceiverUnderTest(8000, 1500, GetSysColor(COLOR_BTNFACE)) {}
 };
 
 class ReceiverTest : public ::testing::Test {

@@ -190,9 +190,9 @@ TEST_F(ReceiverTest, SelectionDialogPausesAndRestartsCapture)
     const HWAVEIN oldHandle = device.Handle();
     // What the receiver has seen by the end of the partial buffer.
     for (size_t b = 0; b < 5; ++b)
-        reference.Capture(SourceAt(b), BLOCK_LENGTH);
-    reference.correlator.SetClockCorrection(TB_THUMBTRACK, 1234);
-    reference.Capture(SourceAt(5), device.samplesBeforeStop);
+        reference.CaptureBuffer(SourceAt(b), BLOCK_LENGTH);
+    reference.correlator.SetClockPosition(1234);
+    reference.CaptureBuffer(SourceAt(5), device.samplesBeforeStop);
 
     bool recordingInside = true, mainDisabledInside = false;
     int32_t writeIndexInside = -1;

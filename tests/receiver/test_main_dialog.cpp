@@ -126,12 +126,12 @@ TEST_F(ReceiverTest, PeakLabelFollowsEveryBlock)
     std::vector<std::string> shown;
     for (size_t b = 0; b < 12; ++b) {
         Record(1);
-        reference.Capture(SourceAt(b), BLOCK_LENGTH);
+        reference.CaptureBuffer(SourceAt(b), BLOCK_LENGTH);
         shown.push_back(Text(ID_PEAK_LABEL));
         // The first sample lands at index 1 of the first block, so every
         // buffer completes a block.
-        ASSERT_EQ(reference.readouts.peakTexts.size(), b + 1);
-        EXPECT_EQ(shown[b], reference.readouts.peakTexts[b]) << "buffer " << b;
+        ASSERT_EQ(reference.readout.peakTexts.size(), b + 1);
+        EXPECT_EQ(shown[b], reference.readout.peakTexts[b]) << "buffer " << b;
     }
     EXPECT_EQ(shown[0], "Correlation peak at  0 samples");
     for (size_t b = 3; b < 12; ++b)
@@ -155,7 +155,7 @@ TEST_F(ReceiverTest, WaterfallShowsAStillTraceAndScrollsAfter200Blocks)
     };
     for (size_t b = 0; b < buffers; ++b) {
         Record(1);
-        reference.Capture(SourceAt(b), BLOCK_LENGTH);
+        reference.CaptureBuffer(SourceAt(b), BLOCK_LENGTH);
         if (b == 10)
             expectSameWaterfall("after 10 blocks");
     }

@@ -152,7 +152,7 @@ TEST_F(TransmitterTest, CloseRequestWaitsForTheDeviceOrEndsAtOnce)
             way.request(window);
             if (running) {
                 EXPECT_TRUE(IsWindow(window)) << way.name << ": held back while the device is open";
-                EXPECT_EQ(program.closePending, 1) << way.name;
+                EXPECT_TRUE(program.closePending) << way.name;
                 EXPECT_EQ(waveOut.CountCalls("Reset"), 1u) << way.name;
                 PumpMessages(window);
                 EXPECT_FALSE(waveOut.IsOpen()) << way.name;
@@ -232,4 +232,34 @@ TEST_F(TransmitterTest, SoundcardDialogSwitchesARunningSignalOff)
 
     SwitchOn();
     EXPECT_EQ(device.openedDeviceId, 1u);
+}
+
+// The selection dialog asks the transmitter for its device when it opens
+// and at OK: whatever the state, the signal is off once the dialog has
+// ended, and a device is reset at most once.
+TEST_F(TransmitterTest, SoundcardDialogLeavesTheSignalOffFromEveryState)
+{
+    struct Case {
+        const char* state;
+        std::function<void()> enter;
+        size_t resets;
+    };
+    const std::vector<Case> cases{
+        {"Off", [] {}, 0},
+        {"Opening", [&] { ClickOnOff(); }, 1}, // opens inside the dialog, stopped at OK
+        {"Playing", [&] { SwitchOn(); }, 1},
+        {"Stopping", [&] { SwitchOn(); ClickOnOff(); }, 1},
+    };
+    for (const Case& c : cases) {
+        device.calls.clear();
+        c.enter();
+        LaterAction pressOk(20, [&] { ClickButton(transmitter.soundcard.soundcardDialog, ID_DEVICE_OK); });
+        ClickButton(dialog, ID_SOUNDCARD_BUTTON);
+        ASSERT_TRUE(pressOk.HasRun()) << c.state;
+        Pump();
+        EXPECT_EQ(device.CountCalls("Reset"), c.resets) << c.state;
+        EXPECT_EQ(transmitter.deviceState, DeviceState::Closed) << c.state;
+        EXPECT_EQ(Caption(), "Turn On") << c.state;
+        EXPECT_FALSE(device.IsOpen()) << c.state;
+    }
 }

@@ -2,7 +2,7 @@
 // message-box recorder, driven by sending and pumping window messages.
 #pragma once
 
-#include "common/control_ids.h"
+#include "common/ui_facts.h"
 #include "platform/controls.h"
 #include "tests/platform/support/message_pump.h"
 #include "tests/platform/support/recording_message_boxes.h"

@@ -1,14 +1,13 @@
 #include "transmitter/dsp/synthesis.h"
 
-#include "common/rounding.h"
 #include "common/extended_trig.h"
+#include "common/phase.h"
+#include "common/rounding.h"
+#include "common/signal_facts.h"
 
 #include <cmath>
 
 namespace {
-
-// The 13 chips of the Barker code, in the order they are sent.
-constexpr double kBarkerChips[13] = {+1, +1, +1, +1, +1, -1, -1, +1, +1, -1, +1, -1, +1};
 
 // b(1)..b(22) of the 43-tap symmetric low-pass that shapes each symbol;
 // b(44 - j) = b(j), centre b(22). The taps sum to 0.967057211404.
@@ -50,34 +49,30 @@ void StoreSample(unsigned char* out, long long value)
 
 // Brings a phase that the single subtraction of 2*pi left outside [0, 2*pi)
 // (negative carrier, or a carrier of sampleRate or more) fully back into
-// range. fmod's remainder is exact, so every C library returns the same
-// bits. A phase that is no longer finite (nonsensical settings) restarts
+// range. A phase that is no longer finite (nonsensical settings) restarts
 // at 0 rather than poisoning every later sample.
 double FullyReducedPhase(double phase, double twoPi)
 {
     if (!std::isfinite(phase))
         return 0.0;
-    double reduced = std::fmod(phase, twoPi);  // exact, same sign as phase
-    if (reduced < 0)
-        reduced = static_cast<double>(reduced + static_cast<long double>(twoPi));
-    return reduced < twoPi ? reduced : 0.0;  // -tiny + 2*pi may round to 2*pi
+    return WrapIntoTurn<double>(phase, twoPi, [](long double value) { return static_cast<double>(value); });
 }
 
 }  // namespace
 
 void Synthesis::InitSynthesis()
 {
-    pi = 4 * std::atan(1.0);
+    pi = static_cast<double>(PI);
     if (carrierFrequency == 0)
-        carrierFrequency = 1500.0;
+        carrierFrequency = DEFAULT_CARRIER_FREQUENCY;
     if (sampleRate == 0)
-        sampleRate = 8000;
-    barkerLength = 13;
+        sampleRate = DEFAULT_SAMPLE_RATE;
+    barkerLength = BARKER_LENGTH;
     filterLength = 44;
 
     AllocateOnce(barkerTable, barkerLength, 0.0);
     for (int i = 0; i < barkerLength; ++i)
-        barkerTable[i] = kBarkerChips[i];
+        barkerTable[i] = BARKER_CHIPS[i];
 
     AllocateOnce(polyphaseTable, filterLength, 0.0);
     FillPolyphaseTable();

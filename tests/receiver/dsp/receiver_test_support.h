@@ -1,9 +1,11 @@
-// Test doubles and feeding helpers for the receiver's signal processing.
+// Test doubles and feeding helpers for the receiver's signal processing,
+// shared by its portable tests and the Windows tests of the whole receiver.
 #pragma once
 
+#include "common/memory_picture.h"
 #include "receiver/dsp/correlator.h"
-#include "receiver/dsp/memory_picture.h"
 #include "receiver/dsp/receiver_arithmetic.h"
+#include "transmitter/dsp/stream.h"
 
 #include <algorithm>
 #include <climits>
@@ -16,21 +18,18 @@
 // colour that is neither white, black, grey nor blue shows mistakes.
 constexpr uint32_t TEST_BACKGROUND = 0x00C8D0D4;
 
+// The transmitter's signal: `blocks` frames of 1024 samples.
+inline std::vector<int16_t> TransmitterStream(size_t blocks, int32_t sampleRate = 8000,
+                                              double carrierFrequency = 1500.0)
+{
+    return SynthesizeStream(sampleRate, carrierFrequency, blocks * FRAME_LENGTH);
+}
+
 struct RecordingReadout : ReadoutSink {
     std::vector<std::string> peakTexts;
     std::vector<std::string> clockTexts;
     void SetPeakText(const char* text) override { peakTexts.emplace_back(text); }
     void SetClockText(const char* text) override { clockTexts.emplace_back(text); }
-};
-
-struct FixedTrackbar : TrackbarPositionSource {
-    intptr_t answer = 0;
-    int queries = 0;
-    intptr_t QueryPosition() override
-    {
-        ++queries;
-        return answer;
-    }
 };
 
 // A picture that also logs the kind of every operation in order:
@@ -70,13 +69,16 @@ struct LoggingPicture : MemoryPicture {
     }
 };
 
-// A correlator as the receiver sets it up, with both pictures in memory.
+// A correlator as the receiver sets it up, with both pictures in memory on
+// `background` (the receiver's is the system's button face).
 struct ReceiverUnderTest {
-    explicit ReceiverUnderTest(int32_t sampleRate = 8000, float carrierFrequency = 1500)
+    explicit ReceiverUnderTest(int32_t sampleRate = 8000, float carrierFrequency = 1500,
+                               uint32_t background = TEST_BACKGROUND)
+        : waterfall(WATERFALL_WIDTH, WATERFALL_HEIGHT, background), curve(CURVE_WIDTH, CURVE_HEIGHT, background)
     {
         correlator.InitCorrelator(sampleRate, carrierFrequency);
-        correlator.ConnectReadouts(&readout, &trackbar);
-        correlator.display.Connect(&waterfall, &curve, TEST_BACKGROUND);
+        correlator.ConnectReadouts(&readout);
+        correlator.display.Connect(&waterfall, &curve, background);
     }
 
     // Hands the samples over as capture buffers of up to 1024 samples.
@@ -98,7 +100,6 @@ struct ReceiverUnderTest {
 
     Correlator correlator;
     RecordingReadout readout;
-    FixedTrackbar trackbar;
-    LoggingPicture waterfall{WATERFALL_WIDTH, WATERFALL_HEIGHT, TEST_BACKGROUND};
-    LoggingPicture curve{CURVE_WIDTH, CURVE_HEIGHT, TEST_BACKGROUND};
+    LoggingPicture waterfall;
+    LoggingPicture curve;
 };

@@ -1,5 +1,5 @@
-// The peak and clock readouts, and how the trackbar's notifications set the
-// clock correction.
+// The peak and clock readouts, and the clock correction of a trackbar
+// position.
 #include "tests/receiver/dsp/receiver_test_support.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +36,7 @@ TEST(Readout, ClockTextForTrackbarPositions)
     };
     for (const auto& c : cases) {
         ReceiverUnderTest receiver;
-        receiver.correlator.SetClockCorrection(TRACKBAR_THUMBTRACK, c.position);
+        receiver.correlator.SetClockPosition(static_cast<uint16_t>(c.position));
         ASSERT_EQ(receiver.readout.clockTexts.size(), 1u);
         EXPECT_EQ(receiver.readout.clockTexts[0], c.text) << c.position;
     }
@@ -50,37 +50,8 @@ TEST(Readout, ClockCorrectionFromTrackbarPosition)
     } cases[] = {{1000, 0}, {0, 0.002L}, {2000, -0.002L}, {999, 0.000002L}};
     for (const auto& c : cases) {
         ReceiverUnderTest receiver;
-        receiver.correlator.SetClockCorrection(TRACKBAR_THUMBTRACK, c.position);
+        receiver.correlator.SetClockPosition(static_cast<uint16_t>(c.position));
         EXPECT_NEAR(static_cast<double>(receiver.correlator.clockCorrection),
                     static_cast<double>(c.correction), 1e-15);
-    }
-}
-
-TEST(Readout, NotificationCodesDecideWhereThePositionComesFrom)
-{
-    const struct {
-        unsigned code;
-        bool asksTrackbar;
-        bool changes;
-    } cases[] = {
-        {TRACKBAR_LINEUP, true, true},      {TRACKBAR_LINEDOWN, true, true},
-        {TRACKBAR_PAGEUP, true, true},      {TRACKBAR_PAGEDOWN, true, true},
-        {TRACKBAR_TOP, true, true},         {TRACKBAR_BOTTOM, true, true},
-        {TRACKBAR_THUMBTRACK, false, true}, {TRACKBAR_THUMBPOSITION, false, false},
-        {TRACKBAR_ENDTRACK, false, false},  {9, false, false},
-        {0xFFFF, false, false},
-    };
-    for (const auto& c : cases) {
-        ReceiverUnderTest receiver;
-        // The control answers 500 in the low word (junk in the high word);
-        // the thumb-track position is 1500.
-        receiver.trackbar.answer = (0x7A5 << 16) | 500;
-        receiver.correlator.SetClockCorrection(c.code, 1500);
-        EXPECT_EQ(receiver.trackbar.queries, c.asksTrackbar ? 1 : 0) << c.code;
-        EXPECT_EQ(receiver.readout.clockTexts.size(), c.changes ? 1u : 0u) << c.code;
-        const long double expected = !c.changes ? 0.0L : c.asksTrackbar ? 0.001L : -0.001L;
-        EXPECT_NEAR(static_cast<double>(receiver.correlator.clockCorrection),
-                    static_cast<double>(expected), 1e-15)
-            << c.code;
     }
 }

@@ -13,7 +13,7 @@ struct Resampler : ReadoutSink {
     Resampler()
     {
         correlator->InitCorrelator(8000, 1500);
-        correlator->ConnectReadouts(this, nullptr);
+        correlator->ConnectReadouts(this);
     }
     void SetPeakText(const char*) override { ++blocks; }
     void SetClockText(const char*) override {}
@@ -96,7 +96,7 @@ TEST(Resampler, APositiveCorrectionSkipsAndANegativeOneRepeats)
     } cases[] = {{0, 0.002}, {2000, -0.002}, {900, 0.0002}, {1000, 0}};
     for (const auto& c : cases) {
         Resampler r;
-        r.correlator->SetClockCorrection(TRACKBAR_THUMBTRACK, c.position);
+        r.correlator->SetClockPosition(static_cast<uint16_t>(c.position));
         long total = 0;
         const int buffers = 100;
         for (int b = 0; b < buffers; ++b) {

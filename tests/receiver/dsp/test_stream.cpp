@@ -14,13 +14,6 @@
 
 namespace {
 
-constexpr size_t SYMBOLS_PER_BLOCK = BLOCK_LENGTH / SAMPLES_PER_SYMBOL;
-
-std::vector<int16_t> TransmitterStream(int32_t sampleRate, double carrierFrequency, size_t blocks)
-{
-    return SynthesizeStream(sampleRate, carrierFrequency, blocks * SYMBOLS_PER_BLOCK);
-}
-
 // The channel of a receiver whose clock differs from the transmitter's:
 // output n is the input read at position n * stride (windowed-sinc
 // interpolation, 32 taps), rounded back to 16 bits. A stride of
@@ -95,7 +88,7 @@ TEST(TransmitterStream, PeaksAtOneLagWellAboveTheRest)
     } settings[] = {{8000, 1500}, {9600, 1500}};
     for (const auto& s : settings) {
         auto receiver = std::make_unique<ReceiverUnderTest>(s.sampleRate, s.carrierFrequency);
-        receiver->Capture(TransmitterStream(s.sampleRate, s.carrierFrequency, 20));
+        receiver->Capture(TransmitterStream(20, s.sampleRate, s.carrierFrequency));
         const std::vector<int32_t> lags = PeakLags(receiver->readout);
         ASSERT_GE(lags.size(), 19u);
         for (size_t b = 2; b < lags.size(); ++b)
@@ -119,7 +112,7 @@ TEST(TransmitterStream, PeaksAtOneLagWellAboveTheRest)
 TEST(TransmitterStream, ClockMismatchMovesThePeakUntilTheTrackbarMatchesIt)
 {
     const size_t blocks = 54;
-    const std::vector<int16_t> stream = TransmitterStream(8000, 1500, blocks + 2);
+    const std::vector<int16_t> stream = TransmitterStream(blocks + 2, 8000, 1500);
     const unsigned positions[] = {0, 2000, 500};
     for (const unsigned position : positions) {
         const double d = ExtraSamplesPerFrame(position);
@@ -136,7 +129,7 @@ TEST(TransmitterStream, ClockMismatchMovesThePeakUntilTheTrackbarMatchesIt)
 
         // Trackbar at the matching position: the trace stands still.
         auto matched = std::make_unique<ReceiverUnderTest>();
-        matched->correlator.SetClockCorrection(TRACKBAR_THUMBTRACK, position);
+        matched->correlator.SetClockPosition(static_cast<uint16_t>(position));
         matched->Capture(captured);
         const std::vector<double> still = UnwrappedLags(PeakLags(matched->readout));
         ASSERT_GE(still.size(), first + 50);
@@ -182,8 +175,8 @@ uint64_t DigestOfRun(int32_t sampleRate, float carrierFrequency, const std::vect
     auto receiver = std::make_unique<ReceiverUnderTest>(sampleRate, carrierFrequency);
     DigestingReadout readout;
     readout.display = &receiver->correlator.display;
-    receiver->correlator.ConnectReadouts(&readout, nullptr);
-    receiver->correlator.SetClockCorrection(TRACKBAR_THUMBTRACK, position);
+    receiver->correlator.ConnectReadouts(&readout);
+    receiver->correlator.SetClockPosition(static_cast<uint16_t>(position));
     receiver->Capture(captured);
     const auto& picture = receiver->waterfall.pixels;
     readout.digest.Add(picture.data(), picture.size() * sizeof picture[0]);
@@ -198,13 +191,13 @@ uint64_t DigestOfRun(int32_t sampleRate, float carrierFrequency, const std::vect
 // Wine with the 64-bit Windows build: both must give these bits.
 TEST(CrossBuildIdentity, DigestsOfFixedRuns)
 {
-    const std::vector<int16_t> defaults = TransmitterStream(8000, 1500, 60);
+    const std::vector<int16_t> defaults = TransmitterStream(60, 8000, 1500);
     EXPECT_EQ(DigestOfRun(8000, 1500, defaults, 900), 0xcaabf9fe6164da83ULL);
 
     // A carrier whose phase wraps at no block boundary, mixed with a
     // negative frequency (the oscillator's full wrap), and a correction that
     // steps back.
-    const std::vector<int16_t> odd = TransmitterStream(9600, 1733.3, 30);
+    const std::vector<int16_t> odd = TransmitterStream(30, 9600, 1733.3);
     EXPECT_EQ(DigestOfRun(9600, -1733.3f, odd, 1700), 0xd2577a8ae2d7559cULL);
 }
 

@@ -3,11 +3,10 @@
 // name, in device-index order, and stores the choice in `selectedDevice`
 // (-1 when nothing is selected, which the wave open takes as WAVE_MAPPER).
 //
-// The transmitter's variant first switches a running signal off: at
-// initialisation and again at "OK" it clicks the main dialog's
-// ID_TRANSMIT_BUTTON whenever that reads "Turn Off". The receiver pauses
-// capture before the modal run and restarts it afterwards, through the two
-// hooks.
+// The program decides what happens to its own device through three hooks:
+// the transmitter switches a running signal off whenever the dialog asks it
+// to let go of its device (at initialisation and again at "OK"); the
+// receiver pauses capture before the modal run and restarts it afterwards.
 #pragma once
 
 #include "platform/message_boxes.h"
@@ -29,6 +28,9 @@ public:
     // has ended however it ended (receiver: PauseCapture / StartCapture).
     std::function<void()> beforeModalRun;
     std::function<void()> afterModalRun;
+    // Asked when the dialog initialises and again at "OK": the program lets
+    // go of a device it is using (transmitter: a running signal stops).
+    std::function<void()> releaseDevice;
 
     // The own command handler of ID_SOUNDCARD_BUTTON: builds the dialog,
     // owned by `mainDialog`, runs it modally and returns 0 once it has
@@ -41,11 +43,9 @@ public:
 
 private:
     void FillDeviceList(HWND dialog);
-    void SwitchTransmissionOff();
 
     AudioDirection direction;
     WaveDeviceCatalog& devices;
     MessageBoxes& messageBoxes;
     int32_t& selectedDevice;
-    HWND mainDialog = nullptr;
 };

@@ -1,21 +1,20 @@
-#include "common/soundcard_dialog.h"
+#include "platform/soundcard_dialog.h"
 
-#include "common/control_ids.h"
+#include "common/ui_facts.h"
 #include "platform/controls.h"
 #include "platform/dialog.h"
 
 namespace {
 
 constexpr COLORREF SOUNDCARD_BACKGROUND = RGB(224, 255, 255);
-// WS_CHILD | WS_VISIBLE | WS_TABSTOP | CBS_DROPDOWN, and no CBS_SORT: the
-// list position is the device index.
-constexpr DWORD DEVICE_LIST_STYLE = 0x50010002;
-constexpr DWORD BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+// No CBS_SORT: the list position is the device index.
+constexpr DWORD DEVICE_LIST_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | CBS_DROPDOWN;
+static_assert(DEVICE_LIST_STYLE == 0x50010002, "the device list's documented style");
 
 DialogLayout SoundcardDialogSpec(HWND owner)
 {
     DialogLayout layout;
-    layout.caption = "Select soundcard";
+    layout.caption = SOUNDCARD_TITLE;
     layout.style = WS_SYSMENU; // an overlapped window: caption bar with a close box
     layout.extendedStyle = WS_EX_TOOLWINDOW;
     layout.units = DialogUnits::Pixels;
@@ -38,13 +37,12 @@ SoundcardSelection::SoundcardSelection(AudioDirection direction, WaveDeviceCatal
 
 INT_PTR SoundcardSelection::ChangeSoundcard(HWND mainDialog)
 {
-    this->mainDialog = mainDialog;
     Dialog dialog(SoundcardDialogSpec(mainDialog), [this](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return SoundcardDialogProc(window, message, wParam, lParam);
     });
     soundcardDialog = dialog.Create();
     dialog.AddControl({ID_DEVICE_LIST, "COMBOBOX", "", 1, 2, 180, 140, DEVICE_LIST_STYLE});
-    dialog.AddControl({ID_DEVICE_OK, "BUTTON", "OK", 10, 26, 70, 23, BUTTON_STYLE});
+    dialog.AddControl({ID_DEVICE_OK, "BUTTON", "OK", 10, 26, 70, 23, PUSH_BUTTON_STYLE});
 
     if (beforeModalRun)
         beforeModalRun();
@@ -58,14 +56,14 @@ INT_PTR SoundcardSelection::ChangeSoundcard(HWND mainDialog)
 INT_PTR SoundcardSelection::SoundcardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/)
 {
     if (message == WM_INITDIALOG) {
-        if (direction == AudioDirection::Output)
-            SwitchTransmissionOff();
+        if (releaseDevice)
+            releaseDevice();
         FillDeviceList(dialog);
     } else if (message == WM_COMMAND && LOWORD(wParam) == ID_DEVICE_OK) {
         // CB_ERR (-1) when nothing is selected.
         selectedDevice = static_cast<int32_t>(SendDlgItemMessageA(dialog, ID_DEVICE_LIST, CB_GETCURSEL, 0, 0));
-        if (direction == AudioDirection::Output)
-            SwitchTransmissionOff();
+        if (releaseDevice)
+            releaseDevice();
         EndDialogWindow(dialog);
     }
     return 0;
@@ -86,13 +84,4 @@ void SoundcardSelection::FillDeviceList(HWND dialog)
     }
     // An index outside the list leaves nothing selected.
     SendDlgItemMessageA(dialog, ID_DEVICE_LIST, CB_SETCURSEL, static_cast<WPARAM>(selectedDevice), 0);
-}
-
-// The transmitter's contract with its main dialog: a running signal is
-// switched off through the main dialog's own on/off button, whose click
-// handling stops the device.
-void SoundcardSelection::SwitchTransmissionOff()
-{
-    if (GetControlText(mainDialog, ID_TRANSMIT_BUTTON) == "Turn Off")
-        ClickButton(mainDialog, ID_TRANSMIT_BUTTON);
 }

@@ -1,4 +1,4 @@
-#include "receiver/dsp/memory_picture.h"
+#include "common/memory_picture.h"
 
 #include <algorithm>
 #include <cstdlib>

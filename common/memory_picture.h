@@ -2,7 +2,7 @@
 // that wants the correlation pictures without a screen.
 #pragma once
 
-#include "receiver/dsp/picture.h"
+#include "common/picture.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,8 +1,7 @@
 // The "Select soundcard" dialog on real windows, for both directions: the
-// list, the choice, the warning, the hooks and the transmitter's "Turn
-// Off" contract with its main dialog.
-#include "common/control_ids.h"
-#include "common/soundcard_dialog.h"
+// list, the choice, the warning and the hooks.
+#include "common/ui_facts.h"
+#include "platform/soundcard_dialog.h"
 #include "platform/controls.h"
 #include "platform/dialog.h"
 #include "tests/platform/support/message_pump.h"
@@ -22,21 +21,12 @@ public:
     std::string ProductName(unsigned index) override { return names.at(index); }
 };
 
-// A stand-in for a main dialog with the transmitter's on/off button; a
-// click on it switches the caption to "Turn On" (as a completed stop does).
+// A stand-in for a main dialog: the selection dialog's owner.
 class MainDialogStandIn {
 public:
-    explicit MainDialogStandIn(const char* caption)
-        : dialog(Layout(), [this](HWND window, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
-              if (message == WM_COMMAND && LOWORD(wParam) == ID_TRANSMIT_BUTTON) {
-                  ++clicks;
-                  SetControlText(window, ID_TRANSMIT_BUTTON, "Turn On");
-              }
-              return 0;
-          })
+    MainDialogStandIn() : dialog(Layout(), nullptr)
     {
         window = dialog.Create();
-        dialog.AddControl({ID_TRANSMIT_BUTTON, "BUTTON", caption, 121, 23, 50, 14, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON});
         dialog.Start();
     }
 
@@ -52,12 +42,10 @@ public:
 
     Dialog dialog;
     HWND window = nullptr;
-    int clicks = 0;
 };
 
 struct Harness {
-    explicit Harness(AudioDirection direction, const char* mainCaption = "Turn On")
-        : main(mainCaption), selection(direction, devices, boxes, selectedDevice)
+    explicit Harness(AudioDirection direction) : selection(direction, devices, boxes, selectedDevice)
     {
     }
 
@@ -220,32 +208,35 @@ TEST(SoundcardDialog, HooksRunAroundTheModalRun)
     EXPECT_EQ(events, (std::vector<std::string>{"before, dialog built but not shown", "running", "after, dialog gone"}));
 }
 
-// The transmitter's contract: "Turn Off" on the main dialog's button is
-// clicked at initialisation and again at OK; the receiver never clicks.
-TEST(SoundcardDialog, OutputDirectionSwitchesTheTransmissionOff)
+// The program is asked to let go of its device when the dialog initialises
+// and again at "OK" (the transmitter stops a running signal there), in
+// either direction; a dialog closed without "OK" asks only once.
+TEST(SoundcardDialog, ReleaseHookRunsAtInitialisationAndAtOk)
 {
     struct Case {
         AudioDirection direction;
-        const char* captionBefore;
-        const char* captionBeforeOk; // set while the dialog is open
-        int expectedClicks;
+        bool pressOk;
+        int expectedCalls;
     };
     const Case cases[] = {
-        {AudioDirection::Output, "Turn Off", "Turn On", 1},
-        {AudioDirection::Output, "Turn Off", "Turn Off", 2}, // still running at OK: clicked again
-        {AudioDirection::Output, "Turn On", "Turn On", 0},
-        {AudioDirection::Input, "Turn Off", "Turn Off", 0},
+        {AudioDirection::Output, true, 2},
+        {AudioDirection::Output, false, 1},
+        {AudioDirection::Input, true, 2},
     };
     for (const Case& c : cases) {
-        Harness h(c.direction, c.captionBefore);
+        Harness h(c.direction);
         h.devices.names = {"Speakers"};
-        int clicksAtInit = -1;
+        int calls = 0;
+        h.selection.releaseDevice = [&] { ++calls; };
+        int callsAtInit = -1;
         h.Run([&](HWND dialog) {
-            clicksAtInit = h.main.clicks;
-            SetControlText(h.main.window, ID_TRANSMIT_BUTTON, c.captionBeforeOk);
-            ClickButton(dialog, ID_DEVICE_OK);
+            callsAtInit = calls;
+            if (c.pressOk)
+                ClickButton(dialog, ID_DEVICE_OK);
+            else
+                SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
         });
-        EXPECT_EQ(clicksAtInit, c.expectedClicks > 0 ? 1 : 0) << c.captionBefore;
-        EXPECT_EQ(h.main.clicks, c.expectedClicks) << c.captionBefore << " then " << c.captionBeforeOk;
+        EXPECT_EQ(callsAtInit, 1) << c.pressOk;
+        EXPECT_EQ(calls, c.expectedCalls) << c.pressOk;
     }
 }

@@ -1,0 +1,45 @@
+# Fails when an #include points the wrong way between the source folders:
+#   common/            portable, shared by everything: includes only common/
+#   platform/          the Win32 layer: includes only platform/ and common/
+#   receiver/dsp/,     portable signal processing: no Win32 header, nothing
+#   transmitter/dsp/   from platform/ or from the other program
+#   receiver/,         the programs: never each other
+#   transmitter/
+# Run as: cmake -DSOURCE_DIR=<tree> -P check_layers.cmake
+if(NOT SOURCE_DIR)
+  message(FATAL_ERROR "check_layers.cmake: SOURCE_DIR not set")
+endif()
+
+set(WIN32_HEADERS "windows.h|mmsystem.h|commctrl.h|winuser.h|wingdi.h|mmreg.h")
+
+# check(<folder> <forbidden project-include regex> <Win32 headers forbidden: ON/OFF>)
+set(violations "")
+function(check folder forbidden no_win32)
+  file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
+  foreach(source ${sources})
+    file(STRINGS ${SOURCE_DIR}/${source} lines REGEX "^[ \t]*#[ \t]*include")
+    foreach(line ${lines})
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([^\">]*)[\">].*$" "\\1" header "${line}")
+      if(header MATCHES "${forbidden}")
+        list(APPEND violations "${source}: includes ${header}")
+      elseif(no_win32 AND header MATCHES "^(${WIN32_HEADERS})$")
+        list(APPEND violations "${source}: includes the Win32 header ${header}")
+      endif()
+    endforeach()
+  endforeach()
+  set(violations "${violations}" PARENT_SCOPE)
+endfunction()
+
+check(common "^(platform|receiver|transmitter|demo|tests)/" ON)
+check(platform "^(receiver|transmitter|demo|tests)/" OFF)
+check(receiver/dsp "^(platform|transmitter|demo|tests)/" ON)
+check(transmitter/dsp "^(platform|receiver|demo|tests)/" ON)
+check(receiver "^(transmitter|demo|tests)/" OFF)
+check(transmitter "^(receiver|demo|tests)/" OFF)
+
+if(violations)
+  list(REMOVE_DUPLICATES violations)
+  string(REPLACE ";" "\n  " listed "${violations}")
+  message(FATAL_ERROR "includes that point the wrong way:\n  ${listed}")
+endif()
+message(STATUS "layers: every include points down")

@@ -10,6 +10,10 @@
 constexpr const char* TRANSMITTER_TITLE = "Stanag 4285 Pharolet";
 constexpr const char* RECEIVER_TITLE = "STANAG 4285 Quorvane";
 constexpr const char* SOUNDCARD_TITLE = "Select soundcard";
+// The captions of the programs' own message boxes (the receiver's is its
+// name, for every box that has no caption of its own).
+constexpr const char* TRANSMITTER_BOX_CAPTION = "STANAG 4285";
+constexpr const char* RECEIVER_BOX_CAPTION = "Quorvane";
 
 // Both main dialogs: "Soundcard".
 constexpr int ID_SOUNDCARD_BUTTON = 1310;

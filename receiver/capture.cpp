@@ -43,7 +43,7 @@ bool Receiver::OpenCaptureDevice(HWND notifyWindow)
     if (result == MMSYSERR_NOERROR)
         return true;
     waveInHandle = nullptr; // a failed open leaves no device behind
-    messageBoxes.Show(nullptr, "No suitable device found", DEFAULT_CAPTION, CAPTURE_BOX_STYLE);
+    messageBoxes.Show(nullptr, "No suitable device found", RECEIVER_BOX_CAPTION, CAPTURE_BOX_STYLE);
     return false;
 }
 
@@ -54,7 +54,7 @@ bool Receiver::AllocateCaptureBuffers()
     for (int k = 1; k <= CAPTURE_BUFFER_COUNT; ++k) {
         void* buffer = HeapAlloc(captureHeap, HEAP_ZERO_MEMORY, CAPTURE_BUFFER_BYTES);
         if (buffer == nullptr) {
-            messageBoxes.Show(nullptr, "Can\xB4t alloc Buffers", DEFAULT_CAPTION, CAPTURE_BOX_STYLE);
+            messageBoxes.Show(nullptr, "Can\xB4t alloc Buffers", RECEIVER_BOX_CAPTION, CAPTURE_BOX_STYLE);
             return false;
         }
         captureHeaders[k].lpData = static_cast<LPSTR>(buffer);
@@ -113,7 +113,7 @@ void Receiver::ReportWaveInError(MMRESULT code)
     char text[ERROR_TEXT_LENGTH] = "";
     waveIn.GetErrorText(code, text, ERROR_TEXT_LENGTH);
     text[ERROR_TEXT_LENGTH - 1] = '\0';
-    messageBoxes.Show(nullptr, text, DEFAULT_CAPTION, CAPTURE_BOX_STYLE);
+    messageBoxes.Show(nullptr, text, RECEIVER_BOX_CAPTION, CAPTURE_BOX_STYLE);
 }
 
 // Processing always comes before the re-queue. A notification is acted on

@@ -31,10 +31,6 @@
 // buffer of CAPTURE_BUFFER_BYTES (1024 samples; correlator.h).
 constexpr int CAPTURE_BUFFER_COUNT = 8;
 
-// The caption of every message box the receiver shows without one of its
-// own: the program's name.
-constexpr const char* DEFAULT_CAPTION = "Quorvane";
-
 class Receiver final : private ReadoutSink {
 public:
     Receiver(WaveInDevice& waveIn, MessageBoxes& messageBoxes, ReceiverSettings settings);

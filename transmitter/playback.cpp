@@ -47,7 +47,7 @@ void Transmitter::StartTransmission()
         waveOutHandle = nullptr;
         deviceState = DeviceState::Closed;
         messageBoxes.Beep(MB_ICONEXCLAMATION);
-        messageBoxes.Show(nullptr, "Error opening waveform audio device!", "STANAG 4285", MB_OK | MB_ICONEXCLAMATION);
+        messageBoxes.Show(nullptr, "Error opening waveform audio device!", TRANSMITTER_BOX_CAPTION, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
     deviceState = DeviceState::Opening;

@@ -75,14 +75,14 @@ open_refused() {
   PROGRAM_PID=$!
   STARTED_PIDS+=("$PROGRAM_PID")
   pharolet_drive wait-text "$ID_TRANSMIT_BUTTON" "Turn On" click "$ID_TRANSMIT_BUTTON"
-  expect_message "STANAG 4285" "Error opening waveform audio device!"
+  expect_message "$TRANSMITTER_BOX_CAPTION" "Error opening waveform audio device!"
   pharolet_drive wait-text "$ID_TRANSMIT_BUTTON" "Turn On" 100 close wait-gone 10000
   e2e_wait_program_exit 5000
 
   (cd "$WORKDIR" && exec env "$@" "$WINE" "$QUORVANE") >"$WORKDIR/quorvane.log" 2>&1 &
   QUORVANE_PID=$!
   STARTED_PIDS+=("$QUORVANE_PID")
-  expect_message "Quorvane" "No suitable device found"
+  expect_message "$RECEIVER_BOX_CAPTION" "No suitable device found"
   wait_pid_exit "$QUORVANE_PID" 10000 ||
     fail "quorvane did not end after its start failed (process state $(ps -o stat= -p "$QUORVANE_PID"))"
 }

@@ -47,7 +47,7 @@ void ExpectOneCaptureBox(const RecordingMessageBoxes& boxes, const std::string& 
     const RecordedAlert& box = boxes.alerts[0];
     EXPECT_EQ(box.kind, RecordedAlert::Box) << name;
     EXPECT_EQ(box.text, text) << name;
-    EXPECT_EQ(box.caption, DEFAULT_CAPTION) << name;
+    EXPECT_EQ(box.caption, "Quorvane") << name;
     EXPECT_EQ(box.style, CAPTURE_BOX_STYLE) << name;
     EXPECT_EQ(box.owner, nullptr) << name;
 }
@@ -315,7 +315,7 @@ TEST_F(ReceiverTest, EmptyDeviceListStoresMinusOneAndTheRestartFails)
     EXPECT_EQ(boxes.alerts[0].caption, "Warning");
     EXPECT_EQ(boxes.alerts[0].style, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
     EXPECT_EQ(boxes.alerts[1].text, "No suitable device found");
-    EXPECT_EQ(boxes.alerts[1].caption, DEFAULT_CAPTION);
+    EXPECT_EQ(boxes.alerts[1].caption, "Quorvane");
     EXPECT_EQ(boxes.alerts[1].style, CAPTURE_BOX_STYLE);
     EXPECT_FALSE(IsWindow(dialog));
     EXPECT_FALSE(device.IsOpen());

@@ -99,7 +99,7 @@ TEST(ReceiverMain, ImpossibleRateFromLineFeedOnlySettingsEndsTheProgram)
     EXPECT_EQ(ReceiverMain(device, boxes), 0);
     ASSERT_EQ(boxes.alerts.size(), 1u);
     EXPECT_EQ(boxes.alerts[0].text, "No suitable device found");
-    EXPECT_EQ(boxes.alerts[0].caption, DEFAULT_CAPTION);
+    EXPECT_EQ(boxes.alerts[0].caption, "Quorvane");
     EXPECT_EQ(boxes.alerts[0].style, static_cast<UINT>(MB_OK | MB_TASKMODAL | MB_SETFOREGROUND));
     EXPECT_EQ(FindWindowA(nullptr, MAIN_CAPTION), nullptr);
 }

@@ -23,20 +23,22 @@ TEST_F(TransmitterTest, OffOpeningRunningStoppingOff)
     struct Step {
         const char* state;
         std::function<void()> action;
+        DeviceState deviceState;
         bool deviceHandle;
         const char* caption;
         size_t queued;
     };
     const std::vector<Step> steps{
-        {"Off", [] {}, false, "Turn On", 0},
-        {"Opening", [&] { ClickOnOff(); }, true, "Turn On", 0},
-        {"Running", [&] { Pump(); }, true, "Turn Off", BUFFER_COUNT},
-        {"Running, buffers refilled", [&] { Play(10); }, true, "Turn Off", BUFFER_COUNT},
-        {"Stopping", [&] { ClickOnOff(); }, true, "Turn Off", 0},
-        {"Off again", [&] { Pump(); }, false, "Turn On", 0},
+        {"Off", [] {}, DeviceState::Closed, false, "Turn On", 0},
+        {"Opening", [&] { ClickOnOff(); }, DeviceState::Opening, true, "Turn On", 0},
+        {"Running", [&] { Pump(); }, DeviceState::Playing, true, "Turn Off", BUFFER_COUNT},
+        {"Running, buffers refilled", [&] { Play(10); }, DeviceState::Playing, true, "Turn Off", BUFFER_COUNT},
+        {"Stopping", [&] { ClickOnOff(); }, DeviceState::Stopping, true, "Turn Off", 0},
+        {"Off again", [&] { Pump(); }, DeviceState::Closed, false, "Turn On", 0},
     };
     for (const Step& step : steps) {
         step.action();
+        EXPECT_EQ(transmitter.deviceState, step.deviceState) << step.state;
         EXPECT_EQ(transmitter.waveOutHandle != nullptr, step.deviceHandle) << step.state;
         EXPECT_EQ(Caption(), step.caption) << step.state;
         EXPECT_EQ(device.QueuedCount(), step.queued) << step.state;
@@ -198,6 +200,27 @@ TEST_F(TransmitterTest, ForeignBufferNotificationsAreIgnored)
         EXPECT_EQ(transmitter.synthesis.framePosition, position);
         EXPECT_EQ(bytes[0], 1);
     }
+}
+
+// Mend: notifications that do not fit the device's state change nothing. A
+// buffer cannot come back before the device reported open (nothing is
+// queued yet), and the open is reported once: queueing the ring again
+// would hand the device headers it already holds.
+TEST_F(TransmitterTest, NotificationsOutOfTurnAreIgnored)
+{
+    ClickOnOff(); // Opening: the open notification is still queued
+    SendMessageA(dialog, MM_WOM_DONE, 0, reinterpret_cast<LPARAM>(&transmitter.waveHeaders[0]));
+    EXPECT_EQ(device.CountCalls("Write"), 0u) << "a buffer back before the open";
+    EXPECT_EQ(transmitter.synthesis.framePosition, 0);
+    Pump();
+    ASSERT_EQ(transmitter.deviceState, DeviceState::Playing);
+    EXPECT_EQ(device.CountCalls("Write"), static_cast<size_t>(BUFFER_COUNT));
+
+    SendMessageA(dialog, MM_WOM_OPEN, 0, 0);
+    EXPECT_EQ(device.CountCalls("Write"), static_cast<size_t>(BUFFER_COUNT)) << "a second open";
+    EXPECT_EQ(Caption(), "Turn Off");
+    Play(10);
+    EXPECT_EQ(device.ruleViolations, 0);
 }
 
 // "Soundcard" while the signal runs: the selection dialog switches it off

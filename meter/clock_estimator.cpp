@@ -9,7 +9,7 @@ constexpr long double TWO_PI = 6.283185307179586476925286766559L;
 
 // A burst is recognised where the samples match it at least this well
 // (normalised correlation, 1 for a clean burst) ...
-constexpr double MIN_MATCH = 0.35;
+constexpr double MIN_MATCH = 0.7;
 // ... and its correlation power stands out this far above the average over
 // the frame searched (a steady tone or noise gives a few times at most).
 constexpr double MIN_PEAK_TO_MEAN = 25;
@@ -20,7 +20,8 @@ constexpr double MIN_MAGNITUDE_FRACTION = 0.5;
 constexpr int WIDE_TRACK = 16;
 constexpr int NARROW_TRACK = 4;
 constexpr int SEARCH_HALF = FRAME_SAMPLES / 2;
-// A delay this far off the line (samples) is a jump, or an outlier.
+// A delay this far off the line (samples), or six of its deviations, is a
+// jump or an outlier.
 constexpr double JUMP_THRESHOLD = 0.5;
 // A jump this close to a whole number of samples (of either card) is taken
 // as exactly that, so the line goes on with the same intercept.
@@ -29,6 +30,10 @@ constexpr double SNAP_TOLERANCE = 0.05;
 constexpr double OUTLIER_FLOOR = 0.05;
 constexpr double OUTLIER_DEVIATIONS = 6;
 constexpr int64_t MIN_BLOCKS = 8;
+// The first bursts are taken as they come; the line judges the later ones.
+constexpr int64_t YOUNG_BLOCKS = 6;
+// This many bursts rejected in a row restart the line.
+constexpr int64_t RESTART_AFTER_REJECTED = 4;
 // The largest bias of the parabola through the peak and its neighbours
 // (samples): at full rate the peak is round, and the parabola is off by
 // under 0.01 samples on the burst (a V-shaped fit, made for a triangular
@@ -309,19 +314,31 @@ void ClockEstimator::Consider(const Measurement& m)
         Accept(m, delay, PhaseDelayNear(m.phase, delay));
         return;
     }
-    if (delayLine.Count() < 2) {
-        // Too young for a line: unwrap the phase by the delay's own change.
+    if (phaseLine.Count() < YOUNG_BLOCKS) {
+        // Too young for a line to judge by: unwrap the phase by the delay's
+        // own change since the last burst.
         Accept(m, delay, PhaseDelayNear(m.phase, lastPhaseDelay + (delay - lastDelay)));
+        return;
+    }
+    if (consecutiveRejected >= RESTART_AFTER_REJECTED) {
+        // Burst after burst off the line: the line itself is wrong (a poor
+        // start on a noisy recording). Start it again from here.
+        phaseLine = SegmentedLineFit();
+        delayLine = SegmentedLineFit();
+        consecutiveRejected = 0;
+        ++restarts;
+        Accept(m, delay, PhaseDelayNear(m.phase, delay));
         return;
     }
     const double offset = delay - PredictedDelay(m.block);
     const double expectedPhaseDelay = PredictedPhaseDelay(m.block);
     const double limit = std::max(OUTLIER_FLOOR, OUTLIER_DEVIATIONS * static_cast<double>(phaseLine.ResidualDeviation()));
+    const double delayLimit = std::max(JUMP_THRESHOLD, OUTLIER_DEVIATIONS * static_cast<double>(delayLine.ResidualDeviation()));
     if (pendingValid) {
         pendingValid = false;
         // Shifted like the burst before, by the delay and by the phase?
         const double shifted = PhaseDelayNear(m.phase, expectedPhaseDelay + pendingJump) - expectedPhaseDelay;
-        if (std::fabs(offset - pendingOffset) < JUMP_THRESHOLD && std::fabs(shifted - pendingJump) <= limit) {
+        if (std::fabs(offset - pendingOffset) < delayLimit && std::fabs(shifted - pendingJump) <= limit) {
             // A jump, from that burst on.
             jumpTotal += pendingJump;
             ++jumpCount;
@@ -341,6 +358,7 @@ void ClockEstimator::Consider(const Measurement& m)
             Accept(first, firstDelay, PhaseDelayNear(first.phase, PredictedPhaseDelay(first.block)));
         } else {
             ++outlierBlocks;
+            ++consecutiveRejected;
             pending.flags |= BLOCK_OUTLIER;
             Report(pending, 0, 0);
         }
@@ -350,7 +368,7 @@ void ClockEstimator::Consider(const Measurement& m)
     // Off the line by the delay (a jump of a sample or more), or by the
     // phase alone (a part of a sample, or a damaged burst): held until the
     // next burst says whether it is a jump or an outlier.
-    const bool offByDelay = std::fabs(offset) > JUMP_THRESHOLD;
+    const bool offByDelay = std::fabs(offset) > delayLimit;
     const double phaseDelay = PhaseDelayNear(m.phase, expectedPhaseDelay + (offByDelay ? offset : 0));
     const double phaseOffset = phaseDelay - expectedPhaseDelay;
     if (offByDelay || (phaseLine.Count() >= MIN_BLOCKS && std::fabs(phaseOffset) > limit)) {
@@ -379,6 +397,7 @@ void ClockEstimator::Accept(const Measurement& m, double delay, double phaseDela
     lastUsedPosition = m.position;
     lastDelay = delay;
     lastPhaseDelay = phaseDelay;
+    consecutiveRejected = 0;
     if (m.flags & BLOCK_CLIPPED)
         ++clippedBlocks;
     Measurement used = m;

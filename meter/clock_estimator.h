@@ -182,6 +182,8 @@ private:
     Measurement pending;
     double pendingOffset = 0;  // its delay's distance from the line (coarse)
     double pendingJump = 0;    // the jump it would be, refined by the phase
+    int64_t consecutiveRejected = 0;
+    int64_t restarts = 0;
     bool pendingSnapped = false;
 
     std::vector<JumpEvent> jumps;

@@ -191,7 +191,7 @@ std::string NoSignalText(const ClockEstimator& meter, const MeasureOptions& opti
     else
         text += "the best match with the burst on " + Fixed(options.signal.carrier, 1) + " Hz (signal rate " +
                 std::to_string(options.signal.rate) + " Hz) is " + Fixed(seen.bestCorrelation, 2) +
-                " (a burst matches above 0.35, with a clear peak)";
+                " (a burst matches above 0.7, with a clear peak)";
     if (seen.clippedSamples > 0)
         text += "; " + std::to_string(seen.clippedSamples) + " samples at full scale";
     return text;

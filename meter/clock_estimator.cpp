@@ -326,7 +326,6 @@ void ClockEstimator::Consider(const Measurement& m)
         phaseLine = SegmentedLineFit();
         delayLine = SegmentedLineFit();
         consecutiveRejected = 0;
-        ++restarts;
         Accept(m, delay, PhaseDelayNear(m.phase, delay));
         return;
     }

@@ -170,10 +170,8 @@ private:
     int64_t searchStart = 0;
     int64_t nextBlock = 0;
     int64_t originLag = 0;     // the first burst's lag: positions are kept relative to it
-    double phaseOrigin = 0;    // makes the first phase delay equal the first delay
     double jumpTotal = 0;      // the jumps so far, taken out of the positions
     double typicalMagnitude = 0;
-    int64_t consecutiveLost = 0;
     SegmentedLineFit phaseLine, delayLine;
     double lastDelay = 0, lastPhaseDelay = 0;  // of the last burst used
     double firstUsedPosition = 0, lastUsedPosition = 0;
@@ -183,7 +181,6 @@ private:
     double pendingOffset = 0;  // its delay's distance from the line (coarse)
     double pendingJump = 0;    // the jump it would be, refined by the phase
     int64_t consecutiveRejected = 0;
-    int64_t restarts = 0;
     bool pendingSnapped = false;
 
     std::vector<JumpEvent> jumps;

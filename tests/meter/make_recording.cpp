@@ -12,6 +12,11 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 int main(int argc, char** argv)
 {
     if (argc < 5) {
@@ -40,6 +45,9 @@ int main(int argc, char** argv)
         else
             samples.insert(samples.begin() + static_cast<long>(at), count, 0);
     }
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);  // samples, not text
+#endif
     const std::string header = MakeWavHeader(recipe.rate, 1, samples.size() * 2);
     std::fwrite(header.data(), 1, header.size(), stdout);
     for (int16_t sample : samples) {

@@ -98,7 +98,7 @@ soundclock signal --seconds 10 -o signal9600.wav
 rate=$(od -An -tu4 -j24 -N4 signal9600.wav | tr -d ' ')
 [ "$rate" = 9600 ] || { echo "FAIL: with STANAG.SET 9600/1800 the signal's rate is $rate"; FAILURES=$((FAILURES + 1)); }
 expect 0 'clock offset \+0\.0000 ppm' measure signal9600.wav --csv log.csv
-head -n 1 log.csv | grep -q '^block,time_s,peak_lag,delay_samples,phase_delay_samples,carrier_phase_rad,level_dbfs,flags$' \
+head -n 1 log.csv | tr -d '\r' | grep -q '^block,time_s,peak_lag,delay_samples,phase_delay_samples,carrier_phase_rad,level_dbfs,flags$' \
   || { echo "FAIL: the CSV header: $(head -n 1 log.csv)"; FAILURES=$((FAILURES + 1)); }
 rows=$(grep -c ',used' log.csv)
 [ "$rows" -ge 85 ] || { echo "FAIL: only $rows used rows in the CSV of 10 s at 9600 Hz"; FAILURES=$((FAILURES + 1)); }

@@ -314,10 +314,28 @@ void ClockEstimator::Consider(const Measurement& m)
         Accept(m, delay, PhaseDelayNear(m.phase, delay));
         return;
     }
+    // The phase is unwrapped by the delay: the difference between the two
+    // rulers changes little from burst to burst (by the sub-sample fit's
+    // noise, or slowly under a frequency shift), so the phase's delay is
+    // taken as the one nearest to this burst's delay plus that difference.
+    const double coarse = delay + (lastPhaseDelay - lastDelay);
     if (phaseLine.Count() < YOUNG_BLOCKS) {
-        // Too young for a line to judge by: unwrap the phase by the delay's
-        // own change since the last burst.
-        Accept(m, delay, PhaseDelayNear(m.phase, lastPhaseDelay + (delay - lastDelay)));
+        // Too young for a line to judge by. The first bursts must step
+        // evenly; a jump among them starts the line again from here.
+        const double step = delay - lastDelay;
+        if (phaseLine.Count() >= 2 && std::fabs(step - lastStep) > JUMP_THRESHOLD) {
+            // Reported as measured by the delay (a whole number of samples
+            // when it is that to within a quarter).
+            const double size = step - lastStep;
+            const double whole = std::round(size);
+            RecordJump({m.position / settings.recordingRate, std::fabs(size - whole) < 0.25 ? whole : size});
+            phaseLine = SegmentedLineFit();
+            delayLine = SegmentedLineFit();
+            Accept(m, delay, PhaseDelayNear(m.phase, delay));
+            return;
+        }
+        lastStep = step;
+        Accept(m, delay, PhaseDelayNear(m.phase, coarse));
         return;
     }
     if (consecutiveRejected >= RESTART_AFTER_REJECTED) {
@@ -336,20 +354,15 @@ void ClockEstimator::Consider(const Measurement& m)
     if (pendingValid) {
         pendingValid = false;
         // Shifted like the burst before, by the delay and by the phase?
-        const double shifted = PhaseDelayNear(m.phase, expectedPhaseDelay + pendingJump) - expectedPhaseDelay;
+        const double shifted = PhaseDelayNear(m.phase, coarse) - expectedPhaseDelay;
         if (std::fabs(offset - pendingOffset) < delayLimit && std::fabs(shifted - pendingJump) <= limit) {
             // A jump, from that burst on.
             jumpTotal += pendingJump;
-            ++jumpCount;
-            const JumpEvent event{pending.position / settings.recordingRate, pendingJump};
-            if (jumps.size() < KEPT_JUMPS)
-                jumps.push_back(event);
             if (!pendingSnapped) {
                 phaseLine.StartSegment();
                 delayLine.StartSegment();
             }
-            if (jumpObserver)
-                jumpObserver(event);
+            RecordJump({pending.position / settings.recordingRate, pendingJump});
             Measurement first = pending;
             first.flags |= BLOCK_JUMP;
             const double firstDelay = first.position - static_cast<double>(originLag) -
@@ -368,7 +381,7 @@ void ClockEstimator::Consider(const Measurement& m)
     // phase alone (a part of a sample, or a damaged burst): held until the
     // next burst says whether it is a jump or an outlier.
     const bool offByDelay = std::fabs(offset) > delayLimit;
-    const double phaseDelay = PhaseDelayNear(m.phase, expectedPhaseDelay + (offByDelay ? offset : 0));
+    const double phaseDelay = PhaseDelayNear(m.phase, coarse);
     const double phaseOffset = phaseDelay - expectedPhaseDelay;
     if (offByDelay || (phaseLine.Count() >= MIN_BLOCKS && std::fabs(phaseOffset) > limit)) {
         pending = m;
@@ -378,6 +391,15 @@ void ClockEstimator::Consider(const Measurement& m)
         return;
     }
     Accept(m, delay, phaseDelay);
+}
+
+void ClockEstimator::RecordJump(const JumpEvent& event)
+{
+    ++jumpCount;
+    if (jumps.size() < KEPT_JUMPS)
+        jumps.push_back(event);
+    if (jumpObserver)
+        jumpObserver(event);
 }
 
 void ClockEstimator::Accept(const Measurement& m, double delay, double phaseDelay)

@@ -138,6 +138,7 @@ private:
     void Consider(const Measurement& m);
     void Accept(const Measurement& m, double delay, double phaseDelay);
     void Report(const Measurement& m, double delay, double phaseDelay);
+    void RecordJump(const JumpEvent& event);
     double ExpectedPosition(int64_t block) const;
     double PhaseDelayNear(double phase, double target) const;
     double SnapJump(double jump, bool& snapped) const;
@@ -174,6 +175,7 @@ private:
     double typicalMagnitude = 0;
     SegmentedLineFit phaseLine, delayLine;
     double lastDelay = 0, lastPhaseDelay = 0;  // of the last burst used
+    double lastStep = 0;                       // its delay's change from the one before
     double firstUsedPosition = 0, lastUsedPosition = 0;
     // A burst off the line, waiting for the next to tell a jump from an outlier.
     bool pendingValid = false;

@@ -49,6 +49,8 @@ printf 'this is a text file, not a recording\n' > text.wav
 head -c 30 signal.wav > truncated.wav
 printf 'RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x40\x1f\x00\x00\x80\xbb\x00\x00\x03\x00\x18\x00data\x00\x00\x00\x00' > pcm24.wav
 head -c 44 signal.wav > header_only.wav
+# the signal overdriven ten times: every burst clipped at full scale
+perl -e 'local $/; print pack("s<*", map { my $v = 10 * $_; $v > 32767 ? 32767 : $v < -32768 ? -32768 : $v } unpack("s<*", <STDIN>))' < signal.raw > clipped.raw
 
 [ "$(head -c 4 signal.wav)" = RIFF ] || { echo "FAIL: signal.wav is not a WAV file"; FAILURES=$((FAILURES + 1)); }
 [ "$(stat -c %s signal.raw)" = 320000 ] || { echo "FAIL: 20 s of raw signal are not 320000 bytes"; FAILURES=$((FAILURES + 1)); }
@@ -67,6 +69,7 @@ expect 0 "measuring channel 1 \(--channel N for another\).*clock offset $FAST" m
 expect 2 'no test signal found: 20\.0 s of digital silence' measure stereo.wav --channel 2
 expect 0 ' 3[0-9] blocks' measure fast.wav --seconds 5
 expect 2 'no test signal found: 20\.0 s of digital silence' measure --raw --rate 8000 silence.raw
+expect 2 'the signal is clipped: 15[0-9] of 15[0-9] bursts reach full scale' measure --raw --rate 8000 clipped.raw
 expect 2 'no test signal found in 20\.0 s: level .* dBFS RMS' measure --raw --rate 8000 noise.raw
 expect 2 'no test signal found in 20\.0 s: .*about 1000 Hz by its zero crossings' measure --raw --rate 8000 sine.raw
 expect 2 '"error":"no test signal found' measure --raw --rate 8000 sine.raw --json

@@ -47,7 +47,8 @@ TEST(MeterAccuracy, OffsetsAcrossSettingsCleanAndNoisy)
     std::printf("rate/carrier  offset ppm   error clean (60 s)  error 20 dB (60 s)  +-unc 20 dB   error clean (5 s)  error 20 dB (5 s)  delay-phase clean (ppm)\n");
     for (int s = 0; s < SETTING_COUNT; ++s) {
         const Setting setting = SETTINGS[s];
-        for (double ppm : OFFSETS) {
+        for (size_t o = 0; o < sizeof OFFSETS / sizeof OFFSETS[0]; ++o) {
+            const double ppm = OFFSETS[o];
             RecordingRecipe recipe;
             recipe.rate = setting.rate;
             recipe.carrier = setting.carrier;
@@ -55,7 +56,7 @@ TEST(MeterAccuracy, OffsetsAcrossSettingsCleanAndNoisy)
             recipe.seconds = LONG_SECONDS;
             const auto clean = MakeRecording(recipe);
             recipe.snrDb = NOISY_SNR_DB;
-            recipe.seed = static_cast<uint64_t>(1000 + s * 100 + (&ppm - OFFSETS));
+            recipe.seed = static_cast<uint64_t>(1000 + s * 100 + o);
             const auto noisy = MakeRecording(recipe);
             const size_t shortCount = static_cast<size_t>(SHORT_SECONDS * setting.rate);
 

@@ -145,9 +145,13 @@ public:
     }
     void Print(const std::string& text)
     {
-        if (terminal)
-            std::fprintf(stderr, "\r%s\033[K", text.c_str());
-        else
+        if (terminal) {
+            // Spaces over the rest of a longer line before (no escape
+            // sequences: not every Windows console knows them).
+            const size_t pad = printedLength > text.size() ? printedLength - text.size() : 0;
+            std::fprintf(stderr, "\r%s%*s", text.c_str(), static_cast<int>(pad), "");
+            printedLength = text.size();
+        } else
             std::fprintf(stderr, "%s\n", text.c_str());
         std::fflush(stderr);
         pendingNewline = terminal;
@@ -158,12 +162,14 @@ public:
         if (pendingNewline)
             std::fputc('\n', stderr);
         pendingNewline = false;
+        printedLength = 0;
     }
 
 private:
     bool enabled;
     bool terminal;
     bool pendingNewline = false;
+    size_t printedLength = 0;
     std::chrono::steady_clock::time_point last;
 };
 
@@ -324,8 +330,11 @@ int MeasureCommand(Arguments& arguments)
                     Fixed(options.signal.carrier, 3).c_str(),
                     options.haveExpect ? (std::string(",\"within_tolerance\":") + (within ? "true" : "false")).c_str() : "");
     } else {
-        std::string line = "clock offset " + Fixed(ppm, 4, true) + " ppm +- " + Fixed(uncertainty, 4) + " ppm (the recording's card runs " +
-                           (ppm >= 0 ? "fast" : "slow") + "), " + Fixed(estimate.secondsUsed, 1) + " s, " +
+        const std::string direction = std::fabs(ppm) <= 2 * uncertainty || std::fabs(ppm) < 0.00005
+                                          ? "the clocks agree within the uncertainty"
+                                          : ppm > 0 ? "the recording's card runs fast" : "the recording's card runs slow";
+        std::string line = "clock offset " + Fixed(ppm, 4, true) + " ppm +- " + Fixed(uncertainty, 4) + " ppm (" + direction + "), " +
+                           Fixed(estimate.secondsUsed, 1) + " s, " +
                            std::to_string(estimate.blocksUsed) + " blocks";
         if (meter.JumpCount() > 0) {
             line += ", " + std::to_string(meter.JumpCount()) + (meter.JumpCount() == 1 ? " jump (" : " jumps (");

@@ -11,16 +11,20 @@
 //   - the delay: the integer peak lag refined by a parabola through the
 //     correlation magnitudes around it (the coarse ruler), and
 //   - the carrier phase, which turns by 2 pi per carrier period of delay:
-//     the fine ruler, 1/(carrier / rate) samples long, unwrapped from burst
-//     to burst against the line so far, and continued across jumps whose
-//     size the delay tells.
+//     the fine ruler, 1/(carrier / rate) samples long, unwrapped by the
+//     burst's own delay (the difference of the two rulers changes little
+//     from burst to burst), so it follows offsets up to 1 % and jumps of
+//     any size.
 // Both delays, less FRAME_SAMPLES k, go into weighted least-squares lines
 // against k; the slope over FRAME_SAMPLES is the offset. The line of the
 // phase is the result; the delay's line is the cross-check.
 //
 // A burst far from where the line expects it is either an outlier (left
 // out) or the first of a jump (samples dropped, repeated or inserted): the
-// next burst decides. A burst not found where expected is searched for in
+// next burst decides. A jump of a whole number of samples (of either card)
+// keeps the line's intercept; any other starts a new one. The first few
+// bursts, before there is a line, must step evenly, or the line starts
+// again; so does a line that rejects burst after burst. A burst not found where expected is searched for in
 // the whole frame around it. Nothing is kept per burst: memory stays flat.
 #pragma once
 

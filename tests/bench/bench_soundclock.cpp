@@ -52,10 +52,11 @@ void Measure(int32_t rate, double carrier, int minutes)
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const ClockEstimate estimate = meter.Estimate();
     const double audio = 60.0 * minutes;
-    std::printf("soundclock meter at %5d Hz: %4d min of audio in %7.3f s: %8.0f x real time  "
-                "(result %+.4f ppm from %lld blocks; peak resident memory %ld kB after 1 min, %ld kB after %d min)\n",
-                rate, minutes, seconds, audio / seconds, estimate.ppm, static_cast<long long>(estimate.blocksUsed), afterOneMinute,
-                PeakResidentKb(), minutes);
+    std::printf("soundclock meter at %5d Hz: %4d min of audio in %7.3f s: %8.0f x real time  (result %+.4f ppm from %lld blocks",
+                rate, minutes, seconds, audio / seconds, estimate.ppm, static_cast<long long>(estimate.blocksUsed));
+    if (afterOneMinute >= 0)
+        std::printf("; peak resident memory %ld kB after 1 min, %ld kB after %d min", afterOneMinute, PeakResidentKb(), minutes);
+    std::printf(")\n");
     std::fflush(stdout);
 }
 

@@ -161,7 +161,7 @@ bench_block() {
   echo
   echo "The meter alone (tests/bench/bench_soundclock: an hour of the signal fed in pieces of"
   echo "8192 samples, one core), then the program on a raw file of the signal as a user runs it"
-  echo "(\\`soundclock measure --raw\\`, reading included; wall time and peak resident memory from"
+  echo '(`soundclock measure --raw`, reading included; wall time and peak resident memory from'
   echo "/usr/bin/time). The goal: an hour of 8000 Hz audio in under a second, 3600 x real time,"
   echo "with the memory the same for a minute as for an hour."
   echo

@@ -4,7 +4,8 @@
 # programs under Wine on the loopback at a range of sample rates: CPU time
 # per minute of each, and whether the rate is sustained (the transmitter's
 # recording equals the synthesis without a gap after its start; the
-# receiver's correlation peak stands still, so it lost no buffer).
+# receiver's correlation peak stands still, so it lost no buffer), and how
+# fast soundclock measures (its meter alone, and the program on a file).
 # The receiver is also measured alone, fed by pacat from write_stream.
 # `./run bench` builds what it needs and runs this with an X display, a
 # PulseAudio server and a Wine prefix set up.
@@ -85,6 +86,21 @@ measure_receiver() {
     "$([ "$moves" = 0 ] && echo yes || echo no)"
 }
 
+# soundclock measure over a raw file of the signal at RATE, SECONDS long:
+# prints one table row: rate | audio | wall time | x real time | peak memory.
+soundclock_speed() {
+  local rate=$1 seconds=$2 carrier file figures
+  carrier=$(awk -v r="$rate" 'BEGIN { print r * 1500 / 8000 }')
+  file="$SCRATCH/signal_${rate}_${seconds}.raw"
+  "$NATIVE/soundclock" signal --rate "$rate" --carrier "$carrier" --seconds "$seconds" --raw -o "$file"
+  figures=$(/usr/bin/time -f '%e %M' "$NATIVE/soundclock" measure --raw --rate "$rate" --signal-rate "$rate" \
+    --carrier "$carrier" --quiet "$file" 2>&1 >/dev/null | tail -n 1)
+  rm -f "$file"
+  read -r wall memory <<<"$figures"
+  printf '| %s | %s s | %s s | %s | %s kB |\n' "$rate" "$seconds" "$wall" \
+    "$(awk -v a="$seconds" -v w="$wall" 'BEGIN { if (w > 0) printf "%.0f x", a / w; else print "more than " a / 0.01 " x" }')" "$memory"
+}
+
 bench_block() {
   echo '```'
   "$@" 2>&1 | tr -d '\r'
@@ -140,6 +156,27 @@ bench_block() {
   echo "| rate (Hz) | quorvane CPU s/min | peak moves | sustained |"
   echo "|---|---|---|---|"
   for rate in "${RATES[@]}"; do measure_receiver "$rate"; done
+  echo
+  echo "## soundclock: how fast it measures"
+  echo
+  echo "The meter alone (tests/bench/bench_soundclock: an hour of the signal fed in pieces of"
+  echo "8192 samples, one core), then the program on a raw file of the signal as a user runs it"
+  echo '(`soundclock measure --raw`, reading included; wall time and peak resident memory from'
+  echo "/usr/bin/time). The goal: an hour of 8000 Hz audio in under a second, 3600 x real time,"
+  echo "with the memory the same for a minute as for an hour."
+  echo
+  echo "### Native"
+  bench_block "$NATIVE/tests/bench/bench_soundclock"
+  echo
+  echo "| rate (Hz) | audio | wall time | real-time factor | peak memory |"
+  echo "|---|---|---|---|---|"
+  soundclock_speed 8000 60
+  soundclock_speed 8000 3600
+  soundclock_speed 48000 60
+  soundclock_speed 48000 600
+  echo
+  echo "### Windows build under Wine (10 minutes of audio)"
+  bench_block "$WINE" "$WINBUILD/tests/bench/bench_soundclock.exe" 10
   echo
   echo "## Reading the figures"
   echo

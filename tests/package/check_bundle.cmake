@@ -2,9 +2,9 @@
 #       -D OBJDUMP=<triplet>-objdump -D FORMAT=pei-i386 -D WORK_DIR=... -P check_bundle.cmake
 #
 # Unpacks the release zip and checks what a user finds in it: one folder
-# holding exactly the two programs (for the expected machine), the README
-# with the pictures it shows, the licence and a STANAG.SET with the default
-# settings and CR LF line ends.
+# holding exactly the two programs and soundclock.exe (for the expected
+# machine), the README with the pictures it shows, the licence and a
+# STANAG.SET with the default settings and CR LF line ends.
 foreach(variable ZIP NAME OBJDUMP FORMAT WORK_DIR)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "check_bundle.cmake: ${variable} is not set")
@@ -30,7 +30,7 @@ list(REMOVE_DUPLICATES pictures)
 
 file(GLOB_RECURSE entries RELATIVE ${WORK_DIR} ${WORK_DIR}/*)
 list(SORT entries)
-set(expected LICENSE README.md STANAG.SET pharolet.exe quorvane.exe ${pictures})
+set(expected LICENSE README.md STANAG.SET pharolet.exe quorvane.exe soundclock.exe ${pictures})
 list(TRANSFORM expected PREPEND "${NAME}/")
 list(SORT expected)
 if(NOT entries STREQUAL expected)
@@ -43,7 +43,7 @@ if(NOT settings STREQUAL "383030300d0a313530300d0a")
   message(FATAL_ERROR "STANAG.SET in the bundle is not 8000, 1500 with CR LF line ends: ${settings}")
 endif()
 
-foreach(program pharolet.exe quorvane.exe)
+foreach(program pharolet.exe quorvane.exe soundclock.exe)
   execute_process(COMMAND ${OBJDUMP} -f ${WORK_DIR}/${NAME}/${program} OUTPUT_VARIABLE header)
   if(NOT header MATCHES "file format ${FORMAT}")
     message(FATAL_ERROR "${program} in the bundle is not ${FORMAT}:\n${header}")

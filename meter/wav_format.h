@@ -1,0 +1,42 @@
+// Reading a recording: a WAV header, taken apart with every size checked
+// against the bytes actually present, and the samples of one channel.
+//
+// Accepted: RIFF/WAVE with a "fmt " chunk of 16-bit PCM (format tag 1, or
+// WAVE_FORMAT_EXTENSIBLE with the PCM sub-format), any number of channels
+// from 1 to 8, before a "data" chunk; other chunks are skipped. A data size
+// of 0 or 0xFFFFFFFF means "until the end of the input", as programs that
+// write WAV to a pipe leave it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Everything before the samples must fit in this many bytes: a header that
+// claims more (a huge chunk before "data") is refused rather than read.
+constexpr size_t WAV_HEADER_LIMIT = 1 << 20;
+
+struct WavInfo {
+    int32_t sampleRate = 0;
+    uint16_t channels = 0;
+    uint16_t bitsPerSample = 0;
+    uint16_t blockAlign = 0;
+    size_t dataOffset = 0;      // bytes from the start of the file to the first sample
+    uint64_t dataBytes = 0;     // as the data chunk declares it
+    bool dataSizeKnown = false; // false: read to the end of the input
+};
+
+enum class WavParse { Complete, NeedMoreData, Invalid };
+
+// Parses the header held in bytes[0..size). Complete: `info` describes the
+// file and the samples start at info.dataOffset (<= size). NeedMoreData:
+// the bytes so far are a valid beginning; give more (at the end of the
+// input this is a truncated header). Invalid: `problem` says why, in words
+// for the user. Never reads outside bytes[0..size).
+WavParse ParseWavHeader(const unsigned char* bytes, size_t size, WavInfo& info, std::string& problem);
+
+// A 44-byte header for 16-bit PCM with `channels` channels at `sampleRate`,
+// for `dataBytes` bytes of samples; a size of WAV_SIZE_UNKNOWN writes the
+// sizes as 0xFFFFFFFF, for a stream without end.
+constexpr uint64_t WAV_SIZE_UNKNOWN = ~0ull;
+std::string MakeWavHeader(int32_t sampleRate, uint16_t channels, uint64_t dataBytes);

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# The soundclock program as a user meets it: what it writes, what it
+# measures, and its exit status and words for every kind of bad input.
+# Natively, under the sanitizers and (with Wine as RUNNER) on Windows.
+#
+#   soundclock_cli.sh SOUNDCLOCK MAKE_RECORDING [RUNNER...]
+set -uo pipefail
+
+SOUNDCLOCK=$1 MAKE_RECORDING=$2
+shift 2
+RUNNER=("$@")
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/soundclock_cli.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+cd "$WORK" || exit 1
+
+FAILURES=0
+soundclock() { "${RUNNER[@]}" "$SOUNDCLOCK" "$@"; }
+recording() { "${RUNNER[@]}" "$MAKE_RECORDING" "$@"; }
+
+# expect STATUS PATTERN ARGS...: runs soundclock; its exit status must be
+# STATUS and its output (stdout and stderr) must match the extended regex.
+expect() {
+  local status=$1 pattern=$2 output actual
+  shift 2
+  output=$(soundclock "$@" 2>&1 </dev/null | tr -d '\r'; exit "${PIPESTATUS[0]}")
+  actual=$?
+  if [ "$actual" != "$status" ] || ! grep -Ezq -- "$pattern" <<<"$output"; then
+    printf 'FAIL: soundclock %s\n  exit %s (expected %s), output:\n%s\n  expected to match: %s\n' "$*" "$actual" "$status" "$output" "$pattern"
+    FAILURES=$((FAILURES + 1))
+  else
+    printf 'ok: soundclock %s -> %s\n' "$*" "$status"
+  fi
+}
+
+# Files: the signal itself, a recording 1000 ppm fast, silence, noise, a
+# 1000 Hz sine, and broken WAV files.
+soundclock signal --seconds 20 -o signal.wav
+soundclock signal --seconds 20 --raw -o signal.raw
+recording 8000 1500 1000 20 > fast.wav
+recording 8000 1500 -500 20 20 7 drop 8 3 zeros 14 500 > faults.wav
+head -c 320000 /dev/zero > silence.raw
+perl -e 'srand(3); print pack("s<*", map { int(6000 * (rand() + rand() + rand() - 1.5)) } 1..160000)' > noise.raw
+perl -e 'print pack("s<*", map { int(10000 * sin(2 * 3.14159265358979 * 1000 * $_ / 8000)) } 0..159999)' > sine.raw
+# stereo: the recording on the left, silence on the right
+perl -e 'local $/; my $d = <STDIN>; my @s = unpack("s<*", substr($d, 44)); my $n = @s;
+  print "RIFF", pack("V", 36 + 4 * $n), "WAVEfmt ", pack("VvvVVvv", 16, 1, 2, 8000, 32000, 4, 16), "data", pack("V", 4 * $n),
+  pack("s<*", map { ($_, 0) } @s)' < fast.wav > stereo.wav
+printf 'this is a text file, not a recording\n' > text.wav
+head -c 30 signal.wav > truncated.wav
+printf 'RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x40\x1f\x00\x00\x80\xbb\x00\x00\x03\x00\x18\x00data\x00\x00\x00\x00' > pcm24.wav
+head -c 44 signal.wav > header_only.wav
+# the signal overdriven ten times: every burst clipped at full scale
+perl -e 'local $/; print pack("s<*", map { my $v = 10 * $_; $v > 32767 ? 32767 : $v < -32768 ? -32768 : $v } unpack("s<*", <STDIN>))' < signal.raw > clipped.raw
+
+[ "$(head -c 4 signal.wav)" = RIFF ] || { echo "FAIL: signal.wav is not a WAV file"; FAILURES=$((FAILURES + 1)); }
+[ "$(stat -c %s signal.raw)" = 320000 ] || { echo "FAIL: 20 s of raw signal are not 320000 bytes"; FAILURES=$((FAILURES + 1)); }
+
+expect 0 'clock offset \+0\.0000 ppm \+- 0\.0000 ppm .* receiver slider 1000, "Clock error 0\.000%"' measure signal.wav
+expect 0 'clock offset \+0\.0000 ppm' measure --raw --rate 8000 signal.raw --quiet
+# 1000 ppm to within 0.001 ppm
+FAST='\+(999\.999|1000\.000)[0-9]*'
+expect 0 "clock offset $FAST ppm .*runs fast.* receiver slider 500, \"Clock error 0\.100%\"" measure fast.wav
+expect 0 '"ppm":(999\.999|1000\.000)[0-9]*,.*"slider":500,.*"clock_error":"Clock error 0\.100%"' measure fast.wav --json --quiet
+expect 0 'clock offset' measure fast.wav --expect 1000 --tolerance 0.01
+expect 1 "clock offset $FAST" measure fast.wav --expect 999 --tolerance 0.5
+expect 0 'clock offset -(499\.9|500\.0)[0-9]* ppm .*runs slow.*2 jumps \(-3 samples at 8\.[01][0-9] s, \+500 samples at 14\.[01][0-9] s\).*slider 1250' measure faults.wav
+expect 0 'jump of -3 samples at 8\.[01][0-9] s \(samples lost\)' measure faults.wav
+expect 0 "measuring channel 1 \(--channel N for another\).*clock offset $FAST" measure stereo.wav
+expect 2 'no test signal found: 20\.0 s of digital silence' measure stereo.wav --channel 2
+expect 0 ' 3[0-9] blocks' measure fast.wav --seconds 5
+expect 2 'no test signal found: 20\.0 s of digital silence' measure --raw --rate 8000 silence.raw
+expect 2 'the signal is clipped: 15[0-9] of 15[0-9] bursts reach full scale' measure --raw --rate 8000 clipped.raw
+expect 2 'no test signal found in 20\.0 s: level .* dBFS RMS' measure --raw --rate 8000 noise.raw
+expect 2 'no test signal found in 20\.0 s: .*about 1000 Hz by its zero crossings' measure --raw --rate 8000 sine.raw
+expect 2 '"error":"no test signal found' measure --raw --rate 8000 sine.raw --json
+expect 2 'no test signal found in 20\.0 s: .*the best match with the burst on 1000\.0 Hz' measure fast.wav --carrier 1000
+# Slightly off the carrier, as through a radio: the phase turns, the delay
+# still tells the clocks; both are reported.
+expect 0 'phase and delay disagree: .*the delay.s figure is given' measure fast.wav --carrier 1510
+expect 2 'text\.wav: not a WAV file: it does not start with RIFF' measure text.wav
+expect 2 'truncated WAV header: the input ends after 30 bytes' measure truncated.wav
+expect 2 'unsupported WAV format: 24-bit PCM' measure pcm24.wav
+expect 2 'no test signal found: the recording holds no samples' measure header_only.wav
+expect 2 'cannot open no-such-file.wav' measure no-such-file.wav
+expect 2 'record at the signal.s rate' measure fast.wav --signal-rate 48000 --carrier 9000
+expect 2 '--raw needs --rate R' measure --raw signal.raw
+expect 2 '--rate is for --raw' measure signal.wav --rate 8000
+expect 2 '--expect and --tolerance go together' measure signal.wav --expect 3
+expect 2 'unknown option --bogus' measure signal.wav --bogus
+expect 2 'not a number: fast' signal --seconds fast -o x.wav
+expect 2 'the carrier 5000\.0* Hz must lie between 0 and half the sample rate' signal --carrier 5000 -o x.wav
+expect 2 'unknown command play' play
+expect 0 'usage: soundclock signal' --help
+
+# From a pipe, and with the settings of STANAG.SET in the working directory.
+output=$(soundclock measure - --quiet < fast.wav 2>&1 | tr -d '\r')
+grep -Eq "clock offset $FAST" <<<"$output" || { echo "FAIL: measure from standard input: $output"; FAILURES=$((FAILURES + 1)); }
+mkdir -p settings && cd settings || exit 1
+printf '9600\r\n1800\r\n' > STANAG.SET
+soundclock signal --seconds 10 -o signal9600.wav
+rate=$(od -An -tu4 -j24 -N4 signal9600.wav | tr -d ' ')
+[ "$rate" = 9600 ] || { echo "FAIL: with STANAG.SET 9600/1800 the signal's rate is $rate"; FAILURES=$((FAILURES + 1)); }
+expect 0 'clock offset \+0\.0000 ppm' measure signal9600.wav --csv log.csv
+head -n 1 log.csv | tr -d '\r' | grep -q '^block,time_s,peak_lag,delay_samples,phase_delay_samples,carrier_phase_rad,level_dbfs,flags$' \
+  || { echo "FAIL: the CSV header: $(head -n 1 log.csv)"; FAILURES=$((FAILURES + 1)); }
+rows=$(grep -c ',used' log.csv)
+[ "$rows" -ge 85 ] || { echo "FAIL: only $rows used rows in the CSV of 10 s at 9600 Hz"; FAILURES=$((FAILURES + 1)); }
+cd ..
+
+if [ "$FAILURES" -gt 0 ]; then
+  echo "$FAILURES case(s) failed"
+  exit 1
+fi
+echo "soundclock command line: all cases passed"

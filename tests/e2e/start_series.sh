@@ -71,6 +71,7 @@ for ((start = 1; start <= STARTS; start++)); do
     fi
     mode="same program"
   fi
+  cp "$WORKDIR/recording.raw" "$WORKDIR/start-$start.raw" # kept for a closer look
   case $verdict in *OK) whole=$((whole + 1)) ;; esac
   say "start $start ($mode, $load): $verdict"
 done

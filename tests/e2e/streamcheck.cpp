@@ -79,23 +79,32 @@ size_t AlignedStart(const std::vector<int16_t>& recorded, size_t signalStart, co
 
 // Where the recording goes on after a mismatch at `position`, looked for
 // within `window` samples either side of where the synthesis stood: tells
-// samples lost (the recording skips ahead) from samples repeated.
+// samples lost (the recording skips ahead) from samples repeated. A carrier
+// that repeats itself every frame matches in many places; the nearest one
+// is reported.
 void ReportResumption(const std::vector<int16_t>& recorded, size_t position, const std::vector<int16_t>& expected,
                       size_t expectedIndex, size_t window)
 {
     const size_t length = std::min(ALIGNMENT_SAMPLES, recorded.size() - position);
     const size_t first = expectedIndex > window ? expectedIndex - window : 0;
+    long long nearest = 0;
+    bool found = false;
     for (size_t start = first; start < expectedIndex + window && start + length <= expected.size(); ++start) {
-        if (std::equal(recorded.begin() + static_cast<std::ptrdiff_t>(position),
+        const long long shift = static_cast<long long>(start) - static_cast<long long>(expectedIndex);
+        if ((!found || std::llabs(shift) < std::llabs(nearest)) &&
+            std::equal(recorded.begin() + static_cast<std::ptrdiff_t>(position),
                        recorded.begin() + static_cast<std::ptrdiff_t>(position + length),
                        expected.begin() + static_cast<std::ptrdiff_t>(start))) {
-            const long long shift = static_cast<long long>(start) - static_cast<long long>(expectedIndex);
-            std::printf("the recording goes on at sample %zu of the synthesis: %lld samples %s\n", start,
-                        shift < 0 ? -shift : shift, shift < 0 ? "repeated" : "lost");
-            return;
+            nearest = shift;
+            found = true;
         }
     }
-    std::printf("the recording does not go on as the synthesis within %zu samples\n", window);
+    if (!found) {
+        std::printf("the recording does not go on as the synthesis within %zu samples\n", window);
+        return;
+    }
+    std::printf("the recording goes on at sample %lld of the synthesis: %lld samples %s\n",
+                static_cast<long long>(expectedIndex) + nearest, std::llabs(nearest), nearest < 0 ? "repeated" : "lost");
 }
 
 constexpr size_t ANCHOR_SAMPLES = 2048;

@@ -11,6 +11,8 @@ DEMO_USAGE='usage: ./run demo [options]
   --receiver-rate R    or give its sample rate directly (the transmitter runs at 8000)
   --desktop-audio      use the running audio server'"'"'s default output and input
                        (connect them with a cable) instead of a private loopback
+  --audio-server S     the private loopback'"'"'s server: pulseaudio (default) or
+                       pipewire (with its PulseAudio service, as desktops run it)
   --shots DIR          where --auto saves its screenshots (default build/demo/shots)
   --build-dir DIR      the Windows build to run (default the one ./run test uses)
   --work-dir DIR       working directories, audio server, Wine prefix (default build/demo)'
@@ -32,12 +34,13 @@ DEMO_TRANSMITTER_PID=
 DEMO_RECEIVER_PID=
 
 demo_parse_arguments() {
-  DEMO_AUTO= DEMO_DESKTOP_AUDIO= DEMO_RECEIVER_RATE= DEMO_OFFSET_PPM=1000
+  DEMO_AUTO= DEMO_DESKTOP_AUDIO= DEMO_RECEIVER_RATE= DEMO_OFFSET_PPM=1000 DEMO_AUDIO_SERVER=pulseaudio
   DEMO_WORK="$ROOT/build/demo" DEMO_SHOTS= DEMO_BUILD=
   while [ $# -gt 0 ]; do
     case "$1" in
       --auto) DEMO_AUTO=1 ;;
       --desktop-audio) DEMO_DESKTOP_AUDIO=1 ;;
+      --audio-server) [ $# -ge 2 ] || die "--audio-server needs pulseaudio or pipewire"; DEMO_AUDIO_SERVER=$2; shift ;;
       --offset-ppm) [ $# -ge 2 ] || die "--offset-ppm needs a number"; DEMO_OFFSET_PPM=$2; DEMO_RECEIVER_RATE=; shift ;;
       --receiver-rate) [ $# -ge 2 ] || die "--receiver-rate needs a number"; DEMO_RECEIVER_RATE=$2; shift ;;
       --shots) [ $# -ge 2 ] || die "--shots needs a directory"; DEMO_SHOTS=$2; shift ;;
@@ -48,6 +51,10 @@ demo_parse_arguments() {
     esac
     shift
   done
+  case "$DEMO_AUDIO_SERVER" in
+    pulseaudio|pipewire) ;;
+    *) die "--audio-server: pulseaudio or pipewire, not $DEMO_AUDIO_SERVER" ;;
+  esac
   mkdir -p "$DEMO_WORK"
   DEMO_WORK=$(cd "$DEMO_WORK" && pwd)
   DEMO_SHOTS=${DEMO_SHOTS:-$DEMO_WORK/shots}
@@ -110,8 +117,13 @@ demo_start_audio() {
     say "audio: the desktop's server, default output $(pactl get-default-sink) and input $(pactl get-default-source)"
     return
   fi
-  say "starting a private PulseAudio server with a loopback (null sink at $DEMO_TRANSMITTER_RATE Hz)"
-  ensure_pulseaudio "$DEMO_WORK/runtime"
+  say "starting a private $DEMO_AUDIO_SERVER server with a loopback (null sink at $DEMO_TRANSMITTER_RATE Hz)"
+  ensure_audio_server "$DEMO_AUDIO_SERVER" "$DEMO_WORK/runtime-$DEMO_AUDIO_SERVER"
+  if [ "$DEMO_AUDIO_SERVER" = pipewire ]; then
+    # PipeWire runs its graph at one rate: the transmitter's, so that only
+    # the receiver's stream is converted, as a second card would be.
+    pw-metadata -n settings 0 clock.force-rate "$DEMO_TRANSMITTER_RATE" >/dev/null || die "cannot set PipeWire's graph rate"
+  fi
   DEMO_NULL_SINK_MODULE=$(pactl load-module module-null-sink sink_name=soundclock_demo \
     rate="$DEMO_TRANSMITTER_RATE" channels=1 format=s16le) || die "cannot load the loopback null sink"
   pactl set-default-sink soundclock_demo
@@ -121,6 +133,7 @@ demo_start_audio() {
 demo_cleanup() {
   if [ -n "$DEMO_NULL_SINK_MODULE" ]; then
     pactl unload-module "$DEMO_NULL_SINK_MODULE" >/dev/null 2>&1 || true
+    if [ "$DEMO_AUDIO_SERVER" = pipewire ]; then pw-metadata -n settings 0 clock.force-rate 0 >/dev/null 2>&1 || true; fi
   fi
 }
 
@@ -132,10 +145,14 @@ demo_prepare_directories() {
 }
 
 # demo_start_program DIRECTORY EXE: runs it under Wine there; sets DEMO_PID.
+# On PipeWire, Wine's streams ask for 200 ms: at Wine's own latency the
+# graph runs in periods of 4 ms, and a busy moment makes the receiver's peak
+# jump.
 demo_start_program() {
-  local directory=$1 exe=$2 wine
+  local directory=$1 exe=$2 wine latency=()
   wine=$(demo_wine)
-  (cd "$directory" && exec "$wine" "$exe") >"$directory/wine.log" 2>&1 &
+  [ "$DEMO_AUDIO_SERVER" != pipewire ] || latency=(PULSE_LATENCY_MSEC=200)
+  (cd "$directory" && exec env "${latency[@]}" "$wine" "$exe") >"$directory/wine.log" 2>&1 &
   DEMO_PID=$!
   STARTED_PIDS+=("$DEMO_PID")
 }

@@ -1,11 +1,19 @@
 # Shared by the end-to-end scripts: the environment check, a null sink on
-# the PulseAudio server, a recording of its monitor, a Wine program run in
-# a work directory, and cleaning up all of it on any exit.
-# Sourced; the caller has set WINE.
+# the audio server, a recording of its monitor, a Wine program run in a
+# work directory, and cleaning up all of it on any exit.
+#
+# A script either calls e2e_preamble with its arguments (the common
+# preamble: WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE,
+# then its own, left in E2E_ARGS), or sets WINE itself before using these.
+#
+# The audio server: PulseAudio, whose socket the environment names, or with
+# E2E_AUDIO_SERVER=pipewire the private PipeWire stack whose runtime
+# directory ./run test exports as SOUNDCLOCK_PIPEWIRE_RUNTIME.
 
+E2E_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # The programs' titles and control ids (TRANSMITTER_TITLE, ID_TRANSMIT_BUTTON, ...).
 # shellcheck source=../../common/ui_facts.sh
-source "$(dirname "${BASH_SOURCE[0]}")/../../common/ui_facts.sh"
+source "$E2E_LIB_DIR/../../common/ui_facts.sh"
 
 STARTED_PIDS=()
 NULL_SINK_MODULE=
@@ -13,6 +21,9 @@ PREVIOUS_DEFAULT_SINK=
 RECORDER_PID=
 PROGRAM_PID=
 WORKDIR=
+E2E_ARGS=()
+# pharolet's ring: one-symbol buffers, all queued when it starts.
+PHAROLET_RING_BUFFERS=1500
 
 say() { printf '== %s\n' "$*"; }
 fail() { printf 'FAIL: %s\n' "$*" >&2; exit 1; }
@@ -24,8 +35,28 @@ e2e_cleanup() {
 }
 trap e2e_cleanup EXIT
 
+e2e_preamble() {
+  [ $# -ge 5 ] || fail "usage: $(basename "$0") WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE [ARGS...]"
+  WINE=$1 PHAROLET=$2 QUORVANE=$3 UIDRIVER=$4 STREAMCHECK=$5
+  shift 5
+  E2E_ARGS=("$@")
+  # shellcheck source=reliability_lib.sh
+  source "$E2E_LIB_DIR/reliability_lib.sh"
+  e2e_require_environment
+}
+
+e2e_on_pipewire() { [ "${E2E_AUDIO_SERVER:-pulseaudio}" = pipewire ]; }
+
 e2e_require_environment() {
   if [ -z "${DISPLAY:-}" ]; then echo "skipped: no X display (DISPLAY)"; exit 77; fi
+  if e2e_on_pipewire; then
+    if [ -z "${SOUNDCLOCK_PIPEWIRE_RUNTIME:-}" ]; then echo "skipped: no PipeWire stack (SOUNDCLOCK_PIPEWIRE_RUNTIME)"; exit 77; fi
+    export XDG_RUNTIME_DIR=$SOUNDCLOCK_PIPEWIRE_RUNTIME
+    unset PULSE_SERVER
+    if ! timeout 10 pactl info 2>/dev/null | grep -q 'on PipeWire'; then echo "skipped: no PipeWire server"; exit 77; fi
+    say "audio server: $(pactl info | sed -n 's/^Server Name: //p')"
+    return
+  fi
   if ! timeout 10 pactl info >/dev/null 2>&1; then echo "skipped: no PulseAudio server"; exit 77; fi
 }
 
@@ -39,11 +70,15 @@ winepath_of() {
 }
 
 # A mono 16-bit null sink at RATE as the default sink, so the server passes
-# the program's samples through unconverted.
+# the program's samples through unconverted. PipeWire runs its whole graph
+# at one rate (48000 Hz unless told otherwise) and would convert the
+# samples twice on their way round the loopback: the graph is held at RATE
+# while the sink is loaded.
 e2e_load_null_sink() {
   local rate=$1
   PREVIOUS_DEFAULT_SINK=$(pactl get-default-sink 2>/dev/null || true)
   NULL_SINK_NAME="soundclock_e2e_$$"
+  if e2e_on_pipewire; then pw-metadata -n settings 0 clock.force-rate "$rate" >/dev/null; fi
   NULL_SINK_MODULE=$(pactl load-module module-null-sink sink_name="$NULL_SINK_NAME" \
     rate="$rate" channels=1 format=s16le) || fail "cannot load a null sink"
   pactl set-default-sink "$NULL_SINK_NAME"
@@ -52,12 +87,16 @@ e2e_load_null_sink() {
 e2e_unload_null_sink() {
   pactl unload-module "$NULL_SINK_MODULE" >/dev/null 2>&1 || true
   NULL_SINK_MODULE=
+  if e2e_on_pipewire; then pw-metadata -n settings 0 clock.force-rate 0 >/dev/null 2>&1 || true; fi
   if [ -n "$PREVIOUS_DEFAULT_SINK" ]; then pactl set-default-sink "$PREVIOUS_DEFAULT_SINK" >/dev/null 2>&1 || true; fi
 }
 
+# PipeWire hands a recording client its data in 2 s chunks unless it asks
+# for a latency, and a client that is ended loses its last chunk.
 e2e_start_recording() {
-  local rate=$1 file=$2
-  parec --device="$NULL_SINK_NAME.monitor" --format=s16le --rate="$rate" --channels=1 --raw >"$file" &
+  local rate=$1 file=$2 latency=()
+  if e2e_on_pipewire; then latency=(--latency-msec=100); fi
+  parec --device="$NULL_SINK_NAME.monitor" --format=s16le --rate="$rate" --channels=1 --raw "${latency[@]}" >"$file" &
   RECORDER_PID=$!
   STARTED_PIDS+=("$RECORDER_PID")
   sleep 0.5

@@ -14,13 +14,8 @@
 #   faults.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE
 set -euo pipefail
 
-WINE=$1 PHAROLET=$2 QUORVANE=$3 UIDRIVER=$4 STREAMCHECK=$5
-HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=e2e_lib.sh
-source "$HERE/e2e_lib.sh"
-# shellcheck source=reliability_lib.sh
-source "$HERE/reliability_lib.sh"
-e2e_require_environment
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+e2e_preamble "$@"
 
 MESSAGE_TEXT=65535 # the static text of a message box
 MESSAGE_OK=1

@@ -5,18 +5,14 @@
 # (utime + stime from /proc/PID/stat) and the gaps streamcheck finds in the
 # recording. Needs what pharolet_e2e.sh needs (X display, PulseAudio).
 #
-#   measure_playback.sh WINE PHAROLET_EXE UIDRIVER_EXE STREAMCHECK_EXE [SECONDS [RATE...]]
+#   measure_playback.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE [SECONDS [RATE...]]
 set -euo pipefail
 
-WINE=$1 PHAROLET=$2 UIDRIVER=$3 STREAMCHECK=$4
-SECONDS_PER_RATE=${5:-30}
-shift $(($# < 5 ? $# : 5))
-RATES=("$@")
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+e2e_preamble "$@"
+SECONDS_PER_RATE=${E2E_ARGS[0]:-30}
+RATES=("${E2E_ARGS[@]:1}")
 [ ${#RATES[@]} -gt 0 ] || RATES=(8000 16000 44100 48000)
-HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=e2e_lib.sh
-source "$HERE/e2e_lib.sh"
-e2e_require_environment
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 

@@ -1,29 +1,28 @@
 #!/usr/bin/env bash
-# End to end: pharolet.exe under Wine plays into a PulseAudio null sink; the
-# sink's monitor is recorded and must equal, sample for sample, the stream
-# the synthesis library produces, between the leading silence and the
+# End to end: pharolet.exe under Wine plays into a null sink (PulseAudio,
+# or PipeWire with E2E_AUDIO_SERVER=pipewire); the sink's monitor is
+# recorded and must equal, sample for sample, the stream the synthesis
+# library produces, from its first sample after the leading silence to the
 # silence after "Turn Off". Closing the window must end the process.
 #
-#   pharolet_e2e.sh WINE PHAROLET_EXE UIDRIVER_EXE STREAMCHECK_EXE
+#   pharolet_e2e.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE
 #
-# Needs an X display (DISPLAY) and a PulseAudio server reachable with pactl
-# (./run test starts both); without them the test is skipped (exit 77).
+# Needs an X display (DISPLAY) and the audio server (./run test starts
+# them); without them the test is skipped (exit 77).
 set -euo pipefail
 
-WINE=$1 PHAROLET=$2 UIDRIVER=$3 STREAMCHECK=$4
-HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=e2e_lib.sh
-source "$HERE/e2e_lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+e2e_preamble "$@"
 
-e2e_require_environment
-
-# The audio server's stream from Wine can still run dry, above all in the
-# first second of a stream, when Wine hands samples over at about two
-# thirds of their rate. The server then plays silence the program never
-# sent, or drops the samples it held at the start; streamcheck counts the
-# first as gaps and finds the recording's place in the stream for the
-# second. A changed, lost or reordered sample after the start fails.
+# The audio server's stream from Wine can still run dry on a busy machine;
+# the server then plays silence the program never sent, which streamcheck
+# counts as gaps. A changed, lost or reordered sample fails. On PipeWire the
+# first sample included; Wine's stream on PulseAudio loses a varying part
+# of its first second before it reaches the sink (see the README's
+# "End-to-end tests"), there the loss is reported and allowed.
 MAX_GAPS=20
+START=any
+if e2e_on_pipewire; then START=whole; fi
 
 # One transmission: settings file content ("" for none), the rate the sink
 # runs at, and the carrier the synthesis must be checked with.
@@ -34,9 +33,13 @@ transmit_and_check() {
   pharolet_switch_on
   sleep 4
   pharolet_switch_off_and_close
-  pharolet_check_recording "$rate" "$carrier" 2.0 "$MAX_GAPS"
+  pharolet_check_recording "$rate" "$carrier" 2.0 "$MAX_GAPS" "$START"
 }
 
 transmit_and_check "" 8000 1500
 transmit_and_check $'9600\r\n1800\r\n' 9600 1800
+# At 1500 Hz (and 1800 Hz at 9600) every frame of 1024 samples holds the
+# same samples, so a start that lost whole frames would look whole; at
+# 1234.5 Hz no two frames are alike.
+transmit_and_check $'8000\r\n1234.5\r\n' 8000 1234.5
 say "pharolet end to end: OK"

@@ -7,20 +7,14 @@
 # lags per block, until the trackbar's correction (position 500, or 1500)
 # makes it stand still again. Closing the window ends the program.
 #
-#   quorvane_e2e.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE
+#   quorvane_e2e.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE
 #
 # Needs an X display (DISPLAY) and a PulseAudio server reachable with pactl
 # (./run test starts both); without them the test is skipped (exit 77).
 set -euo pipefail
 
-WINE=$1 PHAROLET=$2 QUORVANE=$3 UIDRIVER=$4
-HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=e2e_lib.sh
-source "$HERE/e2e_lib.sh"
-# shellcheck source=reliability_lib.sh
-source "$HERE/reliability_lib.sh"
-
-e2e_require_environment
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+e2e_preamble "$@"
 
 # At least 40 blocks of 1024 samples (128 ms each at 8000 Hz).
 WATCH_MS=5600

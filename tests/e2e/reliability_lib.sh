@@ -37,12 +37,17 @@ quorvane_drive() {
 }
 
 # Starts quorvane in the current WORKDIR; returns when its first block has
-# rewritten the peak label. Wine's own capture latency is kept: with the
-# 200 ms that keeps pharolet's stream fed, Wine hands the recording over in
-# bursts of about a second.
+# rewritten the peak label. On PulseAudio Wine's own capture latency is
+# kept: with the 200 ms that keeps pharolet's stream fed, Wine hands the
+# recording over in bursts of about a second. On PipeWire Wine's own
+# latency makes the graph run in 4 ms periods, and the peak jumps whenever
+# the machine is busy for a moment: there quorvane gets the 200 ms too.
 QUORVANE_PID=
 quorvane_start() {
-  (cd "$WORKDIR" && unset PULSE_LATENCY_MSEC && exec "$WINE" "$QUORVANE") >"$WORKDIR/quorvane.log" 2>&1 &
+  local latency=
+  if e2e_on_pipewire; then latency=200; fi
+  (cd "$WORKDIR" && if [ -n "$latency" ]; then export PULSE_LATENCY_MSEC=$latency; else unset PULSE_LATENCY_MSEC; fi &&
+    exec "$WINE" "$QUORVANE") >"$WORKDIR/quorvane.log" 2>&1 &
   QUORVANE_PID=$!
   STARTED_PIDS+=("$QUORVANE_PID")
   local i

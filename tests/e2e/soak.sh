@@ -24,16 +24,11 @@
 #   soak.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE [SECONDS [MAX_GAPS [MAX_PEAK_MOVES]]]
 set -euo pipefail
 
-WINE=$1 PHAROLET=$2 QUORVANE=$3 UIDRIVER=$4 STREAMCHECK=$5
-DURATION=${6:-600}
-MAX_GAPS=${7:-1}
-MAX_PEAK_MOVES=${8:-0}
-HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=e2e_lib.sh
-source "$HERE/e2e_lib.sh"
-# shellcheck source=reliability_lib.sh
-source "$HERE/reliability_lib.sh"
-e2e_require_environment
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+e2e_preamble "$@"
+DURATION=${E2E_ARGS[0]:-600}
+MAX_GAPS=${E2E_ARGS[1]:-1}
+MAX_PEAK_MOVES=${E2E_ARGS[2]:-0}
 
 RATE=8000
 MAX_RSS_GROWTH_KB=1024

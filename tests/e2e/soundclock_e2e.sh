@@ -6,18 +6,16 @@
 # (under Wine) measures each recording of a minute: +1000 and -500 ppm
 # within 0.01 ppm.
 #
-#   soundclock_e2e.sh WINE PHAROLET_EXE UIDRIVER_EXE SOUNDCLOCK_EXE
+#   soundclock_e2e.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE SOUNDCLOCK_EXE
 #
 # Needs an X display (DISPLAY) and a PulseAudio server reachable with pactl
 # (./run test starts both); without them the test is skipped (exit 77).
 set -euo pipefail
 
-WINE=$1 PHAROLET=$2 UIDRIVER=$3 SOUNDCLOCK=$4
-HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=e2e_lib.sh
-source "$HERE/e2e_lib.sh"
-
-e2e_require_environment
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+e2e_preamble "$@"
+SOUNDCLOCK=${E2E_ARGS[0]}
 
 # Seconds of signal to record: a minute, and a little for the start.
 RECORD_S=63
@@ -25,7 +23,9 @@ TOLERANCE_PPM=0.01
 
 # soundclock_record RATE FILE: one more recorder of the sink's monitor.
 soundclock_record() {
-  parec --device="$NULL_SINK_NAME.monitor" --format=s16le --rate="$1" --channels=1 --raw >"$2" &
+  local latency=()
+  if e2e_on_pipewire; then latency=(--latency-msec=100); fi
+  parec --device="$NULL_SINK_NAME.monitor" --format=s16le --rate="$1" --channels=1 --raw "${latency[@]}" >"$2" &
   STARTED_PIDS+=($!)
   RECORDERS+=($!)
 }

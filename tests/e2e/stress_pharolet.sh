@@ -12,16 +12,11 @@
 # kB on their own; a leak of one ring (1500 headers and buffers, about
 # 75 kB) per start would show as 7 MB over the 100 starts here.
 #
-#   stress_pharolet.sh WINE PHAROLET_EXE UIDRIVER_EXE STREAMCHECK_EXE
+#   stress_pharolet.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE
 set -euo pipefail
 
-WINE=$1 PHAROLET=$2 UIDRIVER=$3 STREAMCHECK=$4
-HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=e2e_lib.sh
-source "$HERE/e2e_lib.sh"
-# shellcheck source=reliability_lib.sh
-source "$HERE/reliability_lib.sh"
-e2e_require_environment
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+e2e_preamble "$@"
 
 MAX_RSS_GROWTH_KB=1024
 

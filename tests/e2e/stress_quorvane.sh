@@ -13,13 +13,8 @@
 #   stress_quorvane.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE
 set -euo pipefail
 
-WINE=$1 PHAROLET=$2 QUORVANE=$3 UIDRIVER=$4 STREAMCHECK=$5
-HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=e2e_lib.sh
-source "$HERE/e2e_lib.sh"
-# shellcheck source=reliability_lib.sh
-source "$HERE/reliability_lib.sh"
-e2e_require_environment
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+e2e_preamble "$@"
 
 MAX_RSS_GROWTH_KB=1024
 WATCH_MS=3000

@@ -23,7 +23,7 @@ e2e_preamble "$@"
 # README's "End-to-end tests"): there the losses are reported and allowed.
 MAX_GAPS=20
 START=any
-MAX_LOSSES=10
+MAX_LOSSES=30
 if e2e_on_pipewire; then START=whole MAX_LOSSES=0; fi
 
 # One transmission: settings file content ("" for none), the rate the sink

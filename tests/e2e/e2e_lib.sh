@@ -19,6 +19,8 @@ STARTED_PIDS=()
 NULL_SINK_MODULE=
 PREVIOUS_DEFAULT_SINK=
 RECORDER_PID=
+LATENCY_HOLDER_PID=
+NULL_SINK_LOADED_AT=
 PROGRAM_PID=
 WORKDIR=
 E2E_ARGS=()
@@ -82,9 +84,40 @@ e2e_load_null_sink() {
   NULL_SINK_MODULE=$(pactl load-module module-null-sink sink_name="$NULL_SINK_NAME" \
     rate="$rate" channels=1 format=s16le) || fail "cannot load a null sink"
   pactl set-default-sink "$NULL_SINK_NAME"
+  e2e_hold_sink_latency
+}
+
+# PulseAudio's null sink renders ahead of time by as much latency as its
+# clients ask for, up to 2 s when none asks, and a stream that starts later
+# waits until that silence has played: only its last 20 ms are taken back.
+# Meanwhile Wine's driver keeps its own clock going and discards what the
+# server has not taken, so a transmission started into such a sink loses
+# up to 2 s of its start. A real card's sink takes back all it rendered
+# ahead. So on PulseAudio a silent recorder asking for 20 ms stays on the
+# sink's monitor while it is loaded, and the first sound waits until the
+# 2 s the sink may have rendered on its own before the holder came have
+# played (e2e_wait_sink_settled).
+e2e_hold_sink_latency() {
+  NULL_SINK_LOADED_AT=$(date +%s%N)
+  e2e_on_pipewire && return 0
+  parec --device="$NULL_SINK_NAME.monitor" --format=s16le --channels=1 --raw --latency-msec=20 >/dev/null &
+  LATENCY_HOLDER_PID=$!
+  STARTED_PIDS+=("$LATENCY_HOLDER_PID")
+}
+
+e2e_wait_sink_settled() {
+  [ -n "$NULL_SINK_LOADED_AT" ] || return 0
+  local remaining_ms=$(((NULL_SINK_LOADED_AT + 2200000000 - $(date +%s%N)) / 1000000))
+  if [ "$remaining_ms" -gt 0 ]; then sleep "$(printf '%d.%03d' $((remaining_ms / 1000)) $((remaining_ms % 1000)))"; fi
+  NULL_SINK_LOADED_AT=
 }
 
 e2e_unload_null_sink() {
+  if [ -n "$LATENCY_HOLDER_PID" ]; then
+    kill "$LATENCY_HOLDER_PID" >/dev/null 2>&1 || true
+    wait "$LATENCY_HOLDER_PID" 2>/dev/null || true
+    LATENCY_HOLDER_PID=
+  fi
   pactl unload-module "$NULL_SINK_MODULE" >/dev/null 2>&1 || true
   NULL_SINK_MODULE=
   if e2e_on_pipewire; then pw-metadata -n settings 0 clock.force-rate 0 >/dev/null 2>&1 || true; fi
@@ -149,6 +182,7 @@ pharolet_start() {
 
 # "Turn On": the caption changes only when the device reports that it is open.
 pharolet_switch_on() {
+  e2e_wait_sink_settled
   pharolet_drive click "$ID_TRANSMIT_BUTTON" wait-text "$ID_TRANSMIT_BUTTON" "Turn Off" 10000
 }
 

@@ -16,15 +16,11 @@ e2e_preamble "$@"
 
 # The audio server's stream from Wine can still run dry on a busy machine;
 # the server then plays silence the program never sent, which streamcheck
-# counts as gaps. A changed, repeated or reordered sample fails. On PipeWire
-# nothing may be lost, the first sample included. Wine's stream on
-# PulseAudio loses a varying part of its first second before it reaches the
-# sink, and now and then a whole buffer in the seconds after (see the
-# README's "End-to-end tests"): there the losses are reported and allowed.
+# counts as gaps. Nothing may be lost, the first sample included, and a
+# changed, repeated or reordered sample fails.
 MAX_GAPS=20
-START=any
-MAX_LOSSES=30
-if e2e_on_pipewire; then START=whole MAX_LOSSES=0; fi
+START=whole
+MAX_LOSSES=0
 
 # One transmission: settings file content ("" for none), the rate the sink
 # runs at, and the carrier the synthesis must be checked with.

@@ -17,12 +17,11 @@
 # On a busy machine Wine's feed of the audio server's stream stalls now and
 # then for longer than the 200 ms the server holds, although pharolet
 # still has its 0.75 s queued: the server plays silence there (a gap), and
-# the peak moves with it. On PulseAudio, Wine's driver also drops now and
-# then what the server did not take in time, above all in a stream's first
-# seconds: the recording skips ahead (a loss, at most MAX_LOSSES, default
-# 0). The minute in the default suite therefore allows a few of each; a
-# changed or repeated sample, a leak or a stop of either program still
-# fails it.
+# the peak moves with it. The minute in the default suite therefore allows
+# a few of those; a lost, changed or repeated sample, a leak or a stop of
+# either program still fails it. MAX_LOSSES (default 0) allows places
+# where the recording skips ahead in the stream, for a look at a server
+# that loses samples.
 #
 #   soak.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE [SECONDS [MAX_GAPS [MAX_PEAK_MOVES [MAX_LOSSES]]]]
 set -euo pipefail
@@ -32,10 +31,7 @@ e2e_preamble "$@"
 DURATION=${E2E_ARGS[0]:-600}
 MAX_GAPS=${E2E_ARGS[1]:-1}
 MAX_PEAK_MOVES=${E2E_ARGS[2]:-0}
-# Places where Wine's stream to the server dropped samples (PulseAudio; none
-# on PipeWire): the program's stream stays right, the recording skips ahead.
 MAX_LOSSES=${E2E_ARGS[3]:-0}
-if e2e_on_pipewire; then MAX_LOSSES=0; fi
 
 RATE=8000
 MAX_RSS_GROWTH_KB=1024

@@ -10,8 +10,8 @@
 // says where that begins:
 // - "any" (the default), the program's first transmission: the ring's
 //   silence, then the synthesised stream from symbol 1 on; the recording
-//   may start up to a second into the stream (the audio server lost the
-//   start, see the README), and how much was lost is reported;
+//   may start up to a second into the stream, and how much was lost is
+//   reported (a look at a server that loses the start of a stream);
 // - "whole": the same, but nothing may be lost at the start: the
 //   recording's first sound must be the synthesis' first sound;
 // - a number, the ring's size in one-symbol buffers: a later transmission
@@ -22,10 +22,9 @@
 //   the recording.
 // The audio server's stream from Wine can run dry (an underrun); the server
 // then plays silence, inserted between two samples: at most MAX_GAPS such
-// gaps. Wine's driver for PulseAudio also drops what the server does not
-// take in time, now and then a whole buffer while a stream starts: at most
-// MAX_LOSSES places where the recording skips ahead in the stream (default
-// 0). A changed, repeated or extra sample anywhere fails. The recording's
+// gaps. At most MAX_LOSSES places (default 0) where the recording skips
+// ahead in the stream are reported and allowed, to look at a server that
+// drops samples. A changed, repeated or extra sample anywhere fails. The recording's
 // place in the stream is found from its first 256 samples of sound, so the
 // carrier should not repeat itself every frame (1234.5 Hz at 8000 Hz does
 // not; 1500 Hz does, and then a start that lost whole frames cannot be told

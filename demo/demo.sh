@@ -128,6 +128,15 @@ demo_start_audio() {
     rate="$DEMO_TRANSMITTER_RATE" channels=1 format=s16le) || die "cannot load the loopback null sink"
   pactl set-default-sink soundclock_demo
   pactl set-default-source soundclock_demo.monitor
+  if [ "$DEMO_AUDIO_SERVER" = pulseaudio ]; then
+    # PulseAudio's null sink renders ahead by as much as its clients ask
+    # for, 2 s when none asks, and the start of a stream that comes later
+    # falls on that silence: a silent client asking for 5 ms keeps it
+    # short, and the transmitter starts once the first 2 s have played.
+    parec --device=soundclock_demo.monitor --format=s16le --channels=1 --raw --latency-msec=5 >/dev/null 2>&1 &
+    STARTED_PIDS+=($!)
+    sleep 2.2
+  fi
 }
 
 demo_cleanup() {

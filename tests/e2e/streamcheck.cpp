@@ -161,8 +161,10 @@ ResumedLayout FindResumedLayout(const std::vector<int16_t>& recorded, size_t sig
             break;
         --start;
     }
-    // The boundary lies on a symbol boundary at or after that point, before
-    // the next sound; try each with every rotation of the ring.
+    // The boundary lies on a symbol boundary at or after that point: within
+    // the symbol the walk stopped in (the leftovers' last samples may equal
+    // the synthesis' there), or further on before the next sound. Try each
+    // with every rotation of the ring.
     for (size_t step = 0; start + step < anchor; ++step) {
         const size_t boundary = start + step;
         const size_t continuation = startInExpected + step;
@@ -175,7 +177,7 @@ ResumedLayout FindResumedLayout(const std::vector<int16_t>& recorded, size_t sig
                 }
             }
         }
-        if (recorded[boundary] != 0)
+        if (recorded[boundary] != 0 && step >= SAMPLES_PER_SYMBOL)
             break;
     }
     return layout;

@@ -154,13 +154,20 @@ demo_prepare_directories() {
 }
 
 # demo_start_program DIRECTORY EXE: runs it under Wine there; sets DEMO_PID.
-# On PipeWire, Wine's streams ask for 200 ms: at Wine's own latency the
-# graph runs in periods of 4 ms, and a busy moment makes the receiver's peak
-# jump.
+# On PipeWire, Wine's own latency makes the graph run in periods of 4 ms,
+# and a busy moment makes the receiver's peak jump: the transmitter's stream
+# asks for 200 ms, the receiver's for 20 ms (with 200 ms Wine would read
+# the capture only every 2.4 s, and the server drops samples when a read
+# comes late).
 demo_start_program() {
   local directory=$1 exe=$2 wine latency=()
   wine=$(demo_wine)
-  [ "$DEMO_AUDIO_SERVER" != pipewire ] || latency=(PULSE_LATENCY_MSEC=200)
+  if [ "$DEMO_AUDIO_SERVER" = pipewire ]; then
+    case $exe in
+      *quorvane.exe) latency=(PULSE_LATENCY_MSEC=20) ;;
+      *) latency=(PULSE_LATENCY_MSEC=200) ;;
+    esac
+  fi
   (cd "$directory" && exec env "${latency[@]}" "$wine" "$exe") >"$directory/wine.log" 2>&1 &
   DEMO_PID=$!
   STARTED_PIDS+=("$DEMO_PID")

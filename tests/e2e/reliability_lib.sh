@@ -37,15 +37,19 @@ quorvane_drive() {
 }
 
 # Starts quorvane in the current WORKDIR; returns when its first block has
-# rewritten the peak label. On PulseAudio Wine's own capture latency is
-# kept: with the 200 ms that keeps pharolet's stream fed, Wine hands the
-# recording over in bursts of about a second. On PipeWire Wine's own
-# latency makes the graph run in 4 ms periods, and the peak jumps whenever
-# the machine is busy for a moment: there quorvane gets the 200 ms too.
+# rewritten the peak label. Wine reads a capture stream once per period,
+# and makes that period ten times the fragment the server offers a test
+# stream. On PulseAudio Wine's own capture latency is kept. On PipeWire
+# Wine's own latency makes the graph run in 4 ms periods, and the peak
+# jumps whenever the machine is busy for a moment; with the transmitter's
+# 200 ms the capture period becomes 2.4 s, and PipeWire's PulseAudio
+# service drops a graph period of 256 samples whenever a read comes late
+# (the peak jumped by 128 lags every two seconds or so). 20 ms gives a
+# capture period of 0.24 s, and the peak stands still.
 QUORVANE_PID=
 quorvane_start() {
   local latency=
-  if e2e_on_pipewire; then latency=200; fi
+  if e2e_on_pipewire; then latency=20; fi
   (cd "$WORKDIR" && if [ -n "$latency" ]; then export PULSE_LATENCY_MSEC=$latency; else unset PULSE_LATENCY_MSEC; fi &&
     exec "$WINE" "$QUORVANE") >"$WORKDIR/quorvane.log" 2>&1 &
   QUORVANE_PID=$!

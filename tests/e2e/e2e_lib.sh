@@ -92,14 +92,13 @@ e2e_load_null_sink() {
 # placed behind what was rendered: its first samples fall on time already
 # rendered as silence, all but what the sink takes back (a rewind), and are
 # replaced by silence or, when the wait is long, discarded by Wine's
-# driver, whose own clock runs on meanwhile. A real card's sink takes back
-# all it rendered ahead. So on PulseAudio a silent recorder asking for
-# 5 ms stays on the sink's monitor while it is loaded (with 100 ms the
-# first 0.13 s of a later "Turn On" came out silent in 4 of 9 starts, with
-# 20 ms up to 0.25 s in 2 of 10; with 5 ms nothing in 30 starts, 18 of
-# them later ones), and the first
-# sound waits until the 2 s the sink may have rendered before the holder
-# came have played (e2e_wait_sink_settled).
+# driver, whose own clock runs on meanwhile. (A card's sink can take back
+# its whole buffer.) So on PulseAudio a silent recorder asking for 5 ms
+# stays on the sink's monitor while it is loaded (with 100 ms the first
+# 0.13 s of a later "Turn On" came out silent in 4 of 9 starts, with 20 ms
+# up to 0.25 s in 2 of 10; with 5 ms nothing in 30 starts, 18 of them
+# later ones), and the first sound waits until the 2 s the sink may have
+# rendered before the holder came have played (e2e_wait_sink_settled).
 e2e_hold_sink_latency() {
   NULL_SINK_LOADED_AT=$(date +%s%N)
   e2e_on_pipewire && return 0

@@ -45,7 +45,7 @@ quorvane_drive() {
 # 200 ms the capture period becomes 2.4 s, and PipeWire's PulseAudio
 # service drops a graph period of 256 samples whenever a read comes late
 # (the peak jumped by 128 lags every two seconds or so). 20 ms gives a
-# capture period of 0.24 s, and the peak stands still.
+# capture period of 0.24 s, and the peak stands still but for a rare jump.
 QUORVANE_PID=
 quorvane_start() {
   local latency=

@@ -24,11 +24,11 @@
 // then plays silence, inserted between two samples: at most MAX_GAPS such
 // gaps. At most MAX_LOSSES places (default 0) where the recording skips
 // ahead in the stream are reported and allowed, to look at a server that
-// drops samples. A changed, repeated or extra sample anywhere fails. The recording's
-// place in the stream is found from its first 256 samples of sound, so the
-// carrier should not repeat itself every frame (1234.5 Hz at 8000 Hz does
-// not; 1500 Hz does, and then a start that lost whole frames cannot be told
-// from a whole one).
+// drops samples. A changed, repeated or extra sample anywhere fails. The
+// recording's place in the stream is found from its first 256 samples of
+// sound, so the carrier should not repeat itself every frame (1234.5 Hz at
+// 8000 Hz does not; 1500 Hz does, and then a start that lost whole frames
+// cannot be told from a whole one).
 #include "transmitter/dsp/stream.h"
 
 #include <algorithm>

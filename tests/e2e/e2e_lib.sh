@@ -96,7 +96,7 @@ e2e_load_null_sink() {
 # its whole buffer.) So on PulseAudio a silent recorder asking for 5 ms
 # stays on the sink's monitor while it is loaded (with 100 ms the first
 # 0.13 s of a later "Turn On" came out silent in 4 of 9 starts, with 20 ms
-# up to 0.25 s in 2 of 10; with 5 ms nothing in 30 starts, 18 of them
+# up to 0.25 s in 2 of 9; with 5 ms nothing in 30 starts, 18 of them
 # later ones), and the first sound waits until the 2 s the sink may have
 # rendered before the holder came have played (e2e_wait_sink_settled).
 e2e_hold_sink_latency() {

@@ -2,6 +2,7 @@
 #include "meter/cli/commands.h"
 #include "meter/cli/console.h"
 
+#include "meter/carrier_range.h"
 #include "meter/clock_estimator.h"
 #include "meter/receiver_reading.h"
 
@@ -243,6 +244,12 @@ int MeasureCommand(Arguments& arguments)
                                  std::to_string(options.signal.rate) +
                                  " Hz (STANAG.SET or --signal-rate): record at the signal's rate");
 
+    const CarrierCheck carrierCheck = CheckCarrier(options.signal.rate, options.signal.carrier);
+    if (carrierCheck.support == CarrierSupport::Refused)
+        return Fail(options, carrierCheck.reason);
+    if (carrierCheck.support == CarrierSupport::Warned && !options.quiet)
+        std::fprintf(stderr, "soundclock: warning: %s\n", carrierCheck.reason.c_str());
+
     MeterSettings settings;
     settings.recordingRate = reader.SampleRate();
     settings.signalRate = options.signal.rate;
@@ -319,7 +326,7 @@ int MeasureCommand(Arguments& arguments)
                     "\"delay_ppm\":%s,\"delay_uncertainty_ppm\":%s,\"phase_and_delay_agree\":%s,"
                     "\"seconds\":%s,\"blocks\":%lld,\"slider\":%d,\"slider_within_reach\":%s,\"clock_error\":%s,"
                     "\"jump_count\":%lld,\"jumps\":[%s],\"lost_blocks\":%lld,\"outlier_blocks\":%lld,"
-                    "\"recording_rate\":%d,\"signal_rate\":%d,\"carrier_hz\":%s%s}\n",
+                    "\"recording_rate\":%d,\"signal_rate\":%d,\"carrier_hz\":%s,\"carrier_in_range\":%s%s}\n",
                     Fixed(ppm, 6).c_str(), Fixed(uncertainty, 6).c_str(), Fixed(estimate.ppm, 6).c_str(),
                     Fixed(estimate.uncertaintyPpm, 6).c_str(), Fixed(estimate.delayPpm, 6).c_str(),
                     Fixed(estimate.delayUncertaintyPpm, 6).c_str(), estimate.agree ? "true" : "false",
@@ -327,7 +334,7 @@ int MeasureCommand(Arguments& arguments)
                     reading.withinReach ? "true" : "false", JsonString(reading.clockText).c_str(),
                     static_cast<long long>(meter.JumpCount()), jumpsJson.c_str(), static_cast<long long>(seen.lostBlocks),
                     static_cast<long long>(seen.outlierBlocks), reader.SampleRate(), options.signal.rate,
-                    Fixed(options.signal.carrier, 3).c_str(),
+                    Fixed(options.signal.carrier, 3).c_str(), carrierCheck.support == CarrierSupport::Supported ? "true" : "false",
                     options.haveExpect ? (std::string(",\"within_tolerance\":") + (within ? "true" : "false")).c_str() : "");
     } else {
         const std::string direction = std::fabs(ppm) <= 2 * uncertainty || std::fabs(ppm) < 0.00005
@@ -346,6 +353,9 @@ int MeasureCommand(Arguments& arguments)
         if (!estimate.agree)
             line += "; phase and delay disagree: the phase gives " + Fixed(estimate.ppm, 4, true) + " ppm, the delay " +
                     Fixed(estimate.delayPpm, 4, true) + " ppm (a frequency shift in the path?): the delay's figure is given";
+        if (carrierCheck.support == CarrierSupport::Warned)
+            line += "; carrier outside " + Fixed(CARRIER_SUPPORTED_LOW, 1) + ".." + Fixed(CARRIER_SUPPORTED_HIGH, 3) +
+                    " of the rate: the uncertainty may be understated";
         if (reading.withinReach)
             line += "; receiver slider " + std::to_string(reading.position) + ", \"" + reading.clockText + "\"";
         else

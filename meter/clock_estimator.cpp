@@ -333,6 +333,7 @@ void ClockEstimator::Consider(const Measurement& m)
             RecordJump({m.position / settings.recordingRate, std::fabs(size - whole) < 0.25 ? whole : size});
             phaseLine = SegmentedLineFit();
             delayLine = SegmentedLineFit();
+            ++segment;
             Accept(m, delay, PhaseDelayNear(m.phase, delay));
             return;
         }
@@ -346,6 +347,7 @@ void ClockEstimator::Consider(const Measurement& m)
         phaseLine = SegmentedLineFit();
         delayLine = SegmentedLineFit();
         consecutiveRejected = 0;
+        ++segment;
         Accept(m, delay, PhaseDelayNear(m.phase, delay));
         return;
     }
@@ -363,6 +365,7 @@ void ClockEstimator::Consider(const Measurement& m)
             if (!pendingSnapped) {
                 phaseLine.StartSegment();
                 delayLine.StartSegment();
+                ++segment;
             }
             RecordJump({pending.position / settings.recordingRate, pendingJump});
             Measurement first = pending;
@@ -441,6 +444,8 @@ void ClockEstimator::Report(const Measurement& m, double delay, double phaseDela
     record.carrierPhase = m.phase;
     record.level = (m.flags & BLOCK_LOST) ? -1e9 : m.level;
     record.flags = m.flags;
+    record.linePhaseDelay = (m.flags & BLOCK_USED) ? phaseDelay : 0;
+    record.segment = segment;
     blockObserver(record);
 }
 

@@ -1,6 +1,7 @@
 // The Allan deviation against published values and against the slopes
 // the noise types are known for, and the offset track fed bursts directly.
 #include "meter/allan_deviation.h"
+#include "meter/burst_reference.h"
 #include "meter/offset_track.h"
 #include "tests/meter/stretched_signal.h"
 
@@ -98,6 +99,74 @@ TEST(AllanDeviation, TausRunByDecadesToAQuarterOfTheRun)
     const std::vector<size_t> expected = {8, 16, 39, 78, 156, 391, 781};
     EXPECT_EQ(DecadeAveragingFactors(0.128, 4688), expected);
     EXPECT_TRUE(DecadeAveragingFactors(0.128, 20).empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The track fed bursts as the meter reports them: a clock at +250 ppm with
+// white phase noise, and in it each kind of break the meter can make. A
+// window's figure must not feel a jump inside it, and the Allan deviation
+// must stay that of the unbroken series.
+TEST(OffsetTrack, BreaksInThePhaseCostNothing)
+{
+    enum Break { NONE, FRACTIONAL_JUMP, LOST_BURSTS, RESTART };
+    const struct {
+        const char* name;
+        Break kind;
+    } cases[] = {{"none", NONE}, {"fractional jump", FRACTIONAL_JUMP}, {"lost bursts", LOST_BURSTS}, {"restart", RESTART}};
+    constexpr double PPM = 250;
+    constexpr int64_t BLOCKS = 4000;  // 512 s at 8000 Hz
+    constexpr double NOISE = 0.002;   // samples
+    const auto run = [&](Break kind, std::vector<WindowEstimate>& windows) {
+        TrackSettings settings;
+        settings.intervalSeconds = 30;
+        settings.signalRate = 8000;
+        OffsetTrack track(settings);
+        track.OnWindow([&](const WindowEstimate& window) { windows.push_back(window); });
+        NormalSource noise(5);
+        double shift = 0;
+        int64_t segment = 0;
+        for (int64_t k = 0; k < BLOCKS; ++k) {
+            BlockRecord record;
+            record.block = k;
+            record.time = 0.05 + static_cast<double>(k) * FRAME_SAMPLES * (1 + PPM * 1e-6) / 8000;
+            record.flags = BLOCK_USED;
+            if (k == 1000 && kind == FRACTIONAL_JUMP) {
+                shift += 0.37;  // as the meter left it: a part of a sample unknown
+                ++segment;
+            }
+            if (k == 1000 && kind == RESTART) {
+                shift -= 61.5;  // the line started again, the jump not taken out
+                ++segment;
+            }
+            if (kind == LOST_BURSTS && k >= 1000 && k < 1040)
+                record.flags = BLOCK_LOST;
+            record.linePhaseDelay = 3.25 + FRAME_SAMPLES * PPM * 1e-6 * static_cast<double>(k) + NOISE * noise.Next() + shift;
+            record.segment = segment;
+            track.Add(record);
+        }
+        track.Finish();
+        return track;
+    };
+    std::vector<WindowEstimate> plainWindows;
+    const std::vector<StabilityPoint> plain = run(NONE, plainWindows).Stability();
+    for (const auto& c : cases) {
+        std::vector<WindowEstimate> windows;
+        const OffsetTrack track = run(c.kind, windows);
+        ASSERT_EQ(windows.size(), 18u) << c.name;
+        for (const WindowEstimate& window : windows) {
+            ASSERT_TRUE(window.valid) << c.name;
+            EXPECT_NEAR(window.ppm, PPM, 3 * window.uncertaintyPpm) << c.name << " at " << window.startSeconds << " s";
+        }
+        EXPECT_NEAR(windows.back().endSeconds, 512.05, 0.01) << c.name;
+        EXPECT_TRUE(track.Judge().steady) << c.name;
+        const std::vector<StabilityPoint> table = track.Stability();
+        ASSERT_EQ(table.size(), plain.size()) << c.name;
+        for (size_t i = 0; i < table.size(); ++i)
+            EXPECT_NEAR(table[i].adev.deviation / plain[i].adev.deviation, 1, 0.05) << c.name << " at " << table[i].tauSeconds << " s";
+    }
 }
 
 }  // namespace

@@ -132,23 +132,27 @@ double NormalSource::Next()
 
 double OffsetAt(const RecordingRecipe& recipe, double t)
 {
-    return recipe.ppm + recipe.rampPpmPerMinute * t / 60 + recipe.wanderPpm * std::sin(2 * PI * t / recipe.wanderPeriodSeconds);
+    return recipe.ppm + recipe.rampPpmPerMinute * t / 60 + recipe.wanderPpm * std::sin(2 * PI * t / recipe.wanderPeriodSeconds) -
+           recipe.warmUpPpm * std::exp(-t / recipe.warmUpSeconds);
 }
 
 double MeanOffset(const RecordingRecipe& recipe, double t0, double t1)
 {
     const double w = 2 * PI / recipe.wanderPeriodSeconds;
     const double wander = recipe.wanderPpm * (std::cos(w * t0) - std::cos(w * t1)) / (w * (t1 - t0));
-    return recipe.ppm + recipe.rampPpmPerMinute * (t0 + t1) / 120 + wander;
+    const double warmUp = recipe.warmUpPpm * recipe.warmUpSeconds *
+                          (std::exp(-t0 / recipe.warmUpSeconds) - std::exp(-t1 / recipe.warmUpSeconds)) / (t1 - t0);
+    return recipe.ppm + recipe.rampPpmPerMinute * (t0 + t1) / 120 + wander - warmUp;
 }
 
 std::vector<int16_t> MakeRecording(const RecordingRecipe& recipe)
 {
     const size_t count = static_cast<size_t>(std::llround(recipe.seconds * recipe.rate));
     const double stretch = 1 + recipe.ppm * 1e-6;
-    const bool moving = recipe.rampPpmPerMinute != 0 || recipe.wanderPpm != 0;
+    const bool moving = recipe.rampPpmPerMinute != 0 || recipe.wanderPpm != 0 || recipe.warmUpPpm != 0;
     // The slowest the recording card gets: it then spans the most signal.
-    const double slowest = 1 + 1e-6 * (recipe.ppm - std::fabs(recipe.rampPpmPerMinute) * recipe.seconds / 60 - std::fabs(recipe.wanderPpm));
+    const double slowest = 1 + 1e-6 * (recipe.ppm - std::fabs(recipe.rampPpmPerMinute) * recipe.seconds / 60 - std::fabs(recipe.wanderPpm) -
+                                      std::fabs(recipe.warmUpPpm));
     const size_t needed = static_cast<size_t>(recipe.startOffset + static_cast<double>(count) / std::min(stretch, slowest)) + 2 * HALF_WIDTH + 2;
     const Source& source = SourceFor(recipe.rate, recipe.carrier, needed);
     const bool noisy = recipe.snrDb < 1e8;

@@ -1,6 +1,5 @@
 #include "meter/cli/track_output.h"
 
-#include "meter/cli/arguments.h"
 
 #include <cmath>
 
@@ -41,27 +40,23 @@ std::string JsonNumber(const char* format, double value, bool present = true)
 
 }  // namespace
 
-const char* const TRACK_USAGE = "[--interval S [--track FILE]] [--adev FILE]";
+const char* const INTERVAL_HELP = "an estimate per window of S seconds too: a line each before the result (--json: \"windows\")";
+const char* const TRACK_HELP = "the windows as CSV to FILE (start_s, end_s, ppm, uncertainty_ppm, blocks)";
+const char* const ADEV_HELP = "the Allan deviation as CSV to FILE (tau_s, adev, terms, mdev, mdev_terms)";
 
-bool ParseTrackOption(const std::string& option, Arguments& arguments, TrackOptions& options)
+TrackOptions TakeTrackOptions(const std::string& interval, const std::string& trackFile, const std::string& adevFile)
 {
-    if (option == "--interval") {
-        options.intervalSeconds = arguments.Number(option);
+    TrackOptions options;
+    if (!interval.empty()) {
+        options.intervalSeconds = ParseNumber(interval, "--interval");
         if (options.intervalSeconds < MIN_INTERVAL_SECONDS)
             throw UsageError{"--interval: at least 1 s"};
-    } else if (option == "--track")
-        options.trackFile = arguments.Value(option);
-    else if (option == "--adev")
-        options.adevFile = arguments.Value(option);
-    else
-        return false;
-    return true;
-}
-
-void CheckTrackOptions(const TrackOptions& options)
-{
+    }
+    options.trackFile = trackFile;
+    options.adevFile = adevFile;
     if (!options.trackFile.empty() && options.intervalSeconds <= 0)
         throw UsageError{"--track needs --interval S, the windows' length"};
+    return options;
 }
 
 TrackOutput::TrackOutput(const TrackOptions& trackOptions, int32_t signalRate, bool jsonOutput)
@@ -74,16 +69,23 @@ TrackOutput::~TrackOutput()
 {
     if (trackFile != nullptr)
         std::fclose(trackFile);
+    if (adevFile != nullptr)
+        std::fclose(adevFile);
 }
 
 std::string TrackOutput::Open()
 {
-    if (options.trackFile.empty())
-        return "";
-    trackFile = std::fopen(options.trackFile.c_str(), "w");
-    if (trackFile == nullptr)
-        return "cannot write " + options.trackFile;
-    std::fprintf(trackFile, "start_s,end_s,ppm,uncertainty_ppm,blocks\n");
+    if (!options.trackFile.empty()) {
+        trackFile = std::fopen(options.trackFile.c_str(), "w");
+        if (trackFile == nullptr)
+            return "cannot write " + options.trackFile;
+        std::fprintf(trackFile, "start_s,end_s,ppm,uncertainty_ppm,blocks\n");
+    }
+    if (!options.adevFile.empty()) {
+        adevFile = std::fopen(options.adevFile.c_str(), "w");
+        if (adevFile == nullptr)
+            return "cannot write " + options.adevFile;
+    }
     return "";
 }
 
@@ -117,16 +119,14 @@ std::string TrackOutput::Finish()
             problem = "writing " + options.trackFile + " failed";
         trackFile = nullptr;
     }
-    if (!options.adevFile.empty()) {
-        std::FILE* file = std::fopen(options.adevFile.c_str(), "w");
-        if (file == nullptr)
-            return "cannot write " + options.adevFile;
-        std::fprintf(file, "tau_s,adev,terms,mdev,mdev_terms\n");
+    if (adevFile != nullptr) {
+        std::fprintf(adevFile, "tau_s,adev,terms,mdev,mdev_terms\n");
         for (const StabilityPoint& point : stability)
-            std::fprintf(file, "%.6f,%.6e,%lld,%.6e,%lld\n", point.tauSeconds, point.adev.deviation,
+            std::fprintf(adevFile, "%.6f,%.6e,%lld,%.6e,%lld\n", point.tauSeconds, point.adev.deviation,
                          static_cast<long long>(point.adev.terms), point.mdev.deviation, static_cast<long long>(point.mdev.terms));
-        if (std::fclose(file) != 0)
+        if (std::fclose(adevFile) != 0)
             problem = "writing " + options.adevFile + " failed";
+        adevFile = nullptr;
     }
     return problem;
 }

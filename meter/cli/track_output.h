@@ -5,6 +5,7 @@
 // measures (a file, or a device as it records).
 #pragma once
 
+#include "meter/cli/options.h"
 #include "meter/offset_track.h"
 
 #include <cstdio>
@@ -12,27 +13,21 @@
 #include <string>
 #include <vector>
 
-struct TrackOptions {
-    double intervalSeconds = 0;  // 0: no windows
-    std::string trackFile;
-    std::string adevFile;
-};
-
-// Takes `option` (just taken from the command line) with its value if it is
-// one of these; false if it is not. Throws UsageError on a bad value.
-class Arguments;
-bool ParseTrackOption(const std::string& option, Arguments& arguments, TrackOptions& options);
-// After all options: those that need each other.
-void CheckTrackOptions(const TrackOptions& options);
-// The lines for the command's usage text.
-extern const char* const TRACK_USAGE;
+// --interval, --track and --adev as given (interval empty: not given),
+// checked. Throws UsageError.
+TrackOptions TakeTrackOptions(const std::string& interval, const std::string& trackFile, const std::string& adevFile);
+// What they mean, for the command's help.
+extern const char* const INTERVAL_HELP;
+extern const char* const TRACK_HELP;
+extern const char* const ADEV_HELP;
 
 class TrackOutput {
 public:
     TrackOutput(const TrackOptions& options, int32_t signalRate, bool json);
     ~TrackOutput();
 
-    // Opens --track's file; "" or what went wrong.
+    // Opens the files, so that a name that cannot be written is refused
+    // before the measurement; "" or what went wrong.
     std::string Open();
     // Before a window's line on standard output (to end a live line first).
     void BeforeLine(std::function<void()> callback) { beforeLine = std::move(callback); }
@@ -53,6 +48,7 @@ private:
     bool json;
     OffsetTrack track;
     std::FILE* trackFile = nullptr;
+    std::FILE* adevFile = nullptr;
     std::vector<WindowEstimate> windows;  // for --json: one per interval
     Steadiness steadiness;
     std::vector<StabilityPoint> stability;

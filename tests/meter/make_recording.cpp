@@ -33,9 +33,11 @@ int main(int argc, char** argv)
     recipe.ppm = std::atof(argv[3]);
     recipe.seconds = std::atof(argv[4]);
     int next = 5;
-    if (next < argc && std::strcmp(argv[next], "drop") != 0 && std::strcmp(argv[next], "zeros") != 0)
+    // SNR and seed are numbers; the words after them are not.
+    const auto isNumber = [&](int i) { return i < argc && std::strchr("0123456789-+.", argv[i][0]) != nullptr; };
+    if (isNumber(next))
         recipe.snrDb = std::atof(argv[next++]);
-    if (next < argc && std::strcmp(argv[next], "drop") != 0 && std::strcmp(argv[next], "zeros") != 0)
+    if (isNumber(next))
         recipe.seed = std::strtoull(argv[next++], nullptr, 10);
     // The clock's movement; the faults after it.
     std::vector<char*> faults;

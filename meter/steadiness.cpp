@@ -193,8 +193,13 @@ Steadiness JudgeSteadiness(const std::vector<double>& delay, const std::vector<s
     result.driftUncertaintyPpmPerMinute = cUncertainty * perBurst2 * burstsPerMinute;
     result.driftScore = cUncertainty > 0 ? std::fabs(fit.c) / cUncertainty : 0;
     result.drifts = result.driftScore > NormalQuantile(FALSE_ALARM / 4);
-    result.startPpm = fit.Slope(0) * TO_PPM;
-    result.endPpm = fit.Slope(static_cast<double>(delay.size() - 1)) * TO_PPM;
+    // Where it started and ended: the first and last tenth of the run, as
+    // measured (a warm-up is no straight drift: the fit's ends would miss it).
+    const std::vector<WindowSlope> tenths = FitWindows(delay, stretchStarts, std::max(windowLength, delay.size() / 10));
+    if (!tenths.empty()) {
+        result.startPpm = tenths.front().slope * TO_PPM;
+        result.endPpm = tenths.back().slope * TO_PPM;
+    }
     result.steady = !result.drifts && !result.wanders;
     return result;
 }

@@ -34,7 +34,7 @@ struct Steadiness {
     bool drifts = false, wanders = false;
     double driftPpmPerMinute = 0;
     double driftUncertaintyPpmPerMinute = 0;
-    double startPpm = 0, endPpm = 0;  // the drift's line at the run's ends
+    double startPpm = 0, endPpm = 0;  // over the run's first and last tenth
     double wanderPpm = 0;             // the amplitude of a sine with the wander's RMS about the drift
     double driftScore = 0;            // the drift over its uncertainty
     double wanderChiSquare = 0;

@@ -141,8 +141,8 @@ std::string TrackOutput::ResultWords(double uncertaintyPpm) const
         return "; steady (drift " + drift + " ppm/min)";
     std::string words = "; not steady: ";
     if (s.drifts)
-        words += "the offset moved: " + drift + " ppm/min, from " + Format("%+.2f", s.startPpm) + " to " +
-                 Format("%+.2f", s.endPpm) + " ppm";
+        words += "the offset moved: " + drift + " ppm/min, from " + Format("%+.2f", s.startPpm) + " ppm in the run's first tenth to " +
+                 Format("%+.2f", s.endPpm) + " ppm in its last";
     if (s.wanders)
         words += std::string(s.drifts ? "; " : "") + "it wanders by +-" + Format("%.2f", s.wanderPpm) + " ppm around " +
                  (s.drifts ? "that" : "the mean") + (s.drifts ? "" : " (drift " + drift + " ppm/min)");

@@ -1,6 +1,7 @@
 #include "meter/cli/track_output.h"
 
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -21,6 +22,19 @@ TrackSettings SettingsFor(const TrackOptions& options, int32_t signalRate)
     settings.intervalSeconds = options.intervalSeconds;
     settings.signalRate = signalRate;
     return settings;
+}
+
+// A drift and its uncertainty to two significant digits of the uncertainty
+// (an hour's steady run knows its drift to 1e-5 ppm/min), at least four
+// decimals.
+std::string DriftText(double drift, double uncertainty)
+{
+    int decimals = 4;
+    if (uncertainty > 0 && std::isfinite(uncertainty))
+        decimals = std::clamp(1 - static_cast<int>(std::floor(std::log10(uncertainty))), 4, 9);
+    char text[96];
+    std::snprintf(text, sizeof text, "%+.*f ppm/min +- %.*f", decimals, drift, decimals, uncertainty);
+    return text;
 }
 
 std::string WindowLine(const WindowEstimate& window)
@@ -136,7 +150,7 @@ std::string TrackOutput::ResultWords(double uncertaintyPpm) const
     const Steadiness& s = steadiness;
     if (!s.valid)
         return "";
-    const std::string drift = Format("%+.4f", s.driftPpmPerMinute) + " ppm/min +- " + Format("%.4f", s.driftUncertaintyPpmPerMinute);
+    const std::string drift = DriftText(s.driftPpmPerMinute, s.driftUncertaintyPpmPerMinute);
     if (s.steady)
         return "; steady (drift " + drift + " ppm/min)";
     std::string words = "; not steady: ";

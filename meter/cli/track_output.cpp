@@ -166,7 +166,7 @@ std::string TrackOutput::ResultWords(double uncertaintyPpm) const
 std::string TrackOutput::JsonFields() const
 {
     const Steadiness& s = steadiness;
-    std::string text = std::string(",\"steady\":") + (s.steady ? "true" : "false") +
+    std::string text = std::string(",\"steady\":") + (!s.valid ? "null" : s.steady ? "true" : "false") +
                        ",\"drift_ppm_per_min\":" + JsonNumber("%.6f", s.driftPpmPerMinute, s.valid) +
                        ",\"drift_uncertainty_ppm_per_min\":" + JsonNumber("%.6f", s.driftUncertaintyPpmPerMinute, s.valid) +
                        ",\"drifts\":" + (s.drifts ? "true" : "false") + ",\"wanders\":" + (s.wanders ? "true" : "false") +

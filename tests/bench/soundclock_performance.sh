@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The soundclock part of docs/performance.md: how fast the meter and the
+# program measure, and the meter's own floor (the Allan deviation of exactly
+# steady recordings). performance.sh sources this and calls
+# soundclock_section with NATIVE, WINBUILD, WINE and SCRATCH set; run alone,
+# it prints the section to standard output (Wine's part only with a
+# Windows build and a Wine given):
+#
+#   soundclock_performance.sh NATIVE_BUILD [WINDOWS_BUILD WINE]
+
+# soundclock measure over a raw file of the signal at RATE, SECONDS long,
+# with OPTIONS: prints one table row: rate | audio | options | wall time |
+# x real time | peak memory.
+soundclock_speed() {
+  local rate=$1 seconds=$2 options=${3:-} carrier file figures
+  carrier=$(awk -v r="$rate" 'BEGIN { print r * 1500 / 8000 }')
+  file="$SCRATCH/signal_${rate}_${seconds}.raw"
+  "$NATIVE/soundclock" signal --rate "$rate" --carrier "$carrier" --seconds "$seconds" --raw -o "$file"
+  # shellcheck disable=SC2086 # the options are words
+  figures=$(cd "$SCRATCH" && /usr/bin/time -f '%e %M' "$NATIVE/soundclock" measure --raw --rate "$rate" --signal-rate "$rate" \
+    --carrier "$carrier" --quiet "$file" $options 2>&1 >/dev/null | tail -n 1)
+  rm -f "$file"
+  read -r wall memory <<<"$figures"
+  printf '| %s | %s s | %s | %s s | %s | %s kB |\n' "$rate" "$seconds" "${options:-}" "$wall" \
+    "$(awk -v a="$seconds" -v w="$wall" 'BEGIN { if (w > 0) printf "%.0f x", a / w; else print "more than " a / 0.01 " x" }')" "$memory"
+}
+
+soundclock_block() {
+  echo '```'
+  "$@" 2>&1 | tr -d '\r'
+  echo '```'
+}
+
+soundclock_section() {
+  echo "## soundclock: how fast it measures"
+  echo
+  echo "The meter alone (tests/bench/bench_soundclock: an hour of the signal fed in pieces of"
+  echo "8192 samples, one core), then the program on a raw file of the signal as a user runs it"
+  echo '(`soundclock measure --raw`, reading included, also with the windows and the Allan'
+  echo 'deviation: `--interval 10 --adev FILE`; wall time and peak resident memory from'
+  echo "/usr/bin/time). The goal: an hour of 8000 Hz audio in under a second, 3600 x real time,"
+  echo "with the memory nearly the same for a minute as for an hour (the Allan deviation keeps"
+  echo "8 bytes a burst: 225 kB an hour at 8000 Hz)."
+  echo
+  echo "### Native"
+  soundclock_block "$NATIVE/tests/bench/bench_soundclock"
+  echo
+  echo "| rate (Hz) | audio | options | wall time | real-time factor | peak memory |"
+  echo "|---|---|---|---|---|---|"
+  soundclock_speed 8000 60
+  soundclock_speed 8000 3600
+  soundclock_speed 8000 3600 "--interval 10 --adev adev.csv"
+  soundclock_speed 48000 60
+  soundclock_speed 48000 600
+  soundclock_speed 48000 600 "--interval 10 --adev adev.csv"
+  if [ -n "${WINE:-}" ] && [ -n "${WINBUILD:-}" ]; then
+    echo
+    echo "### Windows build under Wine (10 minutes of audio)"
+    soundclock_block "$WINE" "$WINBUILD/tests/bench/bench_soundclock.exe" 10
+  fi
+  echo
+  echo "## soundclock: the meter's own floor"
+  echo
+  echo "The Allan deviation soundclock reports for recordings whose clock offset is exactly"
+  echo "constant (tests/bench/meter_floor: the transmitter's stream through the tests' exact"
+  echo "resampler, 600 s, clean and with 20 dB of in-band white noise): the meter's errors"
+  echo "alone, the smallest wander it can see. At 20 dB it is white phase noise (falling as"
+  echo "1/tau); clean, what is left is the rulers' systematic error, which follows the fractional"
+  echo "delay and so repeats every 1 / (1024 x offset) bursts (3.4 s at +37 ppm, 250 s at"
+  echo "+0.5 ppm)."
+  echo
+  "$NATIVE/tests/bench/meter_floor" 600 | tr -d '\r'
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  set -euo pipefail
+  NATIVE=$(cd "$1" && pwd)
+  WINBUILD=${2:+$(cd "$2" && pwd)} WINE=${3:-}
+  SCRATCH=$(mktemp -d)
+  trap 'rm -rf "$SCRATCH"' EXIT
+  soundclock_section
+fi

@@ -34,7 +34,6 @@ struct QuadraticFit {
     double residualVariance = 0;
     double varianceOfCPerUnit = 0;  // Var(c) for a point variance of 1
     int64_t points = 0;
-    double Slope(double k) const { return (b + 2 * c * (k - middle) / half) / half; }  // samples per burst
 };
 
 QuadraticFit FitQuadratic(const std::vector<double>& delay, const std::vector<size_t>& starts)
@@ -163,16 +162,28 @@ Steadiness JudgeSteadiness(const std::vector<double>& delay, const std::vector<s
         freedom += w.freedom;
     }
     const double noiseVariance = freedom > 0 ? squares / static_cast<double>(freedom) : fit.residualVariance;
-    double chiSquare = 0, sumDeviation2 = 0, sumNoise2 = 0;
+    // The windows' slopes are independent (each window has its own
+    // intercept): about a line through them, weighted by their variances,
+    // their chi-square has W - 2 degrees of freedom when the drift was a
+    // straight one.
+    SegmentedLineFit trend;
+    double sumNoise2 = 0;
     for (const WindowSlope& w : windows) {
-        const double deviation = w.slope - fit.Slope(w.centre);
         // The systematic error's worst on a slope: all of it along the line.
         const double variance = (noiseVariance + floorVariance * static_cast<double>(w.points)) / w.sumXX;
-        chiSquare += deviation * deviation / variance;
-        sumDeviation2 += deviation * deviation;
+        trend.Add(w.centre, w.slope, 1 / variance);
         sumNoise2 += noiseVariance / w.sumXX;
     }
-    result.wanderFreedom = static_cast<int64_t>(windows.size()) - 2;
+    double chiSquare = 0, sumDeviation2 = 0;
+    if (trend.Freedom() >= 1 && trend.SumXX() > 0) {
+        const double deviation = static_cast<double>(trend.ResidualDeviation());
+        chiSquare = deviation * deviation * static_cast<double>(trend.Freedom());
+        for (const WindowSlope& w : windows) {
+            const double off = w.slope - static_cast<double>(trend.Predict(w.centre));
+            sumDeviation2 += off * off;
+        }
+    }
+    result.wanderFreedom = trend.Freedom();
     double birge = 1;
     if (result.wanderFreedom >= 1) {
         result.wanderChiSquare = chiSquare;

@@ -3,8 +3,8 @@
 // an intercept of its own per stretch between jumps):
 //   - the drift: a quadratic term of the whole run's fit against its own
 //     uncertainty, and
-//   - the wander: the slopes of short windows about the fitted drift
-//     against their uncertainties (a chi-square).
+//   - the wander: the slopes of short windows about a straight line
+//     through them, against their uncertainties (a chi-square).
 // Each is set for half of FALSE_ALARM on white noise, so a steady clock is
 // called unsteady in at most FALSE_ALARM of runs. Every uncertainty also
 // allows for the rulers' systematic error, at its worst for the term it
@@ -35,7 +35,7 @@ struct Steadiness {
     double driftPpmPerMinute = 0;
     double driftUncertaintyPpmPerMinute = 0;
     double startPpm = 0, endPpm = 0;  // over the run's first and last tenth
-    double wanderPpm = 0;             // the amplitude of a sine with the wander's RMS about the drift
+    double wanderPpm = 0;             // the amplitude of a sine with the windows' RMS about their line
     double driftScore = 0;            // the drift over its uncertainty
     double wanderChiSquare = 0;
     int64_t wanderFreedom = 0;

@@ -9,18 +9,25 @@
 #   soundclock_performance.sh NATIVE_BUILD [WINDOWS_BUILD WINE]
 
 # soundclock measure over a raw file of the signal at RATE, SECONDS long,
-# with OPTIONS: prints one table row: rate | audio | options | wall time |
-# x real time | peak memory.
+# with OPTIONS: prints one table row: rate | audio | options | wall time
+# (the best of three) | x real time | peak memory (the most).
 soundclock_speed() {
   local rate=$1 seconds=$2 options=${3:-} carrier file figures
   carrier=$(awk -v r="$rate" 'BEGIN { print r * 1500 / 8000 }')
   file="$SCRATCH/signal_${rate}_${seconds}.raw"
   "$NATIVE/soundclock" signal --rate "$rate" --carrier "$carrier" --seconds "$seconds" --raw -o "$file"
-  # shellcheck disable=SC2086 # the options are words
-  figures=$(cd "$SCRATCH" && /usr/bin/time -f '%e %M' "$NATIVE/soundclock" measure --raw --rate "$rate" --signal-rate "$rate" \
-    --carrier "$carrier" --quiet "$file" $options 2>&1 >/dev/null | tail -n 1)
+  # The best of three runs: the machine is shared, and the others' load
+  # only ever adds.
+  local run wall=999999 memory=0 this_wall this_memory
+  for run in 1 2 3; do
+    # shellcheck disable=SC2086 # the options are words
+    figures=$(cd "$SCRATCH" && /usr/bin/time -f '%e %M' "$NATIVE/soundclock" measure --raw --rate "$rate" --signal-rate "$rate" \
+      --carrier "$carrier" --quiet "$file" $options 2>&1 >/dev/null | tail -n 1)
+    read -r this_wall this_memory <<<"$figures"
+    if awk -v a="$this_wall" -v b="$wall" 'BEGIN { exit !(a < b) }'; then wall=$this_wall; fi
+    [ "$this_memory" -gt "$memory" ] && memory=$this_memory
+  done
   rm -f "$file"
-  read -r wall memory <<<"$figures"
   printf '| %s | %s s | %s | %s s | %s | %s kB |\n' "$rate" "$seconds" "${options:-}" "$wall" \
     "$(awk -v a="$seconds" -v w="$wall" 'BEGIN { if (w > 0) printf "%.0f x", a / w; else print "more than " a / 0.01 " x" }')" "$memory"
 }

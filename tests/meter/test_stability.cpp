@@ -3,6 +3,7 @@
 #include "meter/allan_deviation.h"
 #include "meter/burst_reference.h"
 #include "meter/offset_track.h"
+#include "meter/steadiness.h"
 #include "tests/meter/stretched_signal.h"
 
 #include <gtest/gtest.h>
@@ -167,6 +168,31 @@ TEST(OffsetTrack, BreaksInThePhaseCostNothing)
         for (size_t i = 0; i < table.size(); ++i)
             EXPECT_NEAR(table[i].adev.deviation / plain[i].adev.deviation, 1, 0.05) << c.name << " at " << table[i].tauSeconds << " s";
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The steadiness test's own false-alarm rate, on white phase noise alone
+// (no systematic error allowed for, so the thresholds stand bare): a minute
+// at 8000 Hz, 1000 times, is called unsteady in about FALSE_ALARM of runs.
+TEST(Steadiness, FalseAlarmRateOnWhiteNoiseIsAsSet)
+{
+    constexpr int RUNS = 1000;
+    constexpr size_t BLOCKS = 469;
+    NormalSource noise(23);
+    SteadinessSettings settings;
+    settings.systematicSamples = 0;
+    int alarms = 0;
+    std::vector<double> delay(BLOCKS);
+    for (int run = 0; run < RUNS; ++run) {
+        for (size_t k = 0; k < BLOCKS; ++k)
+            delay[k] = 0.3 * static_cast<double>(k) + 0.001 * noise.Next();
+        alarms += JudgeSteadiness(delay, {0}, settings).steady ? 0 : 1;
+    }
+    std::printf("white phase noise: %d of %d runs called unsteady (set for %.1f %%)\n", alarms, RUNS, 100 * FALSE_ALARM);
+    EXPECT_LE(alarms, 2 * FALSE_ALARM * RUNS);
 }
 
 }  // namespace

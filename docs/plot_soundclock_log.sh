@@ -9,7 +9,10 @@
 # `soundclock signal --seconds 40 --raw` with 200 samples cut out after
 # 20 s, played by pacat into a null sink at 8000 Hz, its monitor recorded
 # by parec at 8008 Hz, then `soundclock measure --raw --rate 8008
-# --seconds 40 --csv LOG.csv` (see README, "soundclock").
+# --seconds 40 --csv LOG.csv` (see README, "soundclock"): redone after
+# the meter's rulers became least-squares fits of the real burst (the
+# residual's sawtooth of about 1.3/1000 sample, which followed the
+# fractional delay, is gone).
 set -euo pipefail
 
 [ $# -ge 2 ] || { echo "usage: $0 LOG.csv PICTURE.png [TITLE]" >&2; exit 2; }
@@ -31,6 +34,7 @@ awk -F, 'NR > 1 && $8 ~ /used/ {
     b = sxy / sxx
     for (i = 1; i <= n; i++) { k = seg[i]; print t[i], 1000 * (y[i] - sy[k] / c[k] - b * (x[i] - sx[k] / c[k])) }
   }' "$LOG" >"$RESIDUALS"
+SPREAD=$(awk 'NR == 1 { lo = hi = $2 } { if ($2 < lo) lo = $2; if ($2 > hi) hi = $2 } END { printf "%.3f", hi - lo }' "$RESIDUALS")
 
 gnuplot <<GNUPLOT
 set datafile separator ","
@@ -44,16 +48,16 @@ set ylabel "delay (samples)"
 # Only the bursts used in the fit (the flags column holds "used").
 used(c) = (strstrt(strcol(8), "used") > 0) ? column(c) : NaN
 set title "Delay of each burst against the 1024-sample grid: it grows by 1024 x offset per burst; the dropout is the jump"
-plot "$LOG" every ::1 using 2:(used(4)) with points pt 7 ps 0.5 title "from the correlation's shape", \
+plot "$LOG" every ::1 using 2:(used(4)) with points pt 7 ps 0.5 title "from the fit of the burst's fractional delay", \
      "" every ::1 using 2:(used(5)) with lines lw 1.5 title "from the carrier phase (unwrapped)"
 set ylabel "carrier phase (rad)"
 set yrange [-3.3:3.3]
-set title "Carrier phase of each burst's correlation peak: the fine ruler, one turn per carrier period of delay"
+set title "Carrier phase of each burst (from its least-squares fit): the fine ruler, one turn per carrier period of delay"
 plot "$LOG" every ::1 using 2:(used(6)) with points pt 7 ps 0.5 title "phase"
 set autoscale y
 set datafile separator whitespace
 set ylabel "residual (1/1000 sample)"
-set title "The phase's delay about the fitted line (one slope, a new intercept after each jump)"
+set title "The phase's delay about the fitted line (one slope, a new intercept after each jump): ${SPREAD}/1000 sample peak to peak"
 plot "$RESIDUALS" using 1:2 with linespoints pt 7 ps 0.4 title "residual"
 unset multiplot
 GNUPLOT

@@ -36,11 +36,13 @@ constexpr int64_t MIN_BLOCKS = 8;
 constexpr int64_t YOUNG_BLOCKS = 6;
 // This many bursts rejected in a row restart the line.
 constexpr int64_t RESTART_AFTER_REJECTED = 4;
-// The largest bias of the parabola through the peak and its neighbours
-// (samples): at full rate the peak is round, and the parabola is off by
-// under 0.01 samples on the burst (a V-shaped fit, made for a triangular
-// peak, by up to 0.08).
-constexpr double FINE_DELAY_BIAS = 0.02;
+// The largest bias of the delay's fit of the fraction (samples): on an
+// exact channel it follows no fraction to within 1/1000 sample (the
+// parabola through the correlation's magnitudes it replaced was off by up
+// to 0.01 samples at 8000/1500, by far more near the range's ends).
+constexpr double FINE_DELAY_BIAS = 0.002;
+// At most this many rows wait for a young line's bursts to be measured again.
+constexpr size_t MAX_HELD_REPORTS = 256;
 // Below this much of the window's old part is dropped at once.
 constexpr int64_t WINDOW_SLACK = 16384;
 
@@ -59,41 +61,51 @@ double WrapPhase(long double phase)
 }  // namespace
 
 ClockEstimator::ClockEstimator(const MeterSettings& meterSettings)
-    : settings(meterSettings), reference(MakeBurstReference(meterSettings.signalRate, meterSettings.carrierFrequency))
+    : settings(meterSettings),
+      reference(MakeBurstReference(meterSettings.signalRate, meterSettings.carrierFrequency)),
+      fit(reference)
 {
     radiansPerSample = TWO_PI * reference.carrierPerSample;
     carrierWavelength = reference.carrierPerSample != 0 ? static_cast<double>(1 / std::fabs(reference.carrierPerSample)) : 0;
-    const size_t length = reference.envelope.size();
-    referenceRe.resize(length);
-    referenceIm.resize(length);
-    for (size_t n = 0; n < length; ++n) {
-        const long double angle = -radiansPerSample * static_cast<long double>(n);
-        referenceRe[n] = static_cast<double>(reference.envelope[n] * std::cos(angle));
-        referenceIm[n] = static_cast<double>(reference.envelope[n] * std::sin(angle));
-        referenceEnergy += reference.envelope[n] * reference.envelope[n];
-    }
-    searchStart = 1;
+    searchStart = 1 + BurstFit::MARGIN;
+    youngBursts.resize(static_cast<size_t>(YOUNG_BLOCKS));
+    youngWindows.resize(static_cast<size_t>(YOUNG_BLOCKS) * fit.WindowLength());
 }
 
 void ClockEstimator::Push(const int16_t* samples, size_t count)
 {
-    window.reserve(window.size() + count);
-    for (size_t i = 0; i < count; ++i) {
-        const int value = samples[i];
-        window.push_back(static_cast<float>(value));
-        sumSquares += static_cast<long double>(value) * value;
-        const int magnitude = value < 0 ? -value : value;
-        peakAbs = std::max(peakAbs, magnitude);
-        if (magnitude >= 32767)
-            ++clippedSamples;
-        const bool negative = value < 0;
-        if (value != 0) {
-            if (sampleCount > 0 && negative != lastNegative)
-                ++signChanges;
-            lastNegative = negative;
+    if (window.capacity() < window.size() + count)
+        window.reserve(std::max(2 * window.capacity(), window.size() + count));
+    // The sums in integers (exact), added to the totals piece by piece.
+    constexpr size_t PIECE = size_t{1} << 20;
+    for (size_t start = 0; start < count; start += PIECE) {
+        const size_t end = std::min(count, start + PIECE);
+        uint64_t squares = 0, clipped = 0, changes = 0;
+        int peak = peakAbs;
+        bool negativeBefore = lastNegative;
+        bool anyBefore = sampleCount + start > 0;
+        for (size_t i = start; i < end; ++i) {
+            const int value = samples[i];
+            window.push_back(static_cast<float>(value));
+            squares += static_cast<uint64_t>(value * value);
+            const int magnitude = value < 0 ? -value : value;
+            peak = std::max(peak, magnitude);
+            clipped += magnitude >= 32767 ? 1 : 0;
+            // sign changes between successive non-zero samples
+            if (value != 0) {
+                const bool negative = value < 0;
+                changes += (anyBefore && negative != negativeBefore) ? 1 : 0;
+                negativeBefore = negative;
+            }
+            anyBefore = true;
         }
-        ++sampleCount;
+        sumSquares += static_cast<long double>(squares);
+        clippedSamples += clipped;
+        signChanges += changes;
+        peakAbs = peak;
+        lastNegative = negativeBefore;
     }
+    sampleCount += count;
     while (Step()) {
     }
 }
@@ -110,7 +122,8 @@ void ClockEstimator::DropBefore(int64_t position)
 bool ClockEstimator::Step()
 {
     const int64_t available = windowStart + static_cast<int64_t>(window.size());
-    const int64_t length = static_cast<int64_t>(referenceRe.size());
+    // the burst, and the margin the fine fit reads beyond it
+    const int64_t length = static_cast<int64_t>(fit.Length()) + BurstFit::MARGIN;
     if (!locked) {
         if (searchStart + FRAME_SAMPLES + length + 1 > available)
             return false;
@@ -136,24 +149,17 @@ double ClockEstimator::ExpectedPosition(int64_t block) const
     return static_cast<double>(originLag) + static_cast<double>(FRAME_SAMPLES) * static_cast<double>(block) + jumpTotal + delay;
 }
 
+// The least-squares fit of the burst at an integer lag (leak-free: both
+// real regressors, see meter/burst_fit.h).
 ClockEstimator::Peak ClockEstimator::CorrelateAt(int64_t lag) const
 {
     Peak peak;
     peak.lag = lag;
-    const float* samples = At(lag);
-    double re = 0, im = 0, energy = 0;
-    const size_t length = referenceRe.size();
-    for (size_t n = 0; n < length; ++n) {
-        const double x = samples[n];
-        re += x * referenceRe[n];
-        im += x * referenceIm[n];
-        energy += x * x;
-    }
-    peak.re = re;
-    peak.im = im;
-    peak.magnitude = std::sqrt(re * re + im * im);
-    const double scale = std::sqrt(energy * referenceEnergy);
-    peak.normalised = scale > 0 ? std::min(1.0, std::sqrt(2.0) * peak.magnitude / scale) : 0;
+    const BurstFit::Match match = fit.AtLag(At(lag));
+    peak.magnitude = std::sqrt(match.energy);
+    peak.normalised = match.normalised;
+    peak.re = match.cosine;
+    peak.im = match.sine;
     return peak;
 }
 
@@ -161,18 +167,20 @@ ClockEstimator::Peak ClockEstimator::CorrelateAt(int64_t lag) const
 // the average power over them.
 ClockEstimator::Peak ClockEstimator::BestIn(int64_t firstLag, int64_t lastLag, double* meanPower) const
 {
-    firstLag = std::max(firstLag, windowStart + 1);
-    const size_t length = referenceRe.size();
+    firstLag = std::max(firstLag, windowStart + 1 + BurstFit::MARGIN);
+    const size_t length = fit.Length();
+    const double* cosine = fit.Cosine().data();
+    const double* sine = fit.Sine().data();
     double bestPower = -1, sumPower = 0;
     int64_t bestLag = firstLag;
     for (int64_t lag = firstLag; lag <= lastLag; ++lag) {
         const float* samples = At(lag);
-        double re = 0, im = 0;
+        double withCosine = 0, withSine = 0;
         for (size_t n = 0; n < length; ++n) {
-            re += samples[n] * referenceRe[n];
-            im += samples[n] * referenceIm[n];
+            withCosine += samples[n] * cosine[n];
+            withSine += samples[n] * sine[n];
         }
-        const double power = re * re + im * im;
+        const double power = fit.EnergyFromProducts(withCosine, withSine);
         sumPower += power;
         if (power > bestPower) {
             bestPower = power;
@@ -205,7 +213,7 @@ bool ClockEstimator::TryAcquire()
         return true;
     }
     searchStart += FRAME_SAMPLES;
-    DropBefore(searchStart - 2);
+    DropBefore(searchStart - 2 - BurstFit::MARGIN);
     return true;
 }
 
@@ -236,7 +244,34 @@ void ClockEstimator::TrackNext()
         lost.flags = BLOCK_LOST | flags;
         Report(lost, 0, 0);
     }
-    DropBefore(centre);
+    DropBefore(centre - BurstFit::MARGIN);
+}
+
+// The recording's samples per signal sample less 1, as the lines have it
+// so far (0 before they have a slope): the stretch of the burst.
+double ClockEstimator::CurrentStretch() const
+{
+    double stretch = 0;
+    if (phaseLine.Count() >= 3 && phaseLine.HasSlope())
+        stretch = static_cast<double>(phaseLine.Slope()) / FRAME_SAMPLES;
+    else if (delayLine.Count() >= 2 && delayLine.HasSlope())
+        stretch = static_cast<double>(delayLine.Slope()) / FRAME_SAMPLES;
+    return std::clamp(stretch, -0.02, 0.02);
+}
+
+// The fraction of a sample and the carrier phase from the fit of the burst
+// around the integer peak (meter/burst_fit.h), `samples` at the peak's lag:
+// phi is the carrier's phase at the burst's start, lag + f; less the local
+// oscillator's phase there, the phase at the recording's sample 0.
+void ClockEstimator::FineFix(const float* samples, const Peak& peak, double stretch, Measurement& m) const
+{
+    const BurstFit::Fine fine = fit.Refine(samples, stretch);
+    const double fraction = fine.valid ? fine.fraction : 0;
+    const long double phi = fine.valid ? fine.phase : std::atan2(-peak.im, peak.re);
+    m.position = static_cast<double>(peak.lag) + fraction;
+    const long double cycles = (static_cast<long double>(peak.lag) + fraction) * reference.carrierPerSample;
+    const long double oscillator = TWO_PI * (cycles - std::floor(cycles));
+    m.phase = WrapPhase(phi - oscillator);
 }
 
 ClockEstimator::Measurement ClockEstimator::Measure(const Peak& peak, int64_t block, unsigned flags) const
@@ -246,28 +281,16 @@ ClockEstimator::Measurement ClockEstimator::Measure(const Peak& peak, int64_t bl
     m.lag = peak.lag;
     m.magnitude = peak.magnitude;
     m.flags = flags;
-    // The parabola through the peak's magnitude and its neighbours'.
-    const double before = CorrelateAt(peak.lag - 1).magnitude;
-    const double after = CorrelateAt(peak.lag + 1).magnitude;
-    double fraction = 0;
-    const double curvature = 2 * peak.magnitude - before - after;
-    if (curvature > 0)
-        fraction = (after - before) / (2 * curvature);
-    m.position = static_cast<double>(peak.lag) + std::clamp(fraction, -0.5, 0.5);
-    // The phase of the correlation, less the local oscillator's phase at
-    // the lag (the reference runs from phase 0 at its first sample).
-    const long double cycles = static_cast<long double>(peak.lag) * reference.carrierPerSample;
-    const long double oscillator = TWO_PI * (cycles - std::floor(cycles));
-    m.phase = WrapPhase(std::atan2(static_cast<long double>(peak.im), static_cast<long double>(peak.re)) - oscillator);
+    FineFix(At(peak.lag), peak, CurrentStretch(), m);
     // Level and clipping over the burst.
     const float* samples = At(peak.lag);
     double energy = 0;
     bool clipped = false;
-    for (size_t n = 0; n < referenceRe.size(); ++n) {
+    for (size_t n = 0; n < fit.Length(); ++n) {
         energy += static_cast<double>(samples[n]) * samples[n];
         clipped = clipped || std::fabs(samples[n]) >= 32767;
     }
-    m.level = Db(energy / static_cast<double>(referenceRe.size()) / (32768.0 * 32768.0));
+    m.level = Db(energy / static_cast<double>(fit.Length()) / (32768.0 * 32768.0));
     if (clipped)
         m.flags |= BLOCK_CLIPPED;
     return m;
@@ -331,6 +354,7 @@ void ClockEstimator::Consider(const Measurement& m)
             const double size = step - lastStep;
             const double whole = std::round(size);
             RecordJump({m.position / settings.recordingRate, std::fabs(size - whole) < 0.25 ? whole : size});
+            FlushReports();
             phaseLine = SegmentedLineFit();
             delayLine = SegmentedLineFit();
             ++segment;
@@ -344,6 +368,7 @@ void ClockEstimator::Consider(const Measurement& m)
     if (consecutiveRejected >= RESTART_AFTER_REJECTED) {
         // Burst after burst off the line: the line itself is wrong (a poor
         // start on a noisy recording). Start it again from here.
+        FlushReports();
         phaseLine = SegmentedLineFit();
         delayLine = SegmentedLineFit();
         consecutiveRejected = 0;
@@ -415,6 +440,27 @@ void ClockEstimator::Accept(const Measurement& m, double delay, double phaseDela
         const double relative = m.magnitude / typicalMagnitude;
         weight = std::clamp(relative * relative, 0.1, 10.0);
     }
+    // The first bursts of a line were measured before the stretch was
+    // known: kept, and measured again once the line has it.
+    const int64_t young = phaseLine.Count();
+    if (young < YOUNG_BLOCKS) {
+        YoungBurst& kept = youngBursts[static_cast<size_t>(young)];
+        // Its row waits for the second measurement (and the rows after it
+        // with it, to keep their order).
+        if (blockObserver) {
+            if (young == 0) {
+                FlushReports();
+                youngReportsHeld = true;
+            }
+            holdingReports = true;
+            kept.report = heldReports.size();
+        }
+        kept.measurement = m;
+        kept.weight = weight;
+        kept.phaseDelay = phaseDelay;
+        const float* from = At(m.lag) - BurstFit::MARGIN;
+        std::copy(from, from + fit.WindowLength(), youngWindows.begin() + static_cast<std::ptrdiff_t>(young * fit.WindowLength()));
+    }
     phaseLine.Add(static_cast<long double>(m.block), phaseDelay, weight);
     delayLine.Add(static_cast<long double>(m.block), delay, weight);
     typicalMagnitude = 0.9 * typicalMagnitude + 0.1 * m.magnitude;
@@ -429,6 +475,52 @@ void ClockEstimator::Accept(const Measurement& m, double delay, double phaseDela
     Measurement used = m;
     used.flags |= BLOCK_USED;
     Report(used, delay, phaseDelay);
+    if (phaseLine.Count() == YOUNG_BLOCKS && young + 1 == YOUNG_BLOCKS)
+        RemeasureYoung();
+}
+
+// The line's first bursts again, with the stretch it now has, and the lines
+// made anew from them (no jump lies among them: one would have started the
+// line again).
+void ClockEstimator::RemeasureYoung()
+{
+    const double stretch = CurrentStretch();
+    if (stretch == 0) {
+        if (blockObserver)
+            FlushReports();
+        return;
+    }
+    SegmentedLineFit phases, delays;
+    for (int64_t i = 0; i < YOUNG_BLOCKS; ++i) {
+        const YoungBurst& kept = youngBursts[static_cast<size_t>(i)];
+        Measurement m = kept.measurement;
+        Peak peak;
+        peak.lag = m.lag;
+        const float* window = youngWindows.data() + i * static_cast<int64_t>(fit.WindowLength());
+        FineFix(window + BurstFit::MARGIN, peak, stretch, m);
+        const double delay =
+            m.position - static_cast<double>(originLag) - static_cast<double>(FRAME_SAMPLES) * static_cast<double>(m.block) - jumpTotal;
+        const double phaseDelay = PhaseDelayNear(m.phase, kept.phaseDelay);
+        if (youngReportsHeld && kept.report < heldReports.size()) {
+            BlockRecord& record = heldReports[kept.report];
+            record.time = m.position / settings.recordingRate;
+            record.delay = delay + jumpTotal;
+            record.phaseDelay = phaseDelay + jumpTotal;
+            record.linePhaseDelay = phaseDelay;
+            record.carrierPhase = m.phase;
+        }
+        phases.Add(static_cast<long double>(m.block), phaseDelay, kept.weight);
+        delays.Add(static_cast<long double>(m.block), delay, kept.weight);
+        if (i == 0)
+            firstUsedPosition = m.position;
+        lastUsedPosition = m.position;
+        lastDelay = delay;
+        lastPhaseDelay = phaseDelay;
+    }
+    phaseLine = phases;
+    delayLine = delays;
+    if (blockObserver)
+        FlushReports();
 }
 
 void ClockEstimator::Report(const Measurement& m, double delay, double phaseDelay)
@@ -446,7 +538,24 @@ void ClockEstimator::Report(const Measurement& m, double delay, double phaseDela
     record.flags = m.flags;
     record.linePhaseDelay = (m.flags & BLOCK_USED) ? phaseDelay : 0;
     record.segment = segment;
+    if (holdingReports) {
+        heldReports.push_back(record);
+        if (heldReports.size() > MAX_HELD_REPORTS)
+            FlushReports();
+        return;
+    }
     blockObserver(record);
+}
+
+// The rows held while the line was young, as they stand.
+void ClockEstimator::FlushReports()
+{
+    holdingReports = false;
+    youngReportsHeld = false;
+    if (blockObserver)
+        for (const BlockRecord& record : heldReports)
+            blockObserver(record);
+    heldReports.clear();
 }
 
 void ClockEstimator::Finish()
@@ -457,6 +566,7 @@ void ClockEstimator::Finish()
         pending.flags |= BLOCK_OUTLIER;
         Report(pending, 0, 0);
     }
+    FlushReports();
 }
 
 ClockEstimate ClockEstimator::Estimate() const

@@ -5,16 +5,20 @@
 // The burst repeats every FRAME_SAMPLES samples of the playing card; in the
 // recording, burst k lies at position m_k = m_0 + FRAME_SAMPLES (1 + e) k,
 // where e is the offset (positive: the recording card runs fast). For each
-// burst the meter correlates the recording at full rate against the burst
-// (the synthesis's envelope on the carrier), and takes from the complex
-// correlation peak
-//   - the delay: the integer peak lag refined by a parabola through the
-//     correlation magnitudes around it (the coarse ruler), and
-//   - the carrier phase, which turns by 2 pi per carrier period of delay:
-//     the fine ruler, 1/(carrier / rate) samples long, unwrapped by the
-//     burst's own delay (the difference of the two rulers changes little
-//     from burst to burst), so it follows offsets up to 1 % and jumps of
-//     any size.
+// burst the meter fits the recording at full rate, by least squares, onto
+// the burst's two real parts (the synthesis's envelope times the cosine and
+// the sine of the carrier; meter/burst_fit.h), and takes from the fit
+//   - the delay: the whole lag that fits best, and the fraction of a sample
+//     whose fit explains the most of the recording (the coarse ruler), and
+//   - the carrier phase there, from the two amplitudes, which turns by 2 pi
+//     per carrier period of delay: the fine ruler, 1/(carrier / rate)
+//     samples long, unwrapped by the burst's own delay (the difference of
+//     the two rulers changes little from burst to burst), so it follows
+//     offsets up to 1 % and jumps of any size.
+// The fit holds the carrier's image (the real recording's component at
+// minus the carrier) in its model, so neither ruler follows the fractional
+// delay; it allows for the burst's stretch by the offset as the line has it
+// so far, and a line's first bursts are measured again once it has one.
 // Both delays, less FRAME_SAMPLES k, go into weighted least-squares lines
 // against k; the slope over FRAME_SAMPLES is the offset. The line of the
 // phase is the result; the delay's line is the cross-check.
@@ -25,9 +29,11 @@
 // keeps the line's intercept; any other starts a new one. The first few
 // bursts, before there is a line, must step evenly, or the line starts
 // again; so does a line that rejects burst after burst. A burst not found where expected is searched for in
-// the whole frame around it. Nothing is kept per burst: memory stays flat.
+// the whole frame around it. Nothing is kept per burst (but the samples of a
+// young line's first bursts): memory stays flat.
 #pragma once
 
+#include "meter/burst_fit.h"
 #include "meter/burst_reference.h"
 #include "meter/line_fit.h"
 
@@ -145,6 +151,10 @@ private:
     Peak BestIn(int64_t firstLag, int64_t lastLag, double* meanPower) const;
     bool LooksLikeBurst(const Peak& peak, double meanPower) const;
     Measurement Measure(const Peak& peak, int64_t block, unsigned flags) const;
+    double CurrentStretch() const;
+    void FineFix(const float* samples, const Peak& peak, double stretch, Measurement& m) const;
+    void RemeasureYoung();
+    void FlushReports();
     void Consider(const Measurement& m);
     void Accept(const Measurement& m, double delay, double phaseDelay);
     void Report(const Measurement& m, double delay, double phaseDelay);
@@ -159,8 +169,7 @@ private:
 
     MeterSettings settings;
     BurstReference reference;
-    std::vector<double> referenceRe, referenceIm;  // envelope times e^(-j w n)
-    double referenceEnergy = 0;                    // sum of |reference|^2
+    BurstFit fit;
     long double radiansPerSample = 0;
     double carrierWavelength = 0;                  // samples per carrier cycle
 
@@ -195,6 +204,19 @@ private:
     int64_t consecutiveRejected = 0;
     bool pendingSnapped = false;
     int64_t segment = 0;  // counts the intercepts, restarts included (BlockRecord::segment)
+
+    // The first bursts of the line, measured again once its slope is known.
+    struct YoungBurst {
+        Measurement measurement;
+        double weight = 0;
+        double phaseDelay = 0;
+        size_t report = 0;  // its row among the held ones
+    };
+    std::vector<YoungBurst> youngBursts;
+    std::vector<float> youngWindows;  // their samples, BurstFit::WindowLength() each
+    // Their rows (and those between), held until then.
+    std::vector<BlockRecord> heldReports;
+    bool holdingReports = false, youngReportsHeld = false;
 
     std::vector<JumpEvent> jumps;
     int64_t jumpCount = 0;

@@ -6,6 +6,7 @@
 #include "meter/cli/measure_session.h"
 
 #include "audio/audio_device.h"
+#include "meter/carrier_range.h"
 #include "meter/recording_reader.h"
 
 #include <cmath>
@@ -28,6 +29,18 @@ std::string RateMismatchText(int recordingRate, const SignalChoice& signal, cons
 {
     return "the recording runs at " + std::to_string(recordingRate) + " Hz, the signal at " + std::to_string(signal.rate) +
            " Hz (STANAG.SET or --signal-rate): " + how;
+}
+
+// A carrier the meter cannot measure is refused (the reason returned); one
+// it measures less well than its figures say is warned about.
+std::string CarrierRefusal(const MeasureOptions& options)
+{
+    const CarrierCheck check = CheckCarrier(options.signal.rate, options.signal.carrier);
+    if (check.support == CarrierSupport::Refused)
+        return check.reason;
+    if (check.support == CarrierSupport::Warned && !options.result.quiet)
+        std::fprintf(stderr, "soundclock: warning: %s\n", check.reason.c_str());
+    return "";
 }
 
 uint64_t SampleLimit(double seconds, int rate)
@@ -59,6 +72,9 @@ int MeasureFile(const MeasureOptions& options)
                      options.channel < 0 ? " (--channel N for another)" : "");
     if (!RateFits(reader.SampleRate(), options.signal))
         return Fail(options.result, RateMismatchText(reader.SampleRate(), options.signal, "record at the signal's rate"));
+    const std::string refusal = CarrierRefusal(options);
+    if (!refusal.empty())
+        return Fail(options.result, refusal);
 
     MeasureSession session(options.result, options.signal, reader.SampleRate());
     if (!session.Start(problem))
@@ -88,6 +104,9 @@ int MeasureDevice(const MeasureOptions& options)
     const int rate = options.deviceRate > 0 ? options.deviceRate : options.signal.rate;
     if (!RateFits(rate, options.signal))
         return Fail(options.result, RateMismatchText(rate, options.signal, "record at (nearly) the signal's rate"));
+    const std::string refusal = CarrierRefusal(options);
+    if (!refusal.empty())
+        return Fail(options.result, refusal);
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();
     std::string error;
     std::unique_ptr<AudioStream> stream = system->Open(AudioDirection::Capture, options.device, rate, error);

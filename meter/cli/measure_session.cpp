@@ -3,6 +3,7 @@
 #include "meter/cli/console.h"
 #include "meter/cli/track_output.h"
 
+#include "meter/carrier_range.h"
 #include "meter/receiver_reading.h"
 
 #include <chrono>
@@ -169,6 +170,7 @@ int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const
     const ReceiverReading reading = ReadingForOffset(ppm);
     const bool within = !options.haveExpect || std::fabs(ppm - options.expect) <= options.tolerance;
     const bool partial = !facts.partial.empty();
+    const bool carrierInRange = CheckCarrier(facts.signal.rate, facts.signal.carrier).support == CarrierSupport::Supported;
 
     if (options.json) {
         std::string jumpsJson;
@@ -191,7 +193,7 @@ int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const
                     "\"delay_ppm\":%s,\"delay_uncertainty_ppm\":%s,\"phase_and_delay_agree\":%s,"
                     "\"seconds\":%s,\"blocks\":%lld,\"slider\":%d,\"slider_within_reach\":%s,\"clock_error\":%s,"
                     "\"jump_count\":%lld,\"jumps\":[%s],\"lost_blocks\":%lld,\"outlier_blocks\":%lld,"
-                    "\"recording_rate\":%d,\"signal_rate\":%d,\"carrier_hz\":%s%s}\n",
+                    "\"recording_rate\":%d,\"signal_rate\":%d,\"carrier_hz\":%s,\"carrier_in_range\":%s%s}\n",
                     Fixed(ppm, 6).c_str(), Fixed(uncertainty, 6).c_str(), Fixed(estimate.ppm, 6).c_str(),
                     Fixed(estimate.uncertaintyPpm, 6).c_str(), Fixed(estimate.delayPpm, 6).c_str(),
                     Fixed(estimate.delayUncertaintyPpm, 6).c_str(), estimate.agree ? "true" : "false",
@@ -199,7 +201,7 @@ int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const
                     reading.withinReach ? "true" : "false", JsonString(reading.clockText).c_str(),
                     static_cast<long long>(meter.JumpCount()), jumpsJson.c_str(), static_cast<long long>(seen.lostBlocks),
                     static_cast<long long>(seen.outlierBlocks), facts.recordingRate, facts.signal.rate,
-                    Fixed(facts.signal.carrier, 3).c_str(), extra.c_str());
+                    Fixed(facts.signal.carrier, 3).c_str(), carrierInRange ? "true" : "false", extra.c_str());
     } else {
         const std::string direction = std::fabs(ppm) <= 2 * uncertainty || std::fabs(ppm) < 0.00005
                                           ? "the clocks agree within the uncertainty"
@@ -213,8 +215,6 @@ int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const
                 line += (i > 0 ? ", " : "") + JumpText(jumps[i]);
             line += static_cast<size_t>(meter.JumpCount()) > 5 ? ", ...)" : ")";
         }
-        if (track != nullptr)
-            line += track->ResultWords(uncertainty);
         if (facts.overruns > 0)
             line += ", " + Counted(facts.overruns, "overrun", "overruns") + " in the recording";
         if (facts.underruns > 0)
@@ -222,10 +222,15 @@ int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const
         if (!estimate.agree)
             line += "; phase and delay disagree: the phase gives " + Fixed(estimate.ppm, 4, true) + " ppm, the delay " +
                     Fixed(estimate.delayPpm, 4, true) + " ppm (a frequency shift in the path?): the delay's figure is given";
+        if (!carrierInRange)
+            line += "; carrier outside " + Fixed(CARRIER_SUPPORTED_LOW, 1) + ".." + Fixed(CARRIER_SUPPORTED_HIGH, 3) +
+                    " of the rate: the uncertainty may be understated";
         if (reading.withinReach)
             line += "; receiver slider " + std::to_string(reading.position) + ", \"" + reading.clockText + "\"";
         else
             line += "; beyond the receiver slider's reach (+-2000 ppm)";
+        if (track != nullptr)
+            line += track->ResultWords(uncertainty);
         if (partial)
             line += "; partial: " + facts.partial;
         std::printf("%s\n", line.c_str());

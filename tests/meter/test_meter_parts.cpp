@@ -1,6 +1,8 @@
 // The meter's smaller parts: the burst it looks for, the line it fits and
 // the receiver's reading it reports.
 #include "meter/burst_reference.h"
+#include "meter/carrier_range.h"
+#include "meter/clock_estimator.h"
 #include "meter/line_fit.h"
 #include "meter/receiver_reading.h"
 #include "receiver/dsp/correlator.h"
@@ -92,6 +94,24 @@ TEST(MeterParts, ReceiverReadingMatchesTheReceiver)
             EXPECT_NEAR(static_cast<double>(correlator.clockCorrection) * 1e6, c.ppm, 1.0) << c.ppm;
         }
     }
+}
+
+// The settings the meter measures in full, warns about and refuses: by the
+// carrier's share of the rate.
+TEST(MeterParts, CarrierRangeIsATenthToThreeEighthsOfTheRate)
+{
+    EXPECT_EQ(CheckCarrier(8000, 800).support, CarrierSupport::Supported);
+    EXPECT_EQ(CheckCarrier(8000, 3000).support, CarrierSupport::Supported);
+    EXPECT_EQ(CheckCarrier(48000, 9000).support, CarrierSupport::Supported);
+    EXPECT_EQ(CheckCarrier(0, 0).support, CarrierSupport::Supported);  // the defaults, 8000/1500
+    EXPECT_EQ(CheckCarrier(8000, 799).support, CarrierSupport::Warned);
+    EXPECT_EQ(CheckCarrier(8000, 3001).support, CarrierSupport::Warned);
+    EXPECT_EQ(CheckCarrier(8000, 400).support, CarrierSupport::Warned);
+    EXPECT_EQ(CheckCarrier(8000, 3200).support, CarrierSupport::Warned);
+    EXPECT_EQ(CheckCarrier(8000, 399).support, CarrierSupport::Refused);
+    EXPECT_EQ(CheckCarrier(8000, 3201).support, CarrierSupport::Refused);
+    EXPECT_EQ(CheckCarrier(8000, -1500).support, CarrierSupport::Refused);
+    EXPECT_NE(CheckCarrier(8000, 3500).reason.find("Nyquist"), std::string::npos);
 }
 
 }  // namespace

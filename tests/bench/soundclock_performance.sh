@@ -71,10 +71,10 @@ soundclock_section() {
   echo "The Allan deviation soundclock reports for recordings whose clock offset is exactly"
   echo "constant (tests/bench/meter_floor: the transmitter's stream through the tests' exact"
   echo "resampler, 600 s, clean and with 20 dB of in-band white noise): the meter's errors"
-  echo "alone, the smallest wander it can see. At 20 dB it is white phase noise (falling as"
-  echo "1/tau); clean, what is left is the rulers' systematic error, which follows the fractional"
-  echo "delay and so repeats every 1 / (1024 x offset) bursts (3.4 s at +37 ppm, 250 s at"
-  echo "+0.5 ppm)."
+  echo "alone, the smallest wander it can see. Both fall as 1/tau, white phase noise: at 20 dB"
+  echo "the noise's, clean the fit's own and the 16-bit rounding's, at every offset (before the"
+  echo "rulers fitted the real burst, the clean floor at +37 ppm was 5e-8 at 1 s, twenty times"
+  echo "this, with a hump at the 3.4 s over which the fractional delay turned)."
   echo
   "$NATIVE/tests/bench/meter_floor" 600 | tr -d '\r'
 }

@@ -357,6 +357,7 @@ void ClockEstimator::Consider(const Measurement& m)
             FlushReports();
             phaseLine = SegmentedLineFit();
             delayLine = SegmentedLineFit();
+            ++segment;
             Accept(m, delay, PhaseDelayNear(m.phase, delay));
             return;
         }
@@ -371,6 +372,7 @@ void ClockEstimator::Consider(const Measurement& m)
         phaseLine = SegmentedLineFit();
         delayLine = SegmentedLineFit();
         consecutiveRejected = 0;
+        ++segment;
         Accept(m, delay, PhaseDelayNear(m.phase, delay));
         return;
     }
@@ -388,6 +390,7 @@ void ClockEstimator::Consider(const Measurement& m)
             if (!pendingSnapped) {
                 phaseLine.StartSegment();
                 delayLine.StartSegment();
+                ++segment;
             }
             RecordJump({pending.position / settings.recordingRate, pendingJump});
             Measurement first = pending;
@@ -503,6 +506,7 @@ void ClockEstimator::RemeasureYoung()
             record.time = m.position / settings.recordingRate;
             record.delay = delay + jumpTotal;
             record.phaseDelay = phaseDelay + jumpTotal;
+            record.linePhaseDelay = phaseDelay;
             record.carrierPhase = m.phase;
         }
         phases.Add(static_cast<long double>(m.block), phaseDelay, kept.weight);
@@ -532,6 +536,8 @@ void ClockEstimator::Report(const Measurement& m, double delay, double phaseDela
     record.carrierPhase = m.phase;
     record.level = (m.flags & BLOCK_LOST) ? -1e9 : m.level;
     record.flags = m.flags;
+    record.linePhaseDelay = (m.flags & BLOCK_USED) ? phaseDelay : 0;
+    record.segment = segment;
     if (holdingReports) {
         heldReports.push_back(record);
         if (heldReports.size() > MAX_HELD_REPORTS)

@@ -62,6 +62,12 @@ struct BlockRecord {
     double carrierPhase = 0;  // radians, -pi..pi
     double level = 0;         // dB relative to full scale, RMS over the burst
     unsigned flags = 0;
+    // For a burst used: its phase delay in the line's terms (the jumps taken
+    // out), and the intercept it belongs to. A new one starts after a jump
+    // that is not a whole number of samples and where the line starts again:
+    // across the two the delay is not continuous.
+    double linePhaseDelay = 0;
+    int64_t segment = 0;
 };
 
 struct JumpEvent {
@@ -197,6 +203,7 @@ private:
     double pendingJump = 0;    // the jump it would be, refined by the phase
     int64_t consecutiveRejected = 0;
     bool pendingSnapped = false;
+    int64_t segment = 0;  // counts the intercepts, restarts included (BlockRecord::segment)
 
     // The first bursts of the line, measured again once its slope is known.
     struct YoungBurst {

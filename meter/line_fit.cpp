@@ -44,7 +44,7 @@ long double SegmentedLineFit::Predict(long double x) const
 
 long double SegmentedLineFit::ResidualDeviation() const
 {
-    const int64_t freedom = count - segments - 1;
+    const int64_t freedom = Freedom();
     if (freedom < 1 || SumXX() <= 0)
         return 0;
     long double squares = SumYY() - SumXY() * SumXY() / SumXX();

@@ -27,9 +27,13 @@ public:
     long double ResidualDeviation() const;
     // The slope's standard uncertainty from the residuals.
     long double SlopeUncertainty() const;
+    // The weighted co-moment of x about each segment's mean: the slope's
+    // uncertainty is a point's deviation over its square root.
+    long double SumXX() const { return pooledXX + xx; }
+    // The residuals' degrees of freedom: points less intercepts, less the slope.
+    int64_t Freedom() const { return count - segments - 1; }
 
 private:
-    long double SumXX() const { return pooledXX + xx; }
     long double SumXY() const { return pooledXY + xy; }
     long double SumYY() const { return pooledYY + yy; }
 

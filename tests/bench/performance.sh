@@ -26,6 +26,8 @@ HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$HERE/../e2e/e2e_lib.sh"
 # shellcheck source=../e2e/reliability_lib.sh
 source "$HERE/../e2e/reliability_lib.sh"
+# shellcheck source=soundclock_performance.sh
+source "$HERE/soundclock_performance.sh"
 e2e_require_environment
 
 SCRATCH=$(mktemp -d)
@@ -86,21 +88,6 @@ measure_receiver() {
     "$([ "$moves" = 0 ] && echo yes || echo no)"
 }
 
-# soundclock measure over a raw file of the signal at RATE, SECONDS long:
-# prints one table row: rate | audio | wall time | x real time | peak memory.
-soundclock_speed() {
-  local rate=$1 seconds=$2 carrier file figures
-  carrier=$(awk -v r="$rate" 'BEGIN { print r * 1500 / 8000 }')
-  file="$SCRATCH/signal_${rate}_${seconds}.raw"
-  "$NATIVE/soundclock" signal --rate "$rate" --carrier "$carrier" --seconds "$seconds" --raw -o "$file"
-  figures=$(/usr/bin/time -f '%e %M' "$NATIVE/soundclock" measure --raw --rate "$rate" --signal-rate "$rate" \
-    --carrier "$carrier" --quiet "$file" 2>&1 >/dev/null | tail -n 1)
-  rm -f "$file"
-  read -r wall memory <<<"$figures"
-  printf '| %s | %s s | %s s | %s | %s kB |\n' "$rate" "$seconds" "$wall" \
-    "$(awk -v a="$seconds" -v w="$wall" 'BEGIN { if (w > 0) printf "%.0f x", a / w; else print "more than " a / 0.01 " x" }')" "$memory"
-}
-
 bench_block() {
   echo '```'
   "$@" 2>&1 | tr -d '\r'
@@ -157,27 +144,7 @@ bench_block() {
   echo "|---|---|---|---|"
   for rate in "${RATES[@]}"; do measure_receiver "$rate"; done
   echo
-  echo "## soundclock: how fast it measures"
-  echo
-  echo "The meter alone (tests/bench/bench_soundclock: an hour of the signal fed in pieces of"
-  echo "8192 samples, one core), then the program on a raw file of the signal as a user runs it"
-  echo '(`soundclock measure --raw`, reading included; wall time and peak resident memory from'
-  echo "/usr/bin/time). The goal: an hour of 8000 Hz audio in under a second, 3600 x real time,"
-  echo "with the memory the same for a minute as for an hour."
-  echo
-  echo "### Native"
-  bench_block "$NATIVE/tests/bench/bench_soundclock"
-  echo
-  echo "| rate (Hz) | audio | wall time | real-time factor | peak memory |"
-  echo "|---|---|---|---|---|"
-  soundclock_speed 8000 60
-  soundclock_speed 8000 3600
-  soundclock_speed 48000 60
-  soundclock_speed 48000 600
-  echo
-  echo "### Windows build under Wine (10 minutes of audio)"
-  bench_block "$WINE" "$WINBUILD/tests/bench/bench_soundclock.exe" 10
-  echo
+  soundclock_section
   echo "## Reading the figures"
   echo
   echo "- The signal processing is far from its limits: its real-time factors above are in the"

@@ -1,13 +1,16 @@
 // Writes a test recording as WAV to standard output: the transmitter's
 // stream with its clock scaled, optionally noise, dropped samples and
-// inserted silence. For trying soundclock by hand and for the plot in docs/.
+// inserted silence, and a clock that moves. For trying soundclock by hand
+// and for the plots in docs/.
 //
 //   make_recording RATE CARRIER PPM SECONDS [SNR_DB [SEED]] [drop SECONDS COUNT] [zeros SECONDS COUNT]
+//                  [ramp PPM_PER_MINUTE] [wander PPM PERIOD_S] [warmup PPM SECONDS]
 #include "meter/wav_format.h"
 #include "tests/meter/stretched_signal.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,7 +23,8 @@
 int main(int argc, char** argv)
 {
     if (argc < 5) {
-        std::fprintf(stderr, "usage: make_recording RATE CARRIER PPM SECONDS [SNR_DB [SEED]] [drop S N] [zeros S N]\n");
+        std::fprintf(stderr, "usage: make_recording RATE CARRIER PPM SECONDS [SNR_DB [SEED]] [drop S N] [zeros S N] [ramp PPM_PER_MIN]"
+                             " [wander PPM PERIOD_S] [warmup PPM SECONDS]\n");
         return 2;
     }
     RecordingRecipe recipe;
@@ -29,10 +33,29 @@ int main(int argc, char** argv)
     recipe.ppm = std::atof(argv[3]);
     recipe.seconds = std::atof(argv[4]);
     int next = 5;
-    if (next < argc && std::strcmp(argv[next], "drop") != 0 && std::strcmp(argv[next], "zeros") != 0)
+    // SNR and seed are numbers; the words after them are not.
+    const auto isNumber = [&](int i) { return i < argc && std::strchr("0123456789-+.", argv[i][0]) != nullptr; };
+    if (isNumber(next))
         recipe.snrDb = std::atof(argv[next++]);
-    if (next < argc && std::strcmp(argv[next], "drop") != 0 && std::strcmp(argv[next], "zeros") != 0)
+    if (isNumber(next))
         recipe.seed = std::strtoull(argv[next++], nullptr, 10);
+    // The clock's movement; the faults after it.
+    std::vector<char*> faults;
+    for (int i = next; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "ramp" && i + 1 < argc)
+            recipe.rampPpmPerMinute = std::atof(argv[++i]);
+        else if (word == "wander" && i + 2 < argc) {
+            recipe.wanderPpm = std::atof(argv[++i]);
+            recipe.wanderPeriodSeconds = std::atof(argv[++i]);
+        } else if (word == "warmup" && i + 2 < argc) {
+            recipe.warmUpPpm = std::atof(argv[++i]);
+            recipe.warmUpSeconds = std::atof(argv[++i]);
+        } else
+            faults.push_back(argv[i]);
+    }
+    argc = next + static_cast<int>(faults.size());
+    std::copy(faults.begin(), faults.end(), argv + next);
     std::vector<int16_t> samples = MakeRecording(recipe);
     // Faults, applied in the order given, at positions of the recording.
     for (; next + 2 < argc; next += 3) {

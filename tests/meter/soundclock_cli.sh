@@ -101,6 +101,31 @@ expect 2 'not a number: fast' signal --seconds fast -o x.wav
 expect 2 'the carrier 5000\.0* Hz must lie between 0 and half the sample rate' signal --carrier 5000 -o x.wav
 expect 2 'unknown command play' play
 expect 0 'usage: soundclock signal' --help
+expect 2 'usage: soundclock signal'
+expect 0 '^soundclock [0-9]+\.[0-9]+\.[0-9]+' --version
+expect 0 'Usage: soundclock measure .*--device D .*--expect PPM' measure --help
+expect 0 'Usage: soundclock loop .*--play D1 .*--record-rate R' help loop
+expect 2 '--seconds needs a value' measure signal.wav --seconds
+expect 2 'measure: unexpected argument other\.wav' measure signal.wav other.wav
+expect 2 'give a FILE or --device, not both' measure signal.wav --device 0
+expect 2 '--save keeps a capture: it needs --device' measure signal.wav --save x.wav
+expect 2 'loop: --play D1 and --record D2 are needed' loop --play 0
+expect 2 'signal: --device plays the signal; -o and --raw are for a file' signal --device 0 -o x.wav
+
+# The offset as it moves: a line per window before the result, the windows
+# and the Allan deviation as CSV and JSON, and the words on steadiness.
+recording 8000 1500 100 120 20 5 ramp 0.6 > ramp.wav
+expect 0 'window 0\.0-30\.0 s: \+100\.1[0-9]* ppm \+- 0\.0[0-9]* ppm, 23[0-9] blocks.*window 90\.0-119\.9 s: \+101\.0.*clock offset \+100\.6[0-9]* ppm .*not steady: the offset moved: \+0\.(59|60|61)[0-9]* ppm/min .*the mean.s uncertainty' \
+  measure ramp.wav --interval 30 --track track.csv --adev adev.csv
+[ "$(head -n 1 track.csv | tr -d '\r')" = start_s,end_s,ppm,uncertainty_ppm,blocks ] && [ "$(wc -l < track.csv)" = 5 ] \
+  || { echo "FAIL: --track: $(cat track.csv)"; FAILURES=$((FAILURES + 1)); }
+grep -Eq '^9\.984000,[0-9.]+e-0[0-9],781,' adev.csv || { echo "FAIL: --adev: $(cat adev.csv)"; FAILURES=$((FAILURES + 1)); }
+expect 0 '"steady":false,"drift_ppm_per_min":0\.(59|60|61)[0-9]*,.*"windows":\[\{"start_s":0\.000,"end_s":60\.000,"ppm":100\.(29|30)[0-9]*,.*"blocks":46[0-9]\},.*"adev":\[\{"tau_s":1\.024000,"adev":[0-9.]+e-0[0-9],"terms":921,' \
+  measure ramp.wav --interval 60 --json --quiet
+expect 0 'clock offset [-+]0\.0000 ppm .*; steady \(drift [+-]0\.0[0-9]* ppm/min' measure signal.wav
+expect 2 '--track needs --interval S' measure ramp.wav --track t.csv
+expect 2 '--interval: at least 1 s' measure ramp.wav --interval 0.5
+expect 2 'cannot write no-such-dir/adev\.csv' measure ramp.wav --adev no-such-dir/adev.csv
 
 # From a pipe, and with the settings of STANAG.SET in the working directory.
 output=$(soundclock measure - --quiet < fast.wav 2>&1 | tr -d '\r')

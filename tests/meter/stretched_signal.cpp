@@ -130,11 +130,30 @@ double NormalSource::Next()
     return radius * std::cos(angle);
 }
 
+double OffsetAt(const RecordingRecipe& recipe, double t)
+{
+    return recipe.ppm + recipe.rampPpmPerMinute * t / 60 + recipe.wanderPpm * std::sin(2 * PI * t / recipe.wanderPeriodSeconds) -
+           recipe.warmUpPpm * std::exp(-t / recipe.warmUpSeconds);
+}
+
+double MeanOffset(const RecordingRecipe& recipe, double t0, double t1)
+{
+    const double w = 2 * PI / recipe.wanderPeriodSeconds;
+    const double wander = recipe.wanderPpm * (std::cos(w * t0) - std::cos(w * t1)) / (w * (t1 - t0));
+    const double warmUp = recipe.warmUpPpm * recipe.warmUpSeconds *
+                          (std::exp(-t0 / recipe.warmUpSeconds) - std::exp(-t1 / recipe.warmUpSeconds)) / (t1 - t0);
+    return recipe.ppm + recipe.rampPpmPerMinute * (t0 + t1) / 120 + wander - warmUp;
+}
+
 std::vector<int16_t> MakeRecording(const RecordingRecipe& recipe)
 {
     const size_t count = static_cast<size_t>(std::llround(recipe.seconds * recipe.rate));
     const double stretch = 1 + recipe.ppm * 1e-6;
-    const size_t needed = static_cast<size_t>(recipe.startOffset + static_cast<double>(count) / stretch) + 2 * HALF_WIDTH + 2;
+    const bool moving = recipe.rampPpmPerMinute != 0 || recipe.wanderPpm != 0 || recipe.warmUpPpm != 0;
+    // The slowest the recording card gets: it then spans the most signal.
+    const double slowest = 1 + 1e-6 * (recipe.ppm - std::fabs(recipe.rampPpmPerMinute) * recipe.seconds / 60 - std::fabs(recipe.wanderPpm) -
+                                      std::fabs(recipe.warmUpPpm));
+    const size_t needed = static_cast<size_t>(recipe.startOffset + static_cast<double>(count) / std::min(stretch, slowest)) + 2 * HALF_WIDTH + 2;
     const Source& source = SourceFor(recipe.rate, recipe.carrier, needed);
     const bool noisy = recipe.snrDb < 1e8;
     const double sigma = noisy ? std::sqrt(source.burstPower / std::pow(10.0, recipe.snrDb / 10) / OCCUPIED_SHARE) : 0;
@@ -142,9 +161,14 @@ std::vector<int16_t> MakeRecording(const RecordingRecipe& recipe)
 
     std::vector<int16_t> recording(count);
     const auto last = static_cast<long long>(source.samples.size()) - 1;
+    // A moving clock's signal time, summed sample by sample (the midpoint
+    // rule: exact for the ramp to far below the meter's resolution).
+    long double movingTime = recipe.startOffset;
     for (size_t m = 0; m < count; ++m) {
         // Recording sample m was taken at signal time u.
-        const double u = recipe.startOffset + static_cast<double>(m) / stretch;
+        const double u = moving ? static_cast<double>(movingTime) : recipe.startOffset + static_cast<double>(m) / stretch;
+        if (moving)
+            movingTime += 1 / (1 + 1e-6 * static_cast<long double>(OffsetAt(recipe, (static_cast<double>(m) + 0.5) / recipe.rate)));
         const long long first = std::max<long long>(0, static_cast<long long>(std::floor(u)) - HALF_WIDTH + 1);
         const long long end = std::min<long long>(last, static_cast<long long>(std::floor(u)) + HALF_WIDTH);
         double value = 0;

@@ -15,9 +15,20 @@ struct RecordingRecipe {
     double snrDb = 1e9;         // in-band signal to noise; huge: no noise
     uint64_t seed = 1;
     double startOffset = 300.25;  // signal samples skipped before the recording starts
+    // A clock that moves: the offset at t seconds into the recording is
+    // ppm + rampPpmPerMinute t / 60 + wanderPpm sin(2 pi t / wanderPeriod)
+    // - warmUpPpm exp(-t / warmUpSeconds) (a crystal settling after power-on).
+    double rampPpmPerMinute = 0;
+    double wanderPpm = 0;
+    double wanderPeriodSeconds = 20;
+    double warmUpPpm = 0;
+    double warmUpSeconds = 120;
 };
 
 std::vector<int16_t> MakeRecording(const RecordingRecipe& recipe);
+// The recipe's offset at t, and its mean from t0 to t1 (ppm).
+double OffsetAt(const RecordingRecipe& recipe, double t);
+double MeanOffset(const RecordingRecipe& recipe, double t0, double t1);
 
 // A deterministic standard normal source (the same numbers on every build).
 class NormalSource {

@@ -1,0 +1,137 @@
+#include "meter/offset_track.h"
+
+#include "meter/burst_reference.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double TO_PPM = 1e6 / FRAME_SAMPLES;  // samples of delay per burst, as ppm
+// The bursts a new stretch's stitch takes the slope from.
+constexpr int SLOPE_POINTS = 16;
+
+}  // namespace
+
+OffsetTrack::OffsetTrack(const TrackSettings& trackSettings) : settings(trackSettings) {}
+
+double OffsetTrack::BlockSeconds() const
+{
+    return static_cast<double>(FRAME_SAMPLES) / settings.signalRate;
+}
+
+void OffsetTrack::Add(const BlockRecord& record)
+{
+    if (settings.intervalSeconds > 0)
+        AddToWindow(record);
+    if (record.flags & BLOCK_USED)
+        AddToSeries(record);
+}
+
+// The slope of the last bursts, for a stitch: a drifting clock's local rate,
+// which the run's line (the meter's) lags behind.
+double OffsetTrack::LocalSlope() const
+{
+    size_t last = series.size(), first = series.size();
+    int found = 0;
+    for (size_t i = series.size(); i-- > 0 && found < SLOPE_POINTS;) {
+        if (std::isnan(series[i]))
+            continue;
+        if (found == 0)
+            last = i;
+        first = i;
+        ++found;
+    }
+    if (found < 2)
+        return 0;
+    return (series[last] - series[first]) / static_cast<double>(last - first);
+}
+
+void OffsetTrack::AddToSeries(const BlockRecord& record)
+{
+    if (firstBlock < 0)
+        firstBlock = record.block;
+    const int64_t offset = record.block - firstBlock;
+    if (offset < static_cast<int64_t>(series.size()))
+        return;  // the meter reports bursts in order; nothing to mend
+    const size_t index = static_cast<size_t>(offset);
+    if (record.segment != lastSegment) {
+        if (stretchStarts.empty()) {
+            stitch = 0;
+        } else {
+            size_t previous = series.size();
+            while (previous > 0 && std::isnan(series[previous - 1]))
+                --previous;
+            const double predicted = series[previous - 1] + LocalSlope() * static_cast<double>(index - (previous - 1));
+            stitch = predicted - record.linePhaseDelay;
+        }
+        stretchStarts.push_back(index);
+        lastSegment = record.segment;
+    }
+    series.resize(index, std::numeric_limits<double>::quiet_NaN());
+    series.push_back(record.linePhaseDelay + stitch);
+}
+
+void OffsetTrack::AddToWindow(const BlockRecord& record)
+{
+    const auto index = static_cast<int64_t>(std::floor(record.time / settings.intervalSeconds));
+    if (index != windowIndex) {
+        CloseWindow(false);
+        windowIndex = index;
+        window = SegmentedLineFit();
+        windowSegment = record.segment;
+    }
+    if (!(record.flags & BLOCK_USED))
+        return;
+    if (record.segment != windowSegment) {
+        window.StartSegment();
+        windowSegment = record.segment;
+    }
+    window.Add(static_cast<long double>(record.block), record.linePhaseDelay);
+    lastTime = record.time;
+}
+
+// A window the recording ran past ends where it was meant to; the last one
+// at its last burst.
+void OffsetTrack::CloseWindow(bool atEnd)
+{
+    if (windowIndex < 0 || window.Count() == 0)
+        return;
+    WindowEstimate estimate;
+    estimate.startSeconds = static_cast<double>(windowIndex) * settings.intervalSeconds;
+    estimate.endSeconds = static_cast<double>(windowIndex + 1) * settings.intervalSeconds;
+    if (atEnd)
+        estimate.endSeconds = std::min(estimate.endSeconds, lastTime);
+    estimate.blocks = window.Count();
+    estimate.valid = window.Count() >= MIN_WINDOW_BLOCKS && window.Freedom() >= 1 && window.SumXX() > 0;
+    if (estimate.valid) {
+        const double formal = static_cast<double>(window.SlopeUncertainty());
+        const double systematic = settings.systematicSamples *
+                                  std::sqrt(static_cast<double>(window.Count()) / static_cast<double>(window.SumXX()));
+        estimate.ppm = static_cast<double>(window.Slope()) * TO_PPM;
+        estimate.uncertaintyPpm = std::hypot(formal, systematic) * TO_PPM;
+    }
+    window = SegmentedLineFit();
+    if (windowObserver)
+        windowObserver(estimate);
+}
+
+void OffsetTrack::Finish()
+{
+    CloseWindow(true);
+    windowIndex = -1;
+}
+
+Steadiness OffsetTrack::Judge() const
+{
+    SteadinessSettings judge;
+    judge.blockSeconds = BlockSeconds();
+    judge.systematicSamples = settings.systematicSamples;
+    return JudgeSteadiness(series, stretchStarts, judge);
+}
+
+std::vector<StabilityPoint> OffsetTrack::Stability() const
+{
+    return StabilityTable(series, static_cast<double>(FRAME_SAMPLES), BlockSeconds());
+}

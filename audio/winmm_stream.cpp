@@ -31,7 +31,7 @@ WinmmStream::WinmmStream(AudioDirection direction, int sampleRate, std::string l
       label(std::move(label)),
       headers(std::max<size_t>(2, settings.bufferCount)),
       bufferSamples(BufferSamplesAt(settings, sampleRate)),
-      stallLimitSeconds(StallLimitSeconds(settings, sampleRate, BufferSamplesAt(settings, sampleRate)))
+      stallLimitSeconds(StallLimitSeconds(settings, sampleRate, bufferSamples))
 {
     samples.assign(headers.size() * bufferSamples, 0);
     lastProgress = PerformanceCounterSeconds();

@@ -26,6 +26,10 @@ public:
     void Stop() override;
 
 private:
+    // Recording starts at the first read, not at the open: a program that
+    // opens its other device (or does anything else) in between would
+    // otherwise find the ring overrun before it read a sample.
+    void StartRecording();
     void CollectReturned();
     // Hands buffer `index` to the driver; a refusal loses the device.
     MMRESULT Queue(size_t index);
@@ -34,6 +38,7 @@ private:
     HWAVEIN handle = nullptr;
     std::deque<int16_t> captured;  // back from the driver, not yet read
     uint64_t capturedFrames = 0;
+    bool started = false;
 };
 
 bool WinmmCapture::Open(UINT deviceId, std::string& error)
@@ -60,10 +65,6 @@ bool WinmmCapture::Open(UINT deviceId, std::string& error)
             result = Queue(i);
         }
     }
-    if (result == MMSYSERR_NOERROR) {
-        call = "waveInStart";
-        result = device.Start(handle);
-    }
     if (result != MMSYSERR_NOERROR) {
         error = "cannot start " + label + ": " + DriverText(device, result, call);
         Stop();
@@ -77,6 +78,8 @@ AudioResult WinmmCapture::Read(int16_t* samples, size_t count, size_t& done, int
     done = 0;
     if (handle == nullptr)
         MarkLost("the stream was stopped");
+    if (!started && !IsLost())
+        StartRecording();
     const double deadline = DeadlineAfter(timeoutMs);
     for (;;) {
         if (!IsLost())
@@ -116,6 +119,15 @@ void WinmmCapture::Stop()
     handle = nullptr;
     if (AnyHeaderInQueue())
         AbandonBuffers();
+}
+
+void WinmmCapture::StartRecording()
+{
+    started = true;
+    RestartStallClock();
+    const MMRESULT result = device.Start(handle);
+    if (result != MMSYSERR_NOERROR)
+        MarkLost(DriverText(device, result, "waveInStart"));
 }
 
 void WinmmCapture::CollectReturned()

@@ -1,5 +1,5 @@
-// Capture from a wave-in device: every buffer of the ring is queued from
-// the start; each one that comes back is copied out and queued again at
+// Capture from a wave-in device: every buffer of the ring is queued at the
+// open; each one that comes back is copied out and queued again at
 // once, so the driver always has the most room the ring can give it.
 #pragma once
 
@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-// Opens `deviceId` at `sampleRate`, 16-bit mono, and starts recording;
-// null with `error` (the driver's words, with `label`) when it cannot.
+// Opens `deviceId` at `sampleRate`, 16-bit mono, with the ring queued (the
+// first read starts the recording); null with `error` (the driver's words, with `label`) when it cannot.
 std::unique_ptr<AudioStream> OpenWinmmCapture(WaveInDevice& device, UINT deviceId, const std::string& label,
                                               int sampleRate, const WinmmStreamSettings& settings,
                                               std::string& error);

@@ -1,6 +1,7 @@
 #include "audio/winmm_stream.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <utility>
 
@@ -61,8 +62,12 @@ std::vector<size_t> WinmmStream::TakeReturned()
         returned.push_back(queued.front());
         queued.pop_front();
     }
-    if (!returned.empty())
+    if (!returned.empty()) {
+        // What the driver wrote into a header before marking it done is
+        // read only after the mark was seen.
+        std::atomic_thread_fence(std::memory_order_acquire);
         lastProgress = PerformanceCounterSeconds();
+    }
     return returned;
 }
 
@@ -89,6 +94,11 @@ void WinmmStream::MarkLost(const std::string& why)
         return;
     lost = true;
     errorText = label + ": " + why;
+}
+
+void WinmmStream::RestartStallClock()
+{
+    lastProgress = PerformanceCounterSeconds();
 }
 
 bool WinmmStream::CheckStall()

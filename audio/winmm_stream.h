@@ -66,6 +66,8 @@ protected:
     // Marks the stream lost when the driver has held queued buffers past
     // the stall limit without returning one; true when it is lost.
     bool CheckStall();
+    // The device's wait begins now (it was started).
+    void RestartStallClock();
     // Waits for the driver's event until `deadline` (performance-counter
     // seconds) or the stall limit, whichever comes first.
     void WaitForReturn(double deadline);

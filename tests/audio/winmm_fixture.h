@@ -29,6 +29,11 @@ struct WinmmTest : ::testing::Test {
         std::string error;
         auto stream = system.Open(direction, device, rate, error);
         EXPECT_NE(stream, nullptr) << error;
+        // Capture starts at the first read.
+        size_t done = 0;
+        if (stream != nullptr && direction == AudioDirection::Capture) {
+            EXPECT_EQ(stream->Read(nullptr, 0, done, 0), AudioResult::Ok);
+        }
         return stream;
     }
 

@@ -1,0 +1,195 @@
+#include "meter/rate_fit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// Residuals beyond this many robust deviations from the median are left
+// out: Gaussian jitter loses 1 stamp in 16000 to it, a stall of 25 times
+// the jitter every stamp it delays by more.
+constexpr double REJECTION_LIMIT = 4.0;
+// Stamps are good to a microsecond at best; below that the spread of a
+// clean series is rounding, not jitter to judge stamps by.
+constexpr double SCALE_FLOOR_SECONDS = 1e-6;
+constexpr double MAD_TO_DEVIATION = 1.4826;
+constexpr int MAX_ITERATIONS = 30;
+// A correlation near 1 would claim infinite widening from a few stamps.
+constexpr double CORRELATION_CAP = 0.95;
+
+// The series relative to its first stamp, in seconds on both axes, with
+// segments numbered densely from 0.
+struct Series {
+    std::vector<double> streamSeconds;
+    std::vector<double> systemSeconds;
+    std::vector<int> segment;
+    int segments = 0;
+};
+
+Series PrepareSeries(const RatePoint* points, size_t count, double nominalRate)
+{
+    Series series;
+    series.streamSeconds.reserve(count);
+    series.systemSeconds.reserve(count);
+    series.segment.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        // A position that goes back cannot be the same stream's: treat it
+        // as an xrun the backend did not report.
+        const bool newSegment = i == 0 || points[i].segment != points[i - 1].segment ||
+                                points[i].frames < points[i - 1].frames;
+        if (newSegment)
+            ++series.segments;
+        // Exact: positions stay far below 2^53.
+        const double frames = static_cast<double>(points[i].frames) - static_cast<double>(points[0].frames);
+        series.streamSeconds.push_back(frames / nominalRate);
+        series.systemSeconds.push_back(points[i].systemSeconds - points[0].systemSeconds);
+        series.segment.push_back(series.segments - 1);
+    }
+    return series;
+}
+
+// Least squares over the kept stamps: one slope (system seconds per
+// nominal stream second), one intercept per segment.
+struct SegmentedLine {
+    double slope = 0;
+    double sumXX = 0;
+    int64_t count = 0;
+    int segmentsUsed = 0;
+    std::vector<double> meanX, meanY;
+
+    double Predict(double x, int segment) const { return meanY[segment] + slope * (x - meanX[segment]); }
+};
+
+SegmentedLine FitLine(const Series& series, const std::vector<char>& keep)
+{
+    SegmentedLine line;
+    const size_t n = series.streamSeconds.size();
+    std::vector<double> sumX(series.segments, 0), sumY(series.segments, 0);
+    std::vector<int64_t> counts(series.segments, 0);
+    for (size_t i = 0; i < n; ++i)
+        if (keep[i]) {
+            sumX[series.segment[i]] += series.streamSeconds[i];
+            sumY[series.segment[i]] += series.systemSeconds[i];
+            ++counts[series.segment[i]];
+        }
+    line.meanX.assign(series.segments, 0);
+    line.meanY.assign(series.segments, 0);
+    for (int s = 0; s < series.segments; ++s)
+        if (counts[s] > 0) {
+            line.meanX[s] = sumX[s] / static_cast<double>(counts[s]);
+            line.meanY[s] = sumY[s] / static_cast<double>(counts[s]);
+            line.count += counts[s];
+            ++line.segmentsUsed;
+        }
+    double sumXY = 0;
+    for (size_t i = 0; i < n; ++i)
+        if (keep[i]) {
+            const double dx = series.streamSeconds[i] - line.meanX[series.segment[i]];
+            line.sumXX += dx * dx;
+            sumXY += dx * (series.systemSeconds[i] - line.meanY[series.segment[i]]);
+        }
+    line.slope = line.sumXX > 0 ? sumXY / line.sumXX : 0;
+    return line;
+}
+
+std::vector<double> Residuals(const Series& series, const SegmentedLine& line)
+{
+    std::vector<double> residuals(series.streamSeconds.size());
+    for (size_t i = 0; i < residuals.size(); ++i)
+        residuals[i] = series.systemSeconds[i] - line.Predict(series.streamSeconds[i], series.segment[i]);
+    return residuals;
+}
+
+double Median(std::vector<double> values)
+{
+    const size_t middle = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
+    return values[middle];
+}
+
+// Which stamps lie within the robust limit, judged by the kept ones.
+std::vector<char> WithinLimit(const std::vector<double>& residuals, const std::vector<char>& keep)
+{
+    std::vector<double> kept;
+    for (size_t i = 0; i < residuals.size(); ++i)
+        if (keep[i])
+            kept.push_back(residuals[i]);
+    const double median = Median(kept);
+    for (double& value : kept)
+        value = std::fabs(value - median);
+    const double scale = std::max(MAD_TO_DEVIATION * Median(kept), SCALE_FLOOR_SECONDS);
+    std::vector<char> within(residuals.size());
+    for (size_t i = 0; i < residuals.size(); ++i)
+        within[i] = std::fabs(residuals[i] - median) <= REJECTION_LIMIT * scale;
+    return within;
+}
+
+// Lag-one correlation of the kept residuals, over neighbours in the same
+// segment.
+double NeighbourCorrelation(const std::vector<double>& residuals, const std::vector<char>& keep,
+                            const std::vector<int>& segment)
+{
+    double lagged = 0, squares = 0;
+    size_t previous = SIZE_MAX;
+    for (size_t i = 0; i < residuals.size(); ++i) {
+        if (!keep[i])
+            continue;
+        squares += residuals[i] * residuals[i];
+        if (previous != SIZE_MAX && segment[previous] == segment[i])
+            lagged += residuals[i] * residuals[previous];
+        previous = i;
+    }
+    return squares > 0 ? lagged / squares : 0;
+}
+
+}  // namespace
+
+RateEstimate FitRate(const RatePoint* points, size_t count, double nominalRate)
+{
+    RateEstimate estimate;
+    if (count < 3 || nominalRate <= 0)
+        return estimate;
+    const Series series = PrepareSeries(points, count, nominalRate);
+    std::vector<char> keep(count, 1);
+    SegmentedLine line = FitLine(series, keep);
+    std::vector<double> residuals = Residuals(series, line);
+    for (int iteration = 0; iteration < MAX_ITERATIONS; ++iteration) {
+        std::vector<char> next = WithinLimit(residuals, keep);
+        if (next == keep)
+            break;
+        keep = std::move(next);
+        line = FitLine(series, keep);
+        residuals = Residuals(series, line);
+    }
+    const int64_t freedom = line.count - line.segmentsUsed - 1;
+    if (freedom < 1 || line.sumXX <= 0 || line.slope <= 0)
+        return estimate;
+
+    double squares = 0, firstUsed = 0, lastUsed = 0;
+    bool seen = false;
+    for (size_t i = 0; i < count; ++i)
+        if (keep[i]) {
+            squares += residuals[i] * residuals[i];
+            if (!seen)
+                firstUsed = series.systemSeconds[i];
+            lastUsed = series.systemSeconds[i];
+            seen = true;
+        }
+    const double jitter = std::sqrt(squares / static_cast<double>(freedom));
+    const double correlation = std::min(NeighbourCorrelation(residuals, keep, series.segment), CORRELATION_CAP);
+    const double widening = correlation > 0 ? std::sqrt((1 + correlation) / (1 - correlation)) : 1.0;
+    const double slopeUncertainty = widening * jitter / std::sqrt(line.sumXX);
+
+    estimate.valid = true;
+    estimate.rate = nominalRate / line.slope;
+    estimate.ppm = (1 / line.slope - 1) * 1e6;
+    estimate.uncertaintyPpm = slopeUncertainty / (line.slope * line.slope) * 1e6;
+    estimate.seconds = lastUsed - firstUsed;
+    estimate.segments = line.segmentsUsed;
+    estimate.pointsUsed = line.count;
+    estimate.pointsLeftOut = static_cast<int64_t>(count) - line.count;
+    estimate.jitterSeconds = jitter;
+    estimate.correlation = correlation;
+    return estimate;
+}

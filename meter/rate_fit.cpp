@@ -16,7 +16,10 @@ constexpr double SCALE_FLOOR_SECONDS = 1e-6;
 constexpr double MAD_TO_DEVIATION = 1.4826;
 constexpr int MAX_ITERATIONS = 30;
 // A correlation near 1 would claim infinite widening from a few stamps.
-constexpr double CORRELATION_CAP = 0.95;
+constexpr double CORRELATION_CAP = 0.999;
+// The residuals' block means, this many over the run, show a wander too
+// slow for the lag-one correlation to see.
+constexpr int UNCERTAINTY_BLOCKS = 10;
 
 // The series relative to its first stamp, in seconds on both axes, with
 // segments numbered densely from 0.
@@ -143,6 +146,68 @@ double NeighbourCorrelation(const std::vector<double>& residuals, const std::vec
     return squares > 0 ? lagged / squares : 0;
 }
 
+// How much a lag-one correlation r widens a slope's uncertainty over that
+// of independent residuals.
+double Widening(double correlation)
+{
+    const double r = std::min(correlation, CORRELATION_CAP);
+    return r > 0 ? std::sqrt((1 + r) / (1 - r)) : 1.0;
+}
+
+// The slope's uncertainty from a line through the residuals' means over
+// blocks of equal time: a lateness that wanders over seconds (an audio
+// server's buffering settling, a busy spell) averages out over a block no
+// more than over its stamps, and shows here. 0 with too few blocks.
+double BlockUncertainty(const Series& series, const std::vector<double>& residuals, const std::vector<char>& keep,
+                        double firstUsed, double lastUsed)
+{
+    const double blockSeconds = (lastUsed - firstUsed) / UNCERTAINTY_BLOCKS;
+    struct Block {
+        double sumX = 0, sumR = 0;
+        int64_t count = 0;
+        int segment = 0;
+    };
+    std::vector<Block> blocks;
+    double blockEnd = 0;
+    for (size_t i = 0; i < residuals.size(); ++i) {
+        if (!keep[i])
+            continue;
+        if (blocks.empty() || series.segment[i] != blocks.back().segment || series.systemSeconds[i] >= blockEnd) {
+            blocks.push_back({0, 0, 0, series.segment[i]});
+            blockEnd = series.systemSeconds[i] + blockSeconds;
+        }
+        blocks.back().sumX += series.streamSeconds[i];
+        blocks.back().sumR += residuals[i];
+        ++blocks.back().count;
+    }
+    std::vector<double> segmentSum(series.segments, 0);
+    std::vector<int> segmentBlocks(series.segments, 0);
+    for (const Block& block : blocks) {
+        segmentSum[block.segment] += block.sumX / static_cast<double>(block.count);
+        ++segmentBlocks[block.segment];
+    }
+    int segmentsUsed = 0;
+    for (int count : segmentBlocks)
+        segmentsUsed += count > 0;
+    const int64_t freedom = static_cast<int64_t>(blocks.size()) - segmentsUsed - 1;
+    if (freedom < 2)
+        return 0;
+    double spread = 0, squares = 0, lagged = 0;
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        const Block& block = blocks[b];
+        const double x = block.sumX / static_cast<double>(block.count);
+        const double r = block.sumR / static_cast<double>(block.count);
+        const double dx = x - segmentSum[block.segment] / segmentBlocks[block.segment];
+        spread += dx * dx;
+        squares += r * r;
+        if (b > 0 && blocks[b - 1].segment == block.segment)
+            lagged += r * blocks[b - 1].sumR / static_cast<double>(blocks[b - 1].count);
+    }
+    if (spread <= 0 || squares <= 0)
+        return 0;
+    return Widening(lagged / squares) * std::sqrt(squares / static_cast<double>(freedom) / spread);
+}
+
 }  // namespace
 
 RateEstimate FitRate(const RatePoint* points, size_t count, double nominalRate)
@@ -177,9 +242,9 @@ RateEstimate FitRate(const RatePoint* points, size_t count, double nominalRate)
             seen = true;
         }
     const double jitter = std::sqrt(squares / static_cast<double>(freedom));
-    const double correlation = std::min(NeighbourCorrelation(residuals, keep, series.segment), CORRELATION_CAP);
-    const double widening = correlation > 0 ? std::sqrt((1 + correlation) / (1 - correlation)) : 1.0;
-    const double slopeUncertainty = widening * jitter / std::sqrt(line.sumXX);
+    const double correlation = NeighbourCorrelation(residuals, keep, series.segment);
+    const double slopeUncertainty = std::max(Widening(correlation) * jitter / std::sqrt(line.sumXX),
+                                             BlockUncertainty(series, residuals, keep, firstUsed, lastUsed));
 
     estimate.valid = true;
     estimate.rate = nominalRate / line.slope;

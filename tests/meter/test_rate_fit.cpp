@@ -17,6 +17,7 @@ enum class Jitter {
     Symmetric,  // Gaussian about the true time
     LateOnly,   // half-Gaussian: a stamp is never early
     Lingering,  // late, and correlated over many periods (0.9 from one to the next)
+    Wandering,  // late, and wandering over seconds (0.99 from one to the next: 2 s)
 };
 
 struct CardSeries {
@@ -66,9 +67,12 @@ std::vector<RatePoint> MakeSeries(const CardSeries& card, uint64_t seed)
         case Jitter::Symmetric: time += card.jitterSeconds * draw; break;
         case Jitter::LateOnly: time += card.jitterSeconds * std::fabs(draw); break;
         case Jitter::Lingering:
-            lingering = 0.9 * lingering + std::sqrt(1 - 0.81) * draw;
-            time += card.jitterSeconds * (2 + lingering);
+        case Jitter::Wandering: {
+            const double carried = card.jitter == Jitter::Lingering ? 0.9 : 0.99;
+            lingering = carried * lingering + std::sqrt(1 - carried * carried) * draw;
+            time += card.jitterSeconds * (3 + lingering);
             break;
+        }
         }
         points.push_back({frames - positionOffset, timeOffset + time, segment});
     }
@@ -93,6 +97,7 @@ TEST(RateFit, FindsTheCardsRateWithAnHonestUncertainty)
         {"unreported restart", 8000, 37.5, 256, 60, Jitter::LateOnly, 2e-3, 7, 20, true},
         {"8008 Hz slow", 8008, -500, 256, 60, Jitter::LateOnly, 2e-3, 3, 40, false},
         {"48000 Hz lingering", 48000, 37.5, 1024, 60, Jitter::Lingering, 2e-3, 9, 0, false},
+        {"wandering over seconds", 8000, 37.5, 160, 60, Jitter::Wandering, 2e-3, 6, 0, false},
         {"11025 Hz, 10 s", 11025, 0, 441, 10, Jitter::Symmetric, 2e-3, 0, 0, false},
         {"0.2 ms, 1 %", 8000, 10000, 80, 60, Jitter::Symmetric, 2e-4, 4, 12, false},
     };

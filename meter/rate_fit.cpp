@@ -20,6 +20,10 @@ constexpr double CORRELATION_CAP = 0.999;
 // The residuals' block means, this many over the run, show a wander too
 // slow for the lag-one correlation to see.
 constexpr int UNCERTAINTY_BLOCKS = 10;
+// Where the position advances in chunks or the lateness follows a pattern
+// (an audio server's quantum, its rate control), the least late stamp of
+// each window this long lies on the card's line far closer than the rest.
+constexpr double ENVELOPE_SECONDS = 1.0;
 
 // The series relative to its first stamp, in seconds on both axes, with
 // segments numbered densely from 0.
@@ -208,32 +212,62 @@ double BlockUncertainty(const Series& series, const std::vector<double>& residua
     return Widening(lagged / squares) * std::sqrt(squares / static_cast<double>(freedom) / spread);
 }
 
-}  // namespace
-
-RateEstimate FitRate(const RatePoint* points, size_t count, double nominalRate)
+// The lowest stamp (least late against the line so far) of each window
+// of ENVELOPE_SECONDS of system time within a segment.
+std::vector<char> LowerEnvelope(const Series& series, const std::vector<double>& residuals, const std::vector<char>& keep)
 {
-    RateEstimate estimate;
-    if (count < 3 || nominalRate <= 0)
-        return estimate;
-    const Series series = PrepareSeries(points, count, nominalRate);
-    std::vector<char> keep(count, 1);
+    std::vector<char> chosen(residuals.size(), 0);
+    size_t best = SIZE_MAX;
+    double windowEnd = 0;
+    for (size_t i = 0; i < residuals.size(); ++i) {
+        if (!keep[i])
+            continue;
+        if (best == SIZE_MAX || series.segment[i] != series.segment[best] || series.systemSeconds[i] >= windowEnd) {
+            if (best != SIZE_MAX)
+                chosen[best] = 1;
+            best = i;
+            windowEnd = series.systemSeconds[i] + ENVELOPE_SECONDS;
+        } else if (residuals[i] < residuals[best])
+            best = i;
+    }
+    if (best != SIZE_MAX)
+        chosen[best] = 1;
+    return chosen;
+}
+
+// The segmented line through the stamps `keep` marks, leaving out those
+// beyond the robust limit until the set is stable; `keep` and `residuals`
+// are left as they end.
+SegmentedLine RobustLine(const Series& series, std::vector<char>& keep, std::vector<double>& residuals)
+{
     SegmentedLine line = FitLine(series, keep);
-    std::vector<double> residuals = Residuals(series, line);
+    residuals = Residuals(series, line);
     for (int iteration = 0; iteration < MAX_ITERATIONS; ++iteration) {
         std::vector<char> next = WithinLimit(residuals, keep);
+        for (size_t i = 0; i < next.size(); ++i)
+            next[i] = next[i] && keep[i];
         if (next == keep)
             break;
         keep = std::move(next);
         line = FitLine(series, keep);
         residuals = Residuals(series, line);
     }
+    return line;
+}
+
+// The rate and its uncertainty from a robust line through the stamps
+// `keep` marks.
+RateEstimate EstimateFrom(const Series& series, std::vector<char>& keep, std::vector<double>& residuals,
+                          double nominalRate)
+{
+    RateEstimate estimate;
+    const SegmentedLine line = RobustLine(series, keep, residuals);
     const int64_t freedom = line.count - line.segmentsUsed - 1;
     if (freedom < 1 || line.sumXX <= 0 || line.slope <= 0)
         return estimate;
-
     double squares = 0, firstUsed = 0, lastUsed = 0;
     bool seen = false;
-    for (size_t i = 0; i < count; ++i)
+    for (size_t i = 0; i < keep.size(); ++i)
         if (keep[i]) {
             squares += residuals[i] * residuals[i];
             if (!seen)
@@ -245,16 +279,41 @@ RateEstimate FitRate(const RatePoint* points, size_t count, double nominalRate)
     const double correlation = NeighbourCorrelation(residuals, keep, series.segment);
     const double slopeUncertainty = std::max(Widening(correlation) * jitter / std::sqrt(line.sumXX),
                                              BlockUncertainty(series, residuals, keep, firstUsed, lastUsed));
-
     estimate.valid = true;
     estimate.rate = nominalRate / line.slope;
     estimate.ppm = (1 / line.slope - 1) * 1e6;
     estimate.uncertaintyPpm = slopeUncertainty / (line.slope * line.slope) * 1e6;
     estimate.seconds = lastUsed - firstUsed;
     estimate.segments = line.segmentsUsed;
+    estimate.stamps = static_cast<int64_t>(keep.size());
     estimate.pointsUsed = line.count;
-    estimate.pointsLeftOut = static_cast<int64_t>(count) - line.count;
+    estimate.pointsLeftOut = static_cast<int64_t>(keep.size()) - line.count;
     estimate.jitterSeconds = jitter;
     estimate.correlation = correlation;
     return estimate;
+}
+
+}  // namespace
+
+RateEstimate FitRate(const RatePoint* points, size_t count, double nominalRate)
+{
+    if (count < 3 || nominalRate <= 0)
+        return {};
+    const Series series = PrepareSeries(points, count, nominalRate);
+    std::vector<char> keep(count, 1);
+    std::vector<double> residuals;
+    const RateEstimate all = EstimateFrom(series, keep, residuals, nominalRate);
+    if (!all.valid)
+        return all;
+    std::vector<char> lowest = LowerEnvelope(series, residuals, keep);
+    const int64_t windows = std::count(lowest.begin(), lowest.end(), 1);
+    RateEstimate envelope = EstimateFrom(series, lowest, residuals, nominalRate);
+    if (!envelope.valid || envelope.uncertaintyPpm >= all.uncertaintyPpm)
+        return all;
+    // Said of the run as a whole: the windows span what the stamps did, and
+    // what was left out is the late stamps and the windows off the line.
+    envelope.lowerEnvelope = true;
+    envelope.seconds = all.seconds;
+    envelope.pointsLeftOut = all.pointsLeftOut + (windows - envelope.pointsUsed);
+    return envelope;
 }

@@ -13,6 +13,12 @@
 // breaks the relation between position and time: each segment gets its own
 // intercept and all share the slope.
 //
+// Some sound systems move the position in chunks, or their stamps follow a
+// pattern (an audio server's quantum, its rate control loop): then the
+// least late stamp of each second lies far closer to the card's line than
+// the rest. The same robust fit through those alone is the lower
+// envelope; of the two, the figure with the smaller uncertainty is given.
+//
 // The uncertainty is the slope's from the residuals, widened for their
 // correlation from one stamp to the next (a lateness that lingers over
 // several periods carries less information than independent jitter): with
@@ -41,10 +47,12 @@ struct RateEstimate {
     double uncertaintyPpm = 0;   // standard uncertainty
     double seconds = 0;          // system time from the first stamp used to the last
     int segments = 0;            // with stamps used
-    int64_t pointsUsed = 0;
+    int64_t stamps = 0;          // all there were
+    int64_t pointsUsed = 0;      // in the line (the lower envelope: one a second)
     int64_t pointsLeftOut = 0;   // late (or early) beyond the robust limit
     double jitterSeconds = 0;    // the residuals' standard deviation
     double correlation = 0;      // the residuals' lag-one correlation
+    bool lowerEnvelope = false;  // fitted through each second's least late stamp
 };
 
 // `points` in the order taken (positions not decreasing within a segment).

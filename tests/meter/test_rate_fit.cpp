@@ -18,6 +18,7 @@ enum class Jitter {
     LateOnly,   // half-Gaussian: a stamp is never early
     Lingering,  // late, and correlated over many periods (0.9 from one to the next)
     Wandering,  // late, and wandering over seconds (0.99 from one to the next: 2 s)
+    Chunked,    // the position moves in chunks of four periods (an audio server's quantum)
 };
 
 struct CardSeries {
@@ -64,7 +65,8 @@ std::vector<RatePoint> MakeSeries(const CardSeries& card, uint64_t seed)
         }
         const double draw = noise.Next();
         switch (card.jitter) {
-        case Jitter::Symmetric: time += card.jitterSeconds * draw; break;
+        case Jitter::Symmetric:
+        case Jitter::Chunked: time += card.jitterSeconds * draw; break;
         case Jitter::LateOnly: time += card.jitterSeconds * std::fabs(draw); break;
         case Jitter::Lingering:
         case Jitter::Wandering: {
@@ -74,7 +76,9 @@ std::vector<RatePoint> MakeSeries(const CardSeries& card, uint64_t seed)
             break;
         }
         }
-        points.push_back({frames - positionOffset, timeOffset + time, segment});
+        const uint64_t chunk = 4 * card.periodFrames;
+        const uint64_t position = card.jitter == Jitter::Chunked ? frames / chunk * chunk : frames;
+        points.push_back({position - positionOffset, timeOffset + time, segment});
     }
     return points;
 }
@@ -98,6 +102,7 @@ TEST(RateFit, FindsTheCardsRateWithAnHonestUncertainty)
         {"8008 Hz slow", 8008, -500, 256, 60, Jitter::LateOnly, 2e-3, 3, 40, false},
         {"48000 Hz lingering", 48000, 37.5, 1024, 60, Jitter::Lingering, 2e-3, 9, 0, false},
         {"wandering over seconds", 8000, 37.5, 160, 60, Jitter::Wandering, 2e-3, 6, 0, false},
+        {"chunks of 80 ms", 8000, 37.5, 160, 60, Jitter::Chunked, 5e-5, 0, 0, false},
         {"11025 Hz, 10 s", 11025, 0, 441, 10, Jitter::Symmetric, 2e-3, 0, 0, false},
         {"0.2 ms, 1 %", 8000, 10000, 80, 60, Jitter::Symmetric, 2e-4, 4, 12, false},
     };
@@ -121,7 +126,7 @@ TEST(RateFit, FindsTheCardsRateWithAnHonestUncertainty)
                 if (card.stallEverySeconds > 0)
                     EXPECT_GT(estimate.pointsLeftOut, 0);
                 else
-                    EXPECT_LT(estimate.pointsLeftOut, estimate.pointsUsed / 100);
+                    EXPECT_LT(estimate.pointsLeftOut, estimate.stamps / 100);
                 EXPECT_NEAR(estimate.seconds, card.seconds, 0.2);
             }
             squares += error * error / (estimate.uncertaintyPpm * estimate.uncertaintyPpm);

@@ -1,4 +1,4 @@
-// The waveIn calls the receiver makes, behind an interface so that a test
+// The waveIn calls the receiver and soundclock's capture make, behind an interface so that a test
 // can put a scripted device in place of the sound card. The real one,
 // Win32WaveIn, passes each call straight to WINMM, except that it refuses
 // sample rates the audio server cannot represent (platform/audio_rates.h).
@@ -14,7 +14,8 @@ public:
     virtual UINT GetNumDevs() = 0;
     virtual MMRESULT GetDevCaps(UINT deviceId, WAVEINCAPSA* caps, UINT capsSize) = 0;
     // With CALLBACK_WINDOW in flags, callback is the window that receives
-    // MM_WIM_OPEN, MM_WIM_DATA (lParam = the WAVEHDR) and MM_WIM_CLOSE.
+    // MM_WIM_OPEN, MM_WIM_DATA (lParam = the WAVEHDR) and MM_WIM_CLOSE; with
+    // CALLBACK_EVENT, an event set at each of them (platform/wave_event.h).
     virtual MMRESULT Open(HWAVEIN* handle, UINT deviceId, const WAVEFORMATEX* format,
                           DWORD_PTR callback, DWORD_PTR instance, DWORD flags) = 0;
     virtual MMRESULT PrepareHeader(HWAVEIN handle, WAVEHDR* header, UINT headerSize) = 0;

@@ -56,3 +56,8 @@ MMRESULT Win32WaveOut::Close(HWAVEOUT handle)
 {
     return waveOutClose(handle);
 }
+
+MMRESULT Win32WaveOut::GetErrorText(MMRESULT error, char* text, UINT textSize)
+{
+    return waveOutGetErrorTextA(error, text, textSize);
+}

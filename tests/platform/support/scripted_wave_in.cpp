@@ -101,6 +101,7 @@ MMRESULT ScriptedWaveIn::Open(HWAVEIN* handle, UINT deviceId, const WAVEFORMATEX
     openHandle = reinterpret_cast<HWAVEIN>(static_cast<uintptr_t>(0x2000 + (reuseHandles ? 1 : opens)));
     *handle = openHandle;
     notifyWindow = (flags & CALLBACK_TYPEMASK) == CALLBACK_WINDOW ? reinterpret_cast<HWND>(callback) : nullptr;
+    notifyEvent = (flags & CALLBACK_TYPEMASK) == CALLBACK_EVENT ? reinterpret_cast<HANDLE>(callback) : nullptr;
     recording = false;
     Record("Open", openHandle, nullptr, result);
     Notify(MM_WIM_OPEN, 0);
@@ -249,4 +250,6 @@ void ScriptedWaveIn::Notify(UINT message, LPARAM lParam)
 {
     if (notifyWindow != nullptr)
         PostMessageA(notifyWindow, message, reinterpret_cast<WPARAM>(openHandle), lParam);
+    if (notifyEvent != nullptr)
+        SetEvent(notifyEvent);
 }

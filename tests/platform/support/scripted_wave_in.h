@@ -1,7 +1,8 @@
 // A wave-in device for tests: it records nothing until told to, then fills
 // the oldest queued buffer from a sample source of the test's choosing and
 // posts MM_WIM_DATA to the callback window as a real driver does (the
-// device handle in wParam, the header in lParam, headers in queue order).
+// device handle in wParam, the header in lParam, headers in queue order),
+// or sets the callback event (CALLBACK_EVENT).
 // It records every call, checks the rules a driver enforces (prepared
 // before added, not unprepared or closed while queued, no use of a closed
 // handle) and can be told to fail any call.
@@ -99,6 +100,7 @@ private:
     bool scriptedResultPending = false; // the result being recorded was scripted, not a rule
     HWAVEIN openHandle = nullptr;
     HWND notifyWindow = nullptr;
+    HANDLE notifyEvent = nullptr;
     unsigned opens = 0;
     bool recording = false;
     std::deque<WAVEHDR*> queue;

@@ -58,6 +58,7 @@ MMRESULT ScriptedWaveOut::Open(HWAVEOUT* handle, UINT deviceId, const WAVEFORMAT
     openHandle = reinterpret_cast<HWAVEOUT>(static_cast<uintptr_t>(0x1000 + opens));
     *handle = openHandle;
     notifyWindow = (flags & CALLBACK_TYPEMASK) == CALLBACK_WINDOW ? reinterpret_cast<HWND>(callback) : nullptr;
+    notifyEvent = (flags & CALLBACK_TYPEMASK) == CALLBACK_EVENT ? reinterpret_cast<HANDLE>(callback) : nullptr;
     Record("Open", nullptr, result);
     Notify(MM_WOM_OPEN, 0);
     return result;
@@ -132,6 +133,20 @@ MMRESULT ScriptedWaveOut::Close(HWAVEOUT handle)
     return MMSYSERR_NOERROR;
 }
 
+MMRESULT ScriptedWaveOut::GetErrorText(MMRESULT error, char* text, UINT textSize)
+{
+    if (text != nullptr && textSize > 0) {
+        strncpy(text, ErrorText(error).c_str(), textSize - 1);
+        text[textSize - 1] = '\0';
+    }
+    return Record("GetErrorText", nullptr, MMSYSERR_NOERROR);
+}
+
+std::string ScriptedWaveOut::ErrorText(MMRESULT error)
+{
+    return "Scripted driver error " + std::to_string(error);
+}
+
 MMRESULT ScriptedWaveOut::Record(const char* function, WAVEHDR* header, MMRESULT result)
 {
     calls.push_back({function, header, result});
@@ -144,4 +159,6 @@ void ScriptedWaveOut::Notify(UINT message, LPARAM lParam)
 {
     if (notifyWindow != nullptr)
         PostMessageA(notifyWindow, message, reinterpret_cast<WPARAM>(openHandle), lParam);
+    if (notifyEvent != nullptr)
+        SetEvent(notifyEvent);
 }

@@ -1,6 +1,7 @@
 // A wave-out device for tests: it plays nothing until told to, posts
 // MM_WOM_OPEN, MM_WOM_DONE and MM_WOM_CLOSE to the callback window as a
-// real driver does (in order, with the header in lParam), records every
+// real driver does (in order, with the header in lParam), or sets the
+// callback event at each of them (CALLBACK_EVENT), records every
 // call, and checks the rules a driver enforces (prepared before written,
 // not unprepared or closed while queued, no use after close).
 #pragma once
@@ -13,7 +14,8 @@
 #include <vector>
 
 struct WaveOutCall {
-    std::string function; // "Open", "PrepareHeader", "Write", "Reset", "UnprepareHeader", "Close"
+    std::string function; // "Open", "PrepareHeader", "Write", "Reset", "UnprepareHeader", "Close",
+                          // "GetErrorText"
     WAVEHDR* header = nullptr;
     MMRESULT result = MMSYSERR_NOERROR;
 };
@@ -53,6 +55,10 @@ public:
     MMRESULT Reset(HWAVEOUT handle) override;
     MMRESULT UnprepareHeader(HWAVEOUT handle, WAVEHDR* header, UINT headerSize) override;
     MMRESULT Close(HWAVEOUT handle) override;
+    MMRESULT GetErrorText(MMRESULT error, char* text, UINT textSize) override;
+
+    // The text GetErrorText gives for `error`.
+    static std::string ErrorText(MMRESULT error);
 
 private:
     MMRESULT Record(const char* function, WAVEHDR* header, MMRESULT result);
@@ -61,6 +67,7 @@ private:
 
     HWAVEOUT openHandle = nullptr;
     HWND notifyWindow = nullptr;
+    HANDLE notifyEvent = nullptr;
     unsigned opens = 0;
     std::deque<WAVEHDR*> queue;
     std::set<WAVEHDR*> prepared;

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# End to end: soundclock.exe on Wine's wave devices (the winmm backend), on
+# a PulseAudio null sink at 8000 Hz whose monitor is the default source.
+# The server's rate conversion makes a recording at 8008 Hz exactly a card
+# 1000 ppm fast, one at 7996 Hz a card 500 ppm slow. Two cases, each a
+# minute of audio with two soundclock.exe processes on the same sink:
+#
+#   loop      `loop --play 0 --record 0 --record-rate 8008` plays the signal
+#             and records it back: +1000 ppm; beside it `measure --device 0
+#             --rate 7996` records the loop's signal: -500 ppm.
+#   pharolet  pharolet.exe plays; `measure --device 0 --rate 7996` reads
+#             -500 ppm and, beside it, `measure --device PulseAudio --rate
+#             8008` (Wine's default device by its name) +1000 ppm.
+#
+# Every reading within 0.01 ppm, or the test fails.
+#
+#   soundclock_live_e2e.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE SOUNDCLOCK_EXE loop|pharolet
+#
+# Needs an X display (DISPLAY) and a PulseAudio server reachable with pactl
+# (./run test starts both); without them the test is skipped (exit 77).
+set -euo pipefail
+
+# shellcheck source=e2e_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+e2e_preamble "$@"
+SOUNDCLOCK=${E2E_ARGS[0]}
+CASE=${E2E_ARGS[1]:-}
+
+SECONDS_OF_AUDIO=60
+TOLERANCE_PPM=0.01
+# Wine's device 0 follows the server's default sink and source.
+WINE_DEFAULT_DEVICE_NAME=PulseAudio
+
+RUNS=()
+RUN_PIDS=()
+
+# soundclock_run NAME EXPECTED_PPM ARGS...: soundclock.exe ARGS in WORKDIR,
+# in the background, expecting EXPECTED_PPM.
+soundclock_run() {
+  local name=$1 expected=$2
+  shift 2
+  (cd "$WORKDIR" && exec "$WINE" "$SOUNDCLOCK" "$@" --expect "$expected" --tolerance "$TOLERANCE_PPM" \
+    >"$name.out" 2>"$name.log") &
+  RUN_PIDS+=($!)
+  STARTED_PIDS+=($!)
+  RUNS+=("$name $expected")
+}
+
+# Waits for every run; each must have exited 0 (its reading within the tolerance).
+soundclock_check_runs() {
+  local i name expected status failed=0
+  for i in "${!RUNS[@]}"; do
+    read -r name expected <<<"${RUNS[$i]}"
+    status=0
+    wait "${RUN_PIDS[$i]}" || status=$?
+    say "$name (expected $expected ppm): $(tr -d '\r' <"$WORKDIR/$name.out")"
+    if [ "$status" != 0 ]; then
+      tr -d '\r' <"$WORKDIR/$name.log" | tail -n 20 >&2
+      printf 'FAIL: %s did not read %s ppm within %s ppm (exit %s)\n' "$name" "$expected" "$TOLERANCE_PPM" "$status" >&2
+      failed=1
+    fi
+  done
+  [ "$failed" = 0 ] || exit 1
+}
+
+loop_case() {
+  say "soundclock.exe loop at 8008 Hz, and a measure at 7996 Hz beside it"
+  e2e_new_workdir
+  e2e_load_null_sink 8000
+  loopback_source
+  e2e_wait_sink_settled
+  soundclock_run loop_8008 1000 loop --play 0 --record 0 --record-rate 8008 --seconds "$SECONDS_OF_AUDIO"
+  # Starts once the loop plays, and ends before it does.
+  sleep 3
+  soundclock_run measure_7996 -500 measure --device 0 --rate 7996 --seconds $((SECONDS_OF_AUDIO - 5))
+  soundclock_check_runs
+  e2e_unload_null_sink
+}
+
+pharolet_case() {
+  say "pharolet.exe plays; soundclock.exe measures at 7996 and at 8008 Hz"
+  pharolet_start "" 8000
+  loopback_source
+  pharolet_switch_on
+  soundclock_run measure_7996 -500 measure --device 0 --rate 7996 --seconds "$SECONDS_OF_AUDIO"
+  soundclock_run measure_8008 1000 measure --device "$WINE_DEFAULT_DEVICE_NAME" --rate 8008 --seconds "$SECONDS_OF_AUDIO"
+  soundclock_check_runs
+  pharolet_switch_off_and_close
+}
+
+case "$CASE" in
+  loop) loop_case ;;
+  pharolet) pharolet_case ;;
+  *) fail "the case must be loop or pharolet, not \"$CASE\"" ;;
+esac
+say "soundclock.exe on the devices ($CASE): OK"

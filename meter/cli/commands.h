@@ -11,6 +11,7 @@ constexpr int EXIT_UNUSABLE = 2;
 
 int SignalCommand(Arguments& arguments);
 int MeasureCommand(Arguments& arguments);
+int RateCommand(Arguments& arguments);
 
 // The signal's settings: STANAG.SET in the working directory, as the
 // programs read it, then --rate/--carrier (or --signal-rate) on top.

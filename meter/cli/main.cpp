@@ -16,6 +16,8 @@ const char* const USAGE =
     "       soundclock measure [FILE|-] [--raw --rate R] [--channel N] [--seconds S]\n"
     "                          [--csv FILE] [--json] [--quiet] [--expect PPM --tolerance PPM]\n"
     "                          [--signal-rate R] [--carrier HZ]\n"
+    "       soundclock rate --device D [--capture|--playback] [--rate R] [--seconds S] [--silence]\n"
+    "                       [--json] [--quiet] [--expect PPM --tolerance PPM]\n"
     "\n"
     "signal   writes the transmitter's test signal (WAV, or raw 16-bit little-endian\n"
     "         mono with --raw) to FILE or standard output, for S seconds or without end.\n"
@@ -24,6 +26,9 @@ const char* const USAGE =
     "         (positive: the recording card runs fast), with its standard uncertainty.\n"
     "         Exit status: 0 done (within --tolerance of --expect), 1 outside it,\n"
     "         2 bad usage or no usable signal.\n"
+    "rate     the sample rate of device D (capture, or --playback: the signal, or\n"
+    "         silence) against the system clock, in Hz and ppm (positive: the card\n"
+    "         runs fast), with its uncertainty and the system clock's state.\n"
     "\n"
     "The signal's sample rate and carrier come from STANAG.SET in the working\n"
     "directory (default 8000 Hz and 1500 Hz), or --rate/--carrier (signal) and\n"
@@ -45,6 +50,8 @@ int main(int argc, char** argv)
             return SignalCommand(arguments);
         if (command == "measure")
             return MeasureCommand(arguments);
+        if (command == "rate")
+            return RateCommand(arguments);
         throw UsageError{"unknown command " + command};
     } catch (const UsageError& error) {
         std::fprintf(stderr, "soundclock: %s\n%s", error.message.c_str(), USAGE);

@@ -2,7 +2,7 @@
 // from the (position, time) stamps its backend takes once a period.
 #include "meter/cli/commands.h"
 #include "meter/cli/live_audio.h"
-#include "meter/cli/live_line.h"
+#include "meter/cli/progress_line.h"
 #include "meter/cli/rate_report.h"
 
 #include "audio/audio_device.h"
@@ -19,11 +19,79 @@
 
 namespace {
 
+struct ResultOptions {
+    bool json = false;
+    bool quiet = false;
+    bool haveExpect = false;
+    double expect = 0, tolerance = 0;
+};
+
+struct RateOptions {
+    ResultOptions result;
+    SignalChoice signal;    // what a playback plays (its carrier), and the default rate
+    std::string device;
+    bool playback = false;
+    bool silence = false;   // playback: zeros instead of the signal
+    int rate = 0;           // 0: the signal's
+    double seconds = -1;    // -1: until Ctrl-C
+};
+
+RateOptions ParseRateOptions(Arguments& arguments)
+{
+    RateOptions options;
+    options.signal = SettingsFromFile();
+    bool haveDevice = false, haveTolerance = false;
+    while (!arguments.Done()) {
+        const std::string option = arguments.Take();
+        if (option == "--device") {
+            options.device = arguments.Value(option);
+            haveDevice = true;
+        } else if (option == "--capture")
+            options.playback = false;
+        else if (option == "--playback")
+            options.playback = true;
+        else if (option == "--silence")
+            options.silence = true;
+        else if (option == "--rate")
+            options.rate = static_cast<int>(arguments.Integer(option, 1000, 384000));
+        else if (option == "--carrier")
+            options.signal.carrier = arguments.Number(option);
+        else if (option == "--seconds") {
+            options.seconds = arguments.Number(option);
+            if (options.seconds <= 0)
+                throw UsageError{"--seconds: more than 0 is needed"};
+        } else if (option == "--json")
+            options.result.json = true;
+        else if (option == "--quiet")
+            options.result.quiet = true;
+        else if (option == "--expect") {
+            options.result.expect = arguments.Number(option);
+            options.result.haveExpect = true;
+        } else if (option == "--tolerance") {
+            options.result.tolerance = arguments.Number(option);
+            haveTolerance = true;
+            if (options.result.tolerance < 0)
+                throw UsageError{"--tolerance: not below 0"};
+        } else
+            throw UsageError{"rate: unknown option " + option};
+    }
+    if (!haveDevice)
+        throw UsageError{"rate: --device D is needed (soundclock devices lists them)"};
+    if (options.result.haveExpect != haveTolerance)
+        throw UsageError{"rate: --expect and --tolerance go together"};
+    if (options.silence && !options.playback)
+        throw UsageError{"rate: --silence is for --playback"};
+    if (options.rate > 0)
+        options.signal.rate = options.rate;
+    CheckSignalChoice(options.signal);
+    return options;
+}
+
 // What a playback stream gets: the test signal, or digital silence.
 class PlaybackSamples {
 public:
     PlaybackSamples(const SignalChoice& signal, int deviceRate, bool silence)
-        : silence(silence), synthesis(InitialisedSynthesis(deviceRate, signal.carrier * deviceRate / signal.rate))
+        : silence(silence), synthesis(InitialisedSynthesis(deviceRate, signal.carrier))
     {
     }
     // The samples not yet written (never empty).
@@ -58,7 +126,7 @@ struct RateRun {
     std::string lostText;  // the device failed: its words
 };
 
-void TakeStamps(AudioStream& stream, RateRun& run, LiveLine& live, bool quiet)
+void TakeStamps(AudioStream& stream, RateRun& run, ProgressLine& live, bool quiet)
 {
     for (const AudioClockPoint& point : stream.TakeClockPoints())
         run.points.push_back({point.frames, point.systemSeconds, point.segment});
@@ -95,7 +163,7 @@ RateRun RunStream(AudioStream& stream, const RateOptions& options, uint64_t limi
     const int rate = stream.SampleRate();
     PlaybackSamples playback(options.signal, rate, options.silence);
     std::vector<int16_t> buffer(static_cast<size_t>(std::max(64, rate / 50)));
-    LiveLine live(!options.result.quiet);
+    ProgressLine live(!options.result.quiet);
     RateRun run;
     double idleSeconds = 0;
     while (run.frames < limit && !Interrupted()) {
@@ -126,14 +194,27 @@ int Fail(const RateOptions& options, const std::string& message)
 {
     std::fprintf(stderr, "soundclock: %s\n", message.c_str());
     if (options.result.json)
-        std::printf("{\"error\":\"%s\"}\n", message.c_str());
+        std::printf("%s\n", ErrorJson(message).c_str());
     return EXIT_UNUSABLE;
+}
+
+std::string DeviceName(const RateOptions& options)
+{
+    return options.device.empty() ? "default" : options.device;
+}
+
+std::string SecondsText(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", seconds);
+    return text;
 }
 
 }  // namespace
 
-int RateCommand(const RateOptions& options)
+int RateCommand(Arguments& arguments)
 {
+    const RateOptions options = ParseRateOptions(arguments);
     const int rate = options.rate > 0 ? options.rate : options.signal.rate;
     const AudioDirection direction = options.playback ? AudioDirection::Playback : AudioDirection::Capture;
     const char* side = options.playback ? "playback" : "capture";
@@ -148,18 +229,18 @@ int RateCommand(const RateOptions& options)
         options.seconds > 0 ? static_cast<uint64_t>(std::llround(options.seconds * rate)) : UINT64_MAX;
     const RateRun run = RunStream(*stream, options, limit);
     if (!run.lostText.empty())
-        return Fail(options, LostText(side, options.device, {DeviceRunEnd::Lost, run.lostText,
-                                                             static_cast<double>(run.frames) / rate}));
+        return Fail(options, std::string("the ") + side + " device \"" + DeviceName(options) + "\" was lost after " +
+                                 SecondsText(static_cast<double>(run.frames) / rate) + ": " + run.lostText);
 
     RateReport report;
     report.estimate = Fit(run, rate);
     if (!report.estimate.valid)
         return Fail(options, std::string("the ") + side + " device gave " + std::to_string(run.points.size()) +
-                                 " clock stamps in " + std::to_string(static_cast<double>(run.frames) / rate) +
-                                 " s of the stream, too few for a rate");
+                                 " clock stamps in " + SecondsText(static_cast<double>(run.frames) / rate) +
+                                 " of the stream, too few for a rate");
     report.nominalRate = rate;
     report.direction = side;
-    report.device = options.device.empty() ? "default" : options.device;
+    report.device = DeviceName(options);
     report.xruns = run.xruns;
     report.clock = ReadSystemClockState();
     report.haveExpect = options.result.haveExpect;

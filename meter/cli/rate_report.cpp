@@ -62,8 +62,8 @@ std::string RateLiveText(double secondsRun, const RateEstimate& estimate)
 {
     std::string text = Fixed(secondsRun, 1) + " s, ";
     if (!estimate.valid)
-        return text + "waiting for the device's clock stamps (" + std::to_string(estimate.pointsUsed) + " so far)";
-    return text + RateFigureText(estimate) + " over " + std::to_string(estimate.pointsUsed) + " stamps";
+        return text + "waiting for the device's clock stamps";
+    return text + RateFigureText(estimate) + " from " + std::to_string(estimate.stamps) + " stamps";
 }
 
 std::string RateResultLine(const RateReport& report)
@@ -72,9 +72,11 @@ std::string RateResultLine(const RateReport& report)
     std::string line = report.direction + " rate " + Fixed(estimate.rate, 5) + " Hz, " + Fixed(estimate.ppm, 4, true) +
                        " ppm +- " + Fixed(estimate.uncertaintyPpm, 4) + " ppm from " + Fixed(report.nominalRate, 0) +
                        " Hz against the system clock (" + DirectionText(estimate) + "), " +
-                       Fixed(estimate.seconds, 1) + " s, " + std::to_string(estimate.pointsUsed) + " stamps";
+                       Fixed(estimate.seconds, 1) + " s, " + std::to_string(estimate.stamps) + " stamps";
+    if (estimate.lowerEnvelope)
+        line += " (the line through each second's least late one)";
     if (estimate.pointsLeftOut > 0)
-        line += " (" + std::to_string(estimate.pointsLeftOut) + " late ones left out)";
+        line += ", " + std::to_string(estimate.pointsLeftOut) + " left out as late";
     if (report.xruns > 0)
         line += ", " + std::to_string(report.xruns) + (report.xruns == 1 ? " xrun" : " xruns");
     return line;
@@ -87,7 +89,8 @@ std::string RateJson(const RateReport& report)
                        ",\"seconds\":" + Fixed(estimate.seconds, 3) + ",\"rate_hz\":" + Fixed(estimate.rate, 8) +
                        ",\"nominal_rate_hz\":" + Fixed(report.nominalRate, 0) + ",\"direction\":" +
                        JsonString(report.direction) + ",\"device\":" + JsonString(report.device) +
-                       ",\"stamps\":" + std::to_string(estimate.pointsUsed) +
+                       ",\"stamps\":" + std::to_string(estimate.stamps) + ",\"stamps_in_line\":" + std::to_string(estimate.pointsUsed) +
+                       ",\"lower_envelope\":" + (estimate.lowerEnvelope ? "true" : "false") +
                        ",\"stamps_left_out\":" + std::to_string(estimate.pointsLeftOut) +
                        ",\"segments\":" + std::to_string(estimate.segments) + ",\"xruns\":" + std::to_string(report.xruns) +
                        ",\"jitter_ms\":" + Fixed(estimate.jitterSeconds * 1e3, 4) +
@@ -135,4 +138,9 @@ std::string SystemClockJson(const SystemClockState& clock)
         json += ",\"estimated_error_s\":" + Fixed(clock.estimatedErrorSeconds, 6) +
                 ",\"maximum_error_s\":" + Fixed(clock.maximumErrorSeconds, 6);
     return json + "}";
+}
+
+std::string ErrorJson(const std::string& message)
+{
+    return "{\"error\":" + JsonString(message) + "}";
 }

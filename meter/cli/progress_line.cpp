@@ -1,15 +1,15 @@
-#include "meter/cli/live_line.h"
+#include "meter/cli/progress_line.h"
 
 #include "meter/cli/console.h"
 
 #include <cstdio>
 
-LiveLine::LiveLine(bool enabled)
+ProgressLine::ProgressLine(bool enabled)
     : enabled(enabled), terminal(IsTerminal(stderr)), last(std::chrono::steady_clock::now())
 {
 }
 
-bool LiveLine::Due()
+bool ProgressLine::Due()
 {
     if (!enabled)
         return false;
@@ -20,7 +20,7 @@ bool LiveLine::Due()
     return true;
 }
 
-void LiveLine::Print(const std::string& text)
+void ProgressLine::Print(const std::string& text)
 {
     if (!enabled)
         return;
@@ -36,7 +36,7 @@ void LiveLine::Print(const std::string& text)
     pendingNewline = terminal;
 }
 
-void LiveLine::Break()
+void ProgressLine::Break()
 {
     if (pendingNewline)
         std::fputc('\n', stderr);

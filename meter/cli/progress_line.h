@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <string>
 
-class LiveLine {
+class ProgressLine {
 public:
-    explicit LiveLine(bool enabled);
+    explicit ProgressLine(bool enabled);
     // Whether a second has passed since the last line (and starts the next).
     bool Due();
     void Print(const std::string& text);

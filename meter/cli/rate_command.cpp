@@ -2,6 +2,7 @@
 // from the (position, time) stamps its backend takes once a period.
 #include "meter/cli/commands.h"
 #include "meter/cli/live_audio.h"
+#include "meter/cli/measure_session.h"
 #include "meter/cli/progress_line.h"
 #include "meter/cli/rate_report.h"
 
@@ -18,74 +19,6 @@
 #include <vector>
 
 namespace {
-
-struct ResultOptions {
-    bool json = false;
-    bool quiet = false;
-    bool haveExpect = false;
-    double expect = 0, tolerance = 0;
-};
-
-struct RateOptions {
-    ResultOptions result;
-    SignalChoice signal;    // what a playback plays (its carrier), and the default rate
-    std::string device;
-    bool playback = false;
-    bool silence = false;   // playback: zeros instead of the signal
-    int rate = 0;           // 0: the signal's
-    double seconds = -1;    // -1: until Ctrl-C
-};
-
-RateOptions ParseRateOptions(Arguments& arguments)
-{
-    RateOptions options;
-    options.signal = SettingsFromFile();
-    bool haveDevice = false, haveTolerance = false;
-    while (!arguments.Done()) {
-        const std::string option = arguments.Take();
-        if (option == "--device") {
-            options.device = arguments.Value(option);
-            haveDevice = true;
-        } else if (option == "--capture")
-            options.playback = false;
-        else if (option == "--playback")
-            options.playback = true;
-        else if (option == "--silence")
-            options.silence = true;
-        else if (option == "--rate")
-            options.rate = static_cast<int>(arguments.Integer(option, 1000, 384000));
-        else if (option == "--carrier")
-            options.signal.carrier = arguments.Number(option);
-        else if (option == "--seconds") {
-            options.seconds = arguments.Number(option);
-            if (options.seconds <= 0)
-                throw UsageError{"--seconds: more than 0 is needed"};
-        } else if (option == "--json")
-            options.result.json = true;
-        else if (option == "--quiet")
-            options.result.quiet = true;
-        else if (option == "--expect") {
-            options.result.expect = arguments.Number(option);
-            options.result.haveExpect = true;
-        } else if (option == "--tolerance") {
-            options.result.tolerance = arguments.Number(option);
-            haveTolerance = true;
-            if (options.result.tolerance < 0)
-                throw UsageError{"--tolerance: not below 0"};
-        } else
-            throw UsageError{"rate: unknown option " + option};
-    }
-    if (!haveDevice)
-        throw UsageError{"rate: --device D is needed (soundclock devices lists them)"};
-    if (options.result.haveExpect != haveTolerance)
-        throw UsageError{"rate: --expect and --tolerance go together"};
-    if (options.silence && !options.playback)
-        throw UsageError{"rate: --silence is for --playback"};
-    if (options.rate > 0)
-        options.signal.rate = options.rate;
-    CheckSignalChoice(options.signal);
-    return options;
-}
 
 // What a playback stream gets: the test signal, or digital silence.
 class PlaybackSamples {
@@ -190,12 +123,18 @@ RateRun RunStream(AudioStream& stream, const RateOptions& options, uint64_t limi
     return run;
 }
 
-int Fail(const RateOptions& options, const std::string& message)
+// The stamps as taken, for a plot or another fit: frames, system seconds
+// (the monotonic clock's own zero), segment.
+bool WriteStamps(const std::string& path, const std::vector<RatePoint>& points)
 {
-    std::fprintf(stderr, "soundclock: %s\n", message.c_str());
-    if (options.result.json)
-        std::printf("%s\n", ErrorJson(message).c_str());
-    return EXIT_UNUSABLE;
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr)
+        return false;
+    std::fprintf(file, "frames,system_s,segment\n");
+    for (const RatePoint& point : points)
+        std::fprintf(file, "%llu,%.9f,%u\n", static_cast<unsigned long long>(point.frames), point.systemSeconds,
+                     static_cast<unsigned>(point.segment));
+    return std::fclose(file) == 0;
 }
 
 std::string DeviceName(const RateOptions& options)
@@ -212,30 +151,31 @@ std::string SecondsText(double seconds)
 
 }  // namespace
 
-int RateCommand(Arguments& arguments)
+int RateCommand(const RateOptions& options)
 {
-    const RateOptions options = ParseRateOptions(arguments);
-    const int rate = options.rate > 0 ? options.rate : options.signal.rate;
+    const int rate = options.signal.rate;
     const AudioDirection direction = options.playback ? AudioDirection::Playback : AudioDirection::Capture;
     const char* side = options.playback ? "playback" : "capture";
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();
     std::string error;
     std::unique_ptr<AudioStream> stream = system->Open(direction, options.device, rate, error);
     if (!stream)
-        return Fail(options, error);
+        return Fail(options.result, error);
 
     CatchInterrupt();
     const uint64_t limit =
         options.seconds > 0 ? static_cast<uint64_t>(std::llround(options.seconds * rate)) : UINT64_MAX;
     const RateRun run = RunStream(*stream, options, limit);
     if (!run.lostText.empty())
-        return Fail(options, std::string("the ") + side + " device \"" + DeviceName(options) + "\" was lost after " +
+        return Fail(options.result, std::string("the ") + side + " device \"" + DeviceName(options) + "\" was lost after " +
                                  SecondsText(static_cast<double>(run.frames) / rate) + ": " + run.lostText);
 
+    if (!options.result.csv.empty() && !WriteStamps(options.result.csv, run.points))
+        return Fail(options.result, "cannot write " + options.result.csv);
     RateReport report;
     report.estimate = Fit(run, rate);
     if (!report.estimate.valid)
-        return Fail(options, std::string("the ") + side + " device gave " + std::to_string(run.points.size()) +
+        return Fail(options.result, std::string("the ") + side + " device gave " + std::to_string(run.points.size()) +
                                  " clock stamps in " + SecondsText(static_cast<double>(run.frames) / rate) +
                                  " of the stream, too few for a rate");
     report.nominalRate = rate;

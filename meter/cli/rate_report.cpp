@@ -139,8 +139,3 @@ std::string SystemClockJson(const SystemClockState& clock)
                 ",\"maximum_error_s\":" + Fixed(clock.maximumErrorSeconds, 6);
     return json + "}";
 }
-
-std::string ErrorJson(const std::string& message)
-{
-    return "{\"error\":" + JsonString(message) + "}";
-}

@@ -36,5 +36,3 @@ std::string SystemClockLine(const SystemClockState& clock);
 // when it is.
 std::string SystemClockWarning(const SystemClockState& clock);
 std::string SystemClockJson(const SystemClockState& clock);
-// {"error": MESSAGE}
-std::string ErrorJson(const std::string& message);

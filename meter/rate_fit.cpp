@@ -17,9 +17,10 @@ constexpr double MAD_TO_DEVIATION = 1.4826;
 constexpr int MAX_ITERATIONS = 30;
 // A correlation near 1 would claim infinite widening from a few stamps.
 constexpr double CORRELATION_CAP = 0.999;
-// The residuals' block means, this many over the run, show a wander too
+// The residuals' block means, this many over the run (few: on a busy
+// machine the stamps wander over tens of seconds), show a wander too
 // slow for the lag-one correlation to see.
-constexpr int UNCERTAINTY_BLOCKS = 10;
+constexpr int UNCERTAINTY_BLOCKS = 5;
 // Where the position advances in chunks or the lateness follows a pattern
 // (an audio server's quantum, its rate control), the least late stamp of
 // each window this long lies on the card's line far closer than the rest.

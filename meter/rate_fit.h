@@ -23,7 +23,7 @@
 // correlation from one stamp to the next (a lateness that lingers over
 // several periods carries less information than independent jitter): with
 // lag-one correlation r, by sqrt((1 + r) / (1 - r)); and at least that of
-// a line through the residuals' means over tenths of the run, which shows
+// a line through the residuals' means over fifths of the run, which shows
 // a lateness wandering over seconds (an audio server settling, a busy
 // spell on the machine). A wander slower than a few tenths of the run no
 // residual shows: the run must be long against it.

@@ -184,6 +184,7 @@ int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const
             extra += ",\"partial_reason\":" + JsonString(facts.partial);
         if (options.haveExpect)
             extra += std::string(",\"within_tolerance\":") + (within ? "true" : "false");
+        extra += facts.extraJson;
         std::printf("{\"ppm\":%s,\"uncertainty_ppm\":%s,\"phase_ppm\":%s,\"phase_uncertainty_ppm\":%s,"
                     "\"delay_ppm\":%s,\"delay_uncertainty_ppm\":%s,\"phase_and_delay_agree\":%s,"
                     "\"seconds\":%s,\"blocks\":%lld,\"slider\":%d,\"slider_within_reach\":%s,\"clock_error\":%s,"
@@ -224,6 +225,8 @@ int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const
         if (partial)
             line += "; partial: " + facts.partial;
         std::printf("%s\n", line.c_str());
+        if (!facts.extraLine.empty())
+            std::printf("%s\n", facts.extraLine.c_str());
     }
     std::fflush(stdout);
     if (partial)

@@ -1,16 +1,11 @@
 #include "meter/cli/rate_report.h"
 
+#include "meter/cli/measure_session.h"
+
 #include <cmath>
 #include <cstdio>
 
 namespace {
-
-std::string Fixed(double value, int decimals, bool sign = false)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, sign ? "%+.*f" : "%.*f", decimals, value);
-    return text;
-}
 
 std::string JsonString(const std::string& text)
 {

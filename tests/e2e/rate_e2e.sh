@@ -9,7 +9,7 @@
 #
 # DEVICE is what --device gets (ALSA: pulse; winmm: the default, 0).
 # RATE_RUNS=N repeats the set N times and prints each case's mean, scatter
-# and mean reported uncertainty; RATE_LIMIT_PPM (default 2) is the largest
+# and mean reported uncertainty; RATE_LIMIT_PPM (default 50: broken stamps, not a busy machine) is the largest
 # uncertainty a run may report. E2E_AUDIO_SERVER=pipewire: the PipeWire stack.
 set -uo pipefail
 
@@ -17,7 +17,7 @@ RUN_SECONDS=$1 DEVICE=$2 SOUNDCLOCK=$3
 shift 3
 RUNNER=("$@")
 RUNS=${RATE_RUNS:-1}
-LIMIT_PPM=${RATE_LIMIT_PPM:-2}
+LIMIT_PPM=${RATE_LIMIT_PPM:-50}
 # shellcheck source=e2e_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
 

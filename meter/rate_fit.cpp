@@ -309,12 +309,25 @@ RateEstimate FitRate(const RatePoint* points, size_t count, double nominalRate)
     std::vector<char> lowest = LowerEnvelope(series, residuals, keep);
     const int64_t windows = std::count(lowest.begin(), lowest.end(), 1);
     RateEstimate envelope = EstimateFrom(series, lowest, residuals, nominalRate);
-    if (!envelope.valid || envelope.uncertaintyPpm >= all.uncertaintyPpm)
+    if (!envelope.valid)
         return all;
-    // Said of the run as a whole: the windows span what the stamps did, and
-    // what was left out is the late stamps and the windows off the line.
-    envelope.lowerEnvelope = true;
-    envelope.seconds = all.seconds;
-    envelope.pointsLeftOut = all.pointsLeftOut + (windows - envelope.pointsUsed);
-    return envelope;
+    // A lateness that drifts over the whole run (a machine growing busier)
+    // looks like a rate to any residual; it moves the stamps' mean more than
+    // their least late ones, so the two fits part. Their disagreement beyond
+    // their own uncertainties goes into the figure's.
+    const double disagreement = envelope.ppm - all.ppm;
+    const double unexplained = disagreement * disagreement - all.uncertaintyPpm * all.uncertaintyPpm -
+                               envelope.uncertaintyPpm * envelope.uncertaintyPpm;
+    const bool useEnvelope = envelope.uncertaintyPpm < all.uncertaintyPpm;
+    RateEstimate chosen = useEnvelope ? envelope : all;
+    if (unexplained > 0)
+        chosen.uncertaintyPpm = std::sqrt(chosen.uncertaintyPpm * chosen.uncertaintyPpm + unexplained);
+    if (useEnvelope) {
+        // Said of the run as a whole: the windows span what the stamps did,
+        // and what was left out is the late stamps and the windows off the line.
+        chosen.lowerEnvelope = true;
+        chosen.seconds = all.seconds;
+        chosen.pointsLeftOut = all.pointsLeftOut + (windows - envelope.pointsUsed);
+    }
+    return chosen;
 }

@@ -18,6 +18,9 @@
 // least late stamp of each second lies far closer to the card's line than
 // the rest. The same robust fit through those alone is the lower
 // envelope; of the two, the figure with the smaller uncertainty is given.
+// A lateness drifting over the whole run would pass for a rate in either;
+// it parts the two, and what they disagree by beyond their uncertainties
+// is added to the figure's.
 //
 // The uncertainty is the slope's from the residuals, widened for their
 // correlation from one stamp to the next (a lateness that lingers over

@@ -72,5 +72,5 @@ void AddLoopRates(MeasureSession& session, const StampLog& playback, int playbac
     facts.extraLine = line + "\n" + SystemClockLine(clock);
     const std::string warning = SystemClockWarning(clock);
     if (!warning.empty())
-        session.Say("warning: " + warning);
+        session.Say("warning: " + warning, true);
 }

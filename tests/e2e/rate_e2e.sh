@@ -63,6 +63,13 @@ for run in $(seq "$RUNS"); do
       --json --quiet >"$WORK/$i.json" 2>"$WORK/$i.err" </dev/null &
     pids+=($!)
   done
+  if [ "$run" = 1 ]; then
+    # The loop on the same sink: both sides' rates beside the offset, and
+    # the offset they imply agreeing with the signal's.
+    "${RUNNER[@]}" "$SOUNDCLOCK" loop --play "$DEVICE" --record "$DEVICE" --seconds "$RUN_SECONDS" --json --quiet \
+      >"$WORK/loop.json" 2>"$WORK/loop.err" </dev/null &
+    loop_pid=$!
+  fi
   for i in "${!CASES[@]}"; do
     wait "${pids[$i]}"
     status=$?
@@ -83,6 +90,16 @@ for run in $(seq "$RUNS"); do
       FAILURES=$((FAILURES + 1))
     fi
   done
+  if [ "$run" = 1 ]; then
+    wait "$loop_pid"
+    if grep -q '"playback_rate":{"ppm":' "$WORK/loop.json" && grep -q '"capture_rate":{"ppm":' "$WORK/loop.json" &&
+      grep -q '"rates_agree":true' "$WORK/loop.json" && grep -q '"system_clock":{' "$WORK/loop.json"; then
+      echo "loop: both rates against the system clock, agreeing with the signal's offset"
+    else
+      printf 'FAIL: loop: no agreeing rates\n%s\n%s\n' "$(cat "$WORK/loop.json")" "$(cat "$WORK/loop.err")"
+      FAILURES=$((FAILURES + 1))
+    fi
+  fi
 done
 
 if [ "$RUNS" -gt 1 ]; then

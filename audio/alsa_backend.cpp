@@ -174,18 +174,29 @@ public:
                 return Lose(err, "starting");
         }
         // Not snd_pcm_drain: in non-blocking mode the plugins differ in
-        // how its end shows. The delay counts down to nothing instead;
-        // the underrun at the end is the end, not an xrun.
-        while (Clock::now() < deadline) {
+        // how its end shows, and some (pulse) never let the delay reach
+        // nothing. What is queued has played once the delay is gone, the
+        // stream has run dry (the underrun at the end is the end, not an
+        // xrun), or the time it takes to play has passed.
+        snd_pcm_sframes_t queued = 0;
+        int err = snd_pcm_delay(pcm, &queued);
+        if (err == -EPIPE || (err == 0 && queued <= 0))
+            return AudioResult::Ok;
+        if (err < 0)
+            return Lose(err, "draining");
+        const auto playedOut = Clock::now() + std::chrono::milliseconds(1000 * queued / SampleRate() + 100);
+        if (playedOut > deadline)
+            return AudioResult::Timeout;
+        while (Clock::now() < playedOut) {
             snd_pcm_sframes_t delay = 0;
-            const int err = snd_pcm_delay(pcm, &delay);
+            err = snd_pcm_delay(pcm, &delay);
             if (err == -EPIPE || (err == 0 && delay <= 0))
                 return AudioResult::Ok;
             if (err < 0 && err != -EAGAIN)
                 return Lose(err, "draining");
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        return AudioResult::Timeout;
+        return AudioResult::Ok;
     }
 
     void Stop() override

@@ -157,8 +157,8 @@ std::unique_ptr<AudioStream> WinmmAudioSystem::Open(AudioDirection direction, co
                                               : OpenWinmmCapture(waveIn, index, label, sampleRate, settings, error);
     const unsigned count = Catalog(direction).DeviceCount();
     if (stream == nullptr && index >= count)
-        error += " (Windows lists " + std::to_string(count) + " " + DirectionWord(direction) + " device" +
-                 (count == 1 ? "" : "s") + ")";
+        error += "; Windows lists " + std::to_string(count) + " " + DirectionWord(direction) + " device" +
+                 (count == 1 ? "" : "s");
     return stream;
 }
 

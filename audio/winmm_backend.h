@@ -19,12 +19,17 @@ class WaveInDevice;
 class WaveOutDevice;
 
 struct WinmmStreamSettings {
-    // The ring: this many buffers of `samplesPerBufferAt8000` samples at
-    // 8000 Hz, scaled with the rate (128 ms each, about a second in all).
-    size_t bufferCount = 8;
+    // The rings: buffers of `samplesPerBufferAt8000` samples at 8000 Hz,
+    // scaled with the rate (128 ms each). Playback keeps about a second
+    // queued, so a drain ends soon. Capture keeps four: under Wine with a
+    // long PULSE_LATENCY_MSEC the driver hands over the capture in chunks
+    // of seconds (2.4 s at 200 ms), and with a one-second ring a 15 s loop
+    // at 200 ms had a 256-sample jump every second; with four, none.
+    size_t playbackBufferCount = 8;
+    size_t captureBufferCount = 32;
     size_t samplesPerBufferAt8000 = 1024;
     // A device that holds queued buffers this long without returning one is
-    // lost (0: the longer of 5 s and four rings' worth of audio).
+    // lost (0: the longer of 5 s and one and a half rings' worth of audio).
     int stallLimitMs = 0;
 };
 

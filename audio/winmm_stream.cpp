@@ -16,12 +16,18 @@ size_t BufferSamplesAt(const WinmmStreamSettings& settings, int sampleRate)
     return std::max(MINIMUM_BUFFER_SAMPLES, static_cast<size_t>(std::max(0.0, scaled)));
 }
 
-double StallLimitSeconds(const WinmmStreamSettings& settings, int sampleRate, size_t bufferSamples)
+size_t RingLength(const WinmmStreamSettings& settings, AudioDirection direction)
+{
+    return std::max<size_t>(2, direction == AudioDirection::Playback ? settings.playbackBufferCount
+                                                                     : settings.captureBufferCount);
+}
+
+double StallLimitSeconds(const WinmmStreamSettings& settings, int sampleRate, size_t ringSamples)
 {
     if (settings.stallLimitMs > 0)
         return settings.stallLimitMs / 1000.0;
-    const double ringSeconds = static_cast<double>(settings.bufferCount * bufferSamples) / std::max(1, sampleRate);
-    return std::max(MINIMUM_STALL_LIMIT_SECONDS, 4 * ringSeconds);
+    const double ringSeconds = static_cast<double>(ringSamples) / std::max(1, sampleRate);
+    return std::max(MINIMUM_STALL_LIMIT_SECONDS, 1.5 * ringSeconds);
 }
 
 }  // namespace
@@ -30,9 +36,9 @@ WinmmStream::WinmmStream(AudioDirection direction, int sampleRate, std::string l
                          const WinmmStreamSettings& settings)
     : AudioStream(direction, sampleRate),
       label(std::move(label)),
-      headers(std::max<size_t>(2, settings.bufferCount)),
+      headers(RingLength(settings, direction)),
       bufferSamples(BufferSamplesAt(settings, sampleRate)),
-      stallLimitSeconds(StallLimitSeconds(settings, sampleRate, bufferSamples))
+      stallLimitSeconds(StallLimitSeconds(settings, sampleRate, headers.size() * bufferSamples))
 {
     samples.assign(headers.size() * bufferSamples, 0);
     lastProgress = PerformanceCounterSeconds();

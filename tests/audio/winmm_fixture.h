@@ -19,7 +19,8 @@ constexpr size_t BUFFER_SAMPLES_AT_8000 = 1024;
 struct WinmmTest : ::testing::Test {
     ScriptedWaveIn waveIn;
     ScriptedWaveOut waveOut;
-    WinmmStreamSettings settings;
+    // Both rings as long, whatever the defaults.
+    WinmmStreamSettings settings{RING_BUFFERS, RING_BUFFERS, BUFFER_SAMPLES_AT_8000, 0};
 
     std::unique_ptr<AudioSystem> System() { return MakeWinmmAudioSystem(waveIn, waveOut, settings); }
 

@@ -11,10 +11,14 @@
 #   pharolet  pharolet.exe plays; `measure --device 0 --rate 7996` reads
 #             -500 ppm and, beside it, `measure --device PulseAudio --rate
 #             8008` (Wine's default device by its name) +1000 ppm.
+#   lost      the sink unloaded 20 s into a loop and a measure (the
+#             server's only sink, so no stream moves to another): each ends
+#             within LOST_WAIT_S with exit status 2, "device lost" with its
+#             time, and the result so far marked partial.
 #
 # Every reading within 0.01 ppm, or the test fails.
 #
-#   soundclock_live_e2e.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE SOUNDCLOCK_EXE loop|pharolet
+#   soundclock_live_e2e.sh WINE PHAROLET_EXE QUORVANE_EXE UIDRIVER_EXE STREAMCHECK_EXE SOUNDCLOCK_EXE loop|pharolet|lost
 #
 # Needs an X display (DISPLAY) and a PulseAudio server reachable with pactl
 # (./run test starts both); without them the test is skipped (exit 77).
@@ -88,9 +92,70 @@ pharolet_case() {
   pharolet_switch_off_and_close
 }
 
+# The capture's stall limit (6.1 s with the 4 s ring) and the program's
+# own ending, with room for a busy machine.
+LOST_WAIT_S=30
+
+# wait_with_limit PID SECONDS: the process's exit status in WAIT_STATUS;
+# fails when it is still running after SECONDS.
+wait_with_limit() {
+  local pid=$1 limit=$2 waited=0
+  while kill -0 "$pid" 2>/dev/null; do
+    [ "$waited" -lt $((limit * 10)) ] || fail "a soundclock.exe run did not end within $limit s of the device's loss"
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  WAIT_STATUS=0
+  wait "$pid" || WAIT_STATUS=$?
+}
+
+lost_case() {
+  say "the sink unloaded 20 s into soundclock.exe loop and measure"
+  e2e_new_workdir
+  e2e_load_null_sink 8000
+  loopback_source
+  local sinks
+  sinks=$(pactl list short sinks | wc -l)
+  if [ "$sinks" != 1 ]; then
+    say "skipped: the server has $sinks sinks, and the streams would move to another"
+    exit 77
+  fi
+  e2e_wait_sink_settled
+  (cd "$WORKDIR" && exec "$WINE" "$SOUNDCLOCK" loop --play 0 --record 0 --record-rate 8008 --seconds 60 \
+    >lost_loop.out 2>lost_loop.log) &
+  local loop_pid=$!
+  STARTED_PIDS+=("$loop_pid")
+  # As in the loop case: the measure starts once the loop plays.
+  sleep 3
+  (cd "$WORKDIR" && exec "$WINE" "$SOUNDCLOCK" measure --device 0 --rate 7996 --seconds 60 --json \
+    >lost_measure.out 2>lost_measure.log) &
+  local measure_pid=$!
+  STARTED_PIDS+=("$measure_pid")
+  sleep 17
+  pactl unload-module "$NULL_SINK_MODULE"
+  NULL_SINK_MODULE=
+  local name pid status output messages
+  for name in lost_loop lost_measure; do
+    pid=$loop_pid
+    [ "$name" = lost_measure ] && pid=$measure_pid
+    wait_with_limit "$pid" "$LOST_WAIT_S"
+    status=$WAIT_STATUS
+    output=$(tr -d '\r' <"$WORKDIR/$name.out")
+    messages=$(tr -d '\r' <"$WORKDIR/$name.log")
+    say "$name: exit $status: $output"
+    say "$name: $(grep -m1 'lost' <<<"$messages" || true)"
+    [ "$status" = 2 ] || fail "$name: exit $status, not 2"
+    grep -q 'device lost at [0-9.]* s' <<<"$messages" || fail "$name: no \"device lost at ... s\" message"
+    grep -q 'partial' <<<"$output" || fail "$name: the result is not marked partial"
+  done
+  grep -q 'clock offset +\(999\.9\|1000\.0\)' "$WORKDIR/lost_loop.out" || fail "lost_loop: no +1000 ppm in the partial result"
+  grep -q '"ppm":-\(499\.9\|500\.0\)' "$WORKDIR/lost_measure.out" || fail "lost_measure: no -500 ppm in the partial result"
+}
+
 case "$CASE" in
   loop) loop_case ;;
   pharolet) pharolet_case ;;
-  *) fail "the case must be loop or pharolet, not \"$CASE\"" ;;
+  lost) lost_case ;;
+  *) fail "the case must be loop, pharolet or lost, not \"$CASE\"" ;;
 esac
 say "soundclock.exe on the devices ($CASE): OK"

@@ -48,6 +48,11 @@ export PULSE_SINK=$NULL_SINK_NAME PULSE_SOURCE=$NULL_SINK_NAME.monitor
 e2e_wait_sink_settled
 
 CASES=("capture 8000" "playback 8000" "capture 8008" "playback 8008")
+# RATE_SIDES=capture: the capture cases alone and no loop. Under Wine a
+# playback's stamps time Wine's feed of the server (its buffers come back
+# when Wine takes them), which under load runs hundreds of ppm slow while
+# the server fills the gaps: not the device's clock.
+if [ "${RATE_SIDES:-both}" = capture ]; then CASES=("capture 8000" "capture 8008"); fi
 json_number() { sed -n "s/.*\"$1\":\(-\{0,1\}[0-9.]*\).*/\1/p" "$2"; }
 
 FAILURES=0
@@ -63,7 +68,7 @@ for run in $(seq "$RUNS"); do
       --json --quiet >"$WORK/$i.json" 2>"$WORK/$i.err" </dev/null &
     pids+=($!)
   done
-  if [ "$run" = 1 ]; then
+  if [ "$run" = 1 ] && [ "${RATE_SIDES:-both}" != capture ]; then
     # The loop on the same sink: both sides' rates beside the offset, and
     # the offset they imply agreeing with the signal's.
     "${RUNNER[@]}" "$SOUNDCLOCK" loop --play "$DEVICE" --record "$DEVICE" --seconds "$RUN_SECONDS" --json --quiet \
@@ -90,7 +95,7 @@ for run in $(seq "$RUNS"); do
       FAILURES=$((FAILURES + 1))
     fi
   done
-  if [ "$run" = 1 ]; then
+  if [ "$run" = 1 ] && [ "${RATE_SIDES:-both}" != capture ]; then
     wait "$loop_pid"
     if grep -q '"playback_rate":{"ppm":' "$WORK/loop.json" && grep -q '"capture_rate":{"ppm":' "$WORK/loop.json" &&
       grep -q '"rates_agree":true' "$WORK/loop.json" && grep -q '"system_clock":{' "$WORK/loop.json"; then

@@ -30,6 +30,8 @@ const char* const USAGE =
     "       soundclock measure --device D [--rate R] [--seconds S] [--save FILE] [same output options]\n"
     "       soundclock loop --play D1 --record D2 [--record-rate R] [--seconds S] [--save FILE]\n"
     "                       [--rate R] [--carrier HZ] [same output options]\n"
+    "       soundclock rate --device D [--capture|--playback] [--rate R] [--seconds S] [--silence]\n"
+    "                       [--json] [--quiet] [--expect PPM --tolerance PPM]\n"
     "       soundclock devices\n"
     "       soundclock --version | COMMAND --help\n"
     "\n"
@@ -41,6 +43,9 @@ const char* const USAGE =
     "         playing card's, in ppm (positive: the recording card runs fast), with\n"
     "         its standard uncertainty. Ctrl-C ends a live capture with the result.\n"
     "loop     plays the signal on D1 and records D2 at once: the two cards' offset.\n"
+    "rate     the sample rate of device D (capture; or --playback, playing the signal\n"
+    "         or silence) against the system clock, in Hz and ppm (positive: the card\n"
+    "         runs fast), with its uncertainty and the system clock's state.\n"
     "devices  lists the playback and capture devices (D: an index or a name).\n"
     "\n"
     "Exit status: 0 done (within --tolerance of --expect), 1 outside it, 2 bad usage,\n"
@@ -77,7 +82,7 @@ void AddText(CLI::App& app, Text& text, const std::string& names, const std::str
 struct Parsed {
     Text output, seconds, rate, carrier, signalRate, channel, csv, expect, tolerance, device, save, play, record,
         recordRate, input, interval, track, adev;
-    bool raw = false, json = false, quiet = false;
+    bool raw = false, json = false, quiet = false, capture = false, playback = false, silence = false;
 };
 
 double Positive(const Text& text, const std::string& name)
@@ -237,6 +242,30 @@ LoopOptions TakeLoop(const Parsed& p)
     return options;
 }
 
+RateOptions TakeRate(const Parsed& p)
+{
+    RateOptions options;
+    options.result = TakeResultOptions(p, "rate");
+    options.signal = SettingsFromFile();
+    if (p.rate.Given())
+        options.signal.rate = Rate(p.rate, "--rate");
+    if (p.carrier.Given())
+        options.signal.carrier = ParseNumber(p.carrier.value, "--carrier");
+    if (p.seconds.Given())
+        options.seconds = Positive(p.seconds, "--seconds");
+    if (!p.device.Given())
+        throw UsageError{"rate: --device D is needed (soundclock devices lists them)"};
+    if (p.capture && p.playback)
+        throw UsageError{"rate: --capture or --playback, not both"};
+    if (p.silence && !p.playback)
+        throw UsageError{"rate: --silence is for --playback"};
+    options.device = p.device.value;
+    options.playback = p.playback;
+    options.silence = p.silence;
+    CheckSignalChoice(options.signal);
+    return options;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv)
@@ -293,9 +322,24 @@ int RunCommandLine(int argc, char** argv)
     AddText(*loop, l.rate, "--rate,--signal-rate", "the signal's sample rate, Hz (default: STANAG.SET, else 8000)");
     AddText(*loop, l.carrier, "--carrier", "the signal's carrier, Hz (default: STANAG.SET, else 1500)");
 
+    Parsed r;
+    CLI::App* rate = app.add_subcommand("rate", "one device's sample rate against the system clock");
+    AddText(*rate, r.device, "--device", "the device (an index or a name from soundclock devices)");
+    rate->add_flag("--capture", r.capture, "measure the device's capture (the default)");
+    rate->add_flag("--playback", r.playback, "measure its playback, playing the signal");
+    rate->add_flag("--silence", r.silence, "play silence instead of the signal");
+    AddText(*rate, r.rate, "--rate", "the sample rate to open it at, Hz (default: STANAG.SET, else 8000)");
+    AddText(*rate, r.seconds, "--seconds", "stop after this many seconds (else at Ctrl-C)");
+    AddText(*rate, r.csv, "--csv", "log the clock stamps to FILE (frames, system seconds, segment)");
+    rate->add_flag("--json", r.json, "the result (or the error) as one JSON object on standard output");
+    rate->add_flag("--quiet", r.quiet, "no live line on standard error");
+    AddText(*rate, r.expect, "--expect", "the rate's offset expected, in ppm (with --tolerance: sets the exit status)");
+    AddText(*rate, r.tolerance, "--tolerance", "how far from --expect still counts as within, in ppm");
+    AddText(*rate, r.carrier, "--carrier", "the played signal's carrier, Hz (default: STANAG.SET, else 1500)");
+
     CLI::App* devices = app.add_subcommand("devices", "lists the playback and capture devices");
 
-    for (CLI::App* command : {signal, measure, loop, devices})
+    for (CLI::App* command : {signal, measure, loop, rate, devices})
         command->allow_extras();
 
     try {
@@ -321,6 +365,10 @@ int RunCommandLine(int argc, char** argv)
         if (loop->parsed()) {
             RefuseExtras(*loop, "loop");
             return LoopCommand(TakeLoop(l));
+        }
+        if (rate->parsed()) {
+            RefuseExtras(*rate, "rate");
+            return RateCommand(TakeRate(r));
         }
         if (devices->parsed()) {
             RefuseExtras(*devices, "devices");

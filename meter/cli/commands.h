@@ -14,6 +14,7 @@ int SignalCommand(const SignalOptions& options);
 int MeasureCommand(const MeasureOptions& options);
 int DevicesCommand();
 int LoopCommand(const LoopOptions& options);
+int RateCommand(const RateOptions& options);
 
 // The whole command line: parses, runs the command, returns the status.
 int RunCommandLine(int argc, char** argv);

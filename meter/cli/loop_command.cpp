@@ -3,6 +3,7 @@
 // offset in one command, with both sides' xruns reported.
 #include "meter/cli/commands.h"
 #include "meter/cli/live_audio.h"
+#include "meter/cli/loop_rates.h"
 #include "meter/cli/measure_session.h"
 
 #include "audio/audio_device.h"
@@ -60,8 +61,14 @@ int LoopCommand(const LoopOptions& options)
     int64_t underruns = 0;
     std::atomic<bool> stopPlayer{false}, playerEnded{false};
     DeviceRunEnd played;
+    // Each side's clock stamps, taken by the thread that drives it.
+    StampLog playStamps, recordStamps;
     std::thread player([&] {
-        played = PlaySignal(*playback, options.signal, UINT64_MAX, [&] { return stopPlayer.load(); },
+        played = PlaySignal(*playback, options.signal, UINT64_MAX,
+                            [&] {
+                                playStamps.Take(*playback);
+                                return stopPlayer.load();
+                            },
                             [&](const AudioXrun& xrun) {
                                 std::lock_guard<std::mutex> lock(mutex);
                                 ++underruns;
@@ -71,6 +78,7 @@ int LoopCommand(const LoopOptions& options)
         playerEnded = true;
     });
     auto between = [&] {
+        recordStamps.Take(*capture);
         std::lock_guard<std::mutex> lock(mutex);
         for (const std::string& note : notes)
             session.Say(note);
@@ -99,5 +107,7 @@ int LoopCommand(const LoopOptions& options)
                     true);
     } else if (recorded.kind == DeviceRunEnd::Interrupted || played.kind == DeviceRunEnd::Interrupted)
         session.Say("stopped by Ctrl-C after " + Fixed(recorded.seconds, 1) + " s");
+    playStamps.Take(*playback);
+    AddLoopRates(session, playStamps, options.signal.rate, recordStamps, recordRate);
     return session.Report();
 }

@@ -189,6 +189,7 @@ int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const
             extra += std::string(",\"within_tolerance\":") + (within ? "true" : "false");
         if (track != nullptr)
             extra += track->JsonFields();
+        extra += facts.extraJson;
         std::printf("{\"ppm\":%s,\"uncertainty_ppm\":%s,\"phase_ppm\":%s,\"phase_uncertainty_ppm\":%s,"
                     "\"delay_ppm\":%s,\"delay_uncertainty_ppm\":%s,\"phase_and_delay_agree\":%s,"
                     "\"seconds\":%s,\"blocks\":%lld,\"slider\":%d,\"slider_within_reach\":%s,\"clock_error\":%s,"
@@ -234,6 +235,8 @@ int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const
         if (partial)
             line += "; partial: " + facts.partial;
         std::printf("%s\n", line.c_str());
+        if (!facts.extraLine.empty())
+            std::printf("%s\n", facts.extraLine.c_str());
     }
     std::fflush(stdout);
     if (partial)

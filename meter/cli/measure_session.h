@@ -23,6 +23,10 @@ struct RunFacts {
     // capture's overruns, the playback's underruns (loop).
     int64_t overruns = -1;
     int64_t underruns = -1;
+    // More of the result: fields appended to its JSON (",\"name\":..."),
+    // and lines printed after its line.
+    std::string extraJson;
+    std::string extraLine;
 };
 
 // Prints the result (a line on standard output, or one JSON object) and

@@ -79,3 +79,12 @@ struct LoopOptions {
     int recordRate = 0;  // 0: the signal's rate
     std::string save;
 };
+
+struct RateOptions {
+    ResultOptions result;
+    SignalChoice signal;  // opened at signal.rate; a playback plays the signal
+    std::string device;
+    bool playback = false;
+    bool silence = false;  // playback: zeros instead of the signal
+    double seconds = -1;   // -1: until Ctrl-C
+};

@@ -10,7 +10,8 @@
 #                      backend runs); meter/cli/, the program, may use audio/
 #   audio/             the sound devices: the interface and the ALSA backend
 #                      include no Win32 header and nothing from platform/;
-#                      only the Windows backend (winmm_*) may use both
+#                      only the Windows backend (winmm_*) may use both, and
+#                      the Windows clock state platform/'s time service
 # Run as: cmake -DSOURCE_DIR=<tree> -P check_layers.cmake
 if(NOT SOURCE_DIR)
   message(FATAL_ERROR "check_layers.cmake: SOURCE_DIR not set")
@@ -49,7 +50,7 @@ check(transmitter "^(receiver|demo|tests)/" OFF)
 check(common "^(audio|meter)/" ON)
 check(meter "^(platform|audio|demo|tests)/" ON "^meter/cli/")
 check(meter/cli "^(platform|receiver/[^d]|transmitter/[^d]|demo|tests)/" ON)
-check(audio "^(platform|receiver|transmitter|meter|demo|tests)/" ON "^audio/winmm_")
+check(audio "^(platform|receiver|transmitter|meter|demo|tests)/" ON "^audio/(winmm_|system_clock_windows)")
 check(audio "^(receiver|transmitter|meter|demo|tests)/" OFF)
 
 if(violations)

@@ -111,6 +111,14 @@ expect 2 'give a FILE or --device, not both' measure signal.wav --device 0
 expect 2 '--save keeps a capture: it needs --device' measure signal.wav --save x.wav
 expect 2 'loop: --play D1 and --record D2 are needed' loop --play 0
 expect 2 'signal: --device plays the signal; -o and --raw are for a file' signal --device 0 -o x.wav
+# rate: its usage, and a device that cannot be opened is an error (JSON
+# too), never a figure.
+expect 2 'rate: --device D is needed' rate --seconds 1
+expect 2 'rate: --silence is for --playback' rate --device 0 --silence
+expect 2 'rate: --capture or --playback, not both' rate --device 0 --capture --playback
+expect 2 'rate: --expect and --tolerance go together' rate --device 0 --expect 1
+expect 2 '--seconds: more than 0 is needed' rate --device 0 --seconds 0
+expect 2 '\{"error":"cannot open [^}]*no_such_card' rate --device no_such_card --seconds 1 --json
 
 # The offset as it moves: a line per window before the result, the windows
 # and the Allan deviation as CSV and JSON, and the words on steadiness.

@@ -1,0 +1,76 @@
+#include "meter/cli/loop_rates.h"
+
+#include "audio/system_clock.h"
+#include "meter/cli/rate_report.h"
+
+#include <cmath>
+
+void StampLog::Take(AudioStream& stream)
+{
+    for (const AudioClockPoint& point : stream.TakeClockPoints())
+        points.push_back({point.frames, point.systemSeconds, point.segment});
+}
+
+RateEstimate StampLog::Estimate(int nominalRate) const
+{
+    return FitRate(points.data(), points.size(), nominalRate);
+}
+
+RatesCheck CheckRates(const RateEstimate& playback, const RateEstimate& capture, double signalPpm, double signalUncertainty)
+{
+    RatesCheck check;
+    if (!playback.valid || !capture.valid)
+        return check;
+    check.valid = true;
+    // The recording card's samples per playing card's sample, less one.
+    check.offsetPpm = ((1 + capture.ppm * 1e-6) / (1 + playback.ppm * 1e-6) - 1) * 1e6;
+    check.uncertaintyPpm = std::hypot(playback.uncertaintyPpm, capture.uncertaintyPpm);
+    check.agree = std::fabs(check.offsetPpm - signalPpm) <= 3 * std::hypot(check.uncertaintyPpm, signalUncertainty);
+    return check;
+}
+
+namespace {
+
+std::string SideJson(const RateEstimate& estimate)
+{
+    if (!estimate.valid)
+        return "null";
+    return "{\"ppm\":" + Fixed(estimate.ppm, 6) + ",\"uncertainty_ppm\":" + Fixed(estimate.uncertaintyPpm, 6) +
+           ",\"rate_hz\":" + Fixed(estimate.rate, 8) + ",\"seconds\":" + Fixed(estimate.seconds, 3) + "}";
+}
+
+std::string SideText(const char* side, const RateEstimate& estimate)
+{
+    return std::string(side) + " " + (estimate.valid ? RateFigureText(estimate) : "no rate (too few clock stamps)");
+}
+
+}  // namespace
+
+void AddLoopRates(MeasureSession& session, const StampLog& playback, int playbackRate, const StampLog& capture,
+                  int captureRate)
+{
+    const RateEstimate played = playback.Estimate(playbackRate);
+    const RateEstimate recorded = capture.Estimate(captureRate);
+    const ClockEstimate offset = session.Meter().Estimate();
+    const double signalPpm = offset.agree ? offset.ppm : offset.delayPpm;
+    const double signalUncertainty = offset.agree ? offset.uncertaintyPpm : offset.delayUncertaintyPpm;
+    const RatesCheck check = offset.valid ? CheckRates(played, recorded, signalPpm, signalUncertainty) : RatesCheck{};
+    const SystemClockState clock = ReadSystemClockState();
+
+    RunFacts& facts = session.Facts();
+    facts.extraJson = ",\"playback_rate\":" + SideJson(played) + ",\"capture_rate\":" + SideJson(recorded);
+    if (check.valid)
+        facts.extraJson += ",\"rates_offset_ppm\":" + Fixed(check.offsetPpm, 6) + ",\"rates_offset_uncertainty_ppm\":" +
+                           Fixed(check.uncertaintyPpm, 6) + ",\"rates_agree\":" + (check.agree ? "true" : "false");
+    facts.extraJson += ",\"system_clock\":" + SystemClockJson(clock);
+
+    std::string line = "against the system clock: " + SideText("playback", played) + ", " + SideText("capture", recorded);
+    if (check.valid)
+        line += "; the offset they imply, " + Fixed(check.offsetPpm, 4, true) + " ppm +- " + Fixed(check.uncertaintyPpm, 4) +
+                (check.agree ? " ppm, agrees with the signal's (the finer figure)"
+                             : " ppm, does NOT agree with the signal's (the finer figure) within three uncertainties");
+    facts.extraLine = line + "\n" + SystemClockLine(clock);
+    const std::string warning = SystemClockWarning(clock);
+    if (!warning.empty())
+        session.Say("warning: " + warning, true);
+}

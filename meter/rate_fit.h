@@ -1,0 +1,62 @@
+// A sound card's actual sample rate against the system clock, from pairs of
+// (stream position, system time) that the sound system stamps as the stream
+// runs.
+//
+// The system time of position n is t = t0 + n / rate + lateness: the stamp
+// is taken when the card's interrupt, the audio server or the application
+// gets round to it, which a scheduling delay only ever makes later. A
+// least-squares line of time against position is unbiased under any
+// steady lateness, but a stall of tens of milliseconds among jitter of a
+// few would pull it; so the fit is iterated, leaving out the points whose
+// residual lies far from the median in units of the residuals' own robust
+// scale (the median absolute deviation), until the set is stable. An xrun
+// breaks the relation between position and time: each segment gets its own
+// intercept and all share the slope.
+//
+// Some sound systems move the position in chunks, or their stamps follow a
+// pattern (an audio server's quantum, its rate control loop): then the
+// least late stamp of each second lies far closer to the card's line than
+// the rest. The same robust fit through those alone is the lower
+// envelope; of the two, the figure with the smaller uncertainty is given.
+// A lateness drifting over the whole run would pass for a rate in either;
+// it parts the two, and what they disagree by beyond their uncertainties
+// is added to the figure's.
+//
+// The uncertainty is the slope's from the residuals, widened for their
+// correlation from one stamp to the next (a lateness that lingers over
+// several periods carries less information than independent jitter): with
+// lag-one correlation r, by sqrt((1 + r) / (1 - r)); and at least that of
+// a line through the residuals' means over fifths of the run, which shows
+// a lateness wandering over seconds (an audio server settling, a busy
+// spell on the machine). A wander slower than a few tenths of the run no
+// residual shows: the run must be long against it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// One stamp: the frames the card had played or captured by `systemSeconds`.
+// `segment` goes up after each xrun.
+struct RatePoint {
+    uint64_t frames = 0;
+    double systemSeconds = 0;
+    uint32_t segment = 0;
+};
+
+struct RateEstimate {
+    bool valid = false;          // enough stamps over enough time for a slope
+    double rate = 0;             // samples per second of the system clock
+    double ppm = 0;              // from the nominal rate; positive: the card runs fast
+    double uncertaintyPpm = 0;   // standard uncertainty
+    double seconds = 0;          // system time from the first stamp used to the last
+    int segments = 0;            // with stamps used
+    int64_t stamps = 0;          // all there were
+    int64_t pointsUsed = 0;      // in the line (the lower envelope: one a second)
+    int64_t pointsLeftOut = 0;   // late (or early) beyond the robust limit
+    double jitterSeconds = 0;    // the residuals' standard deviation
+    double correlation = 0;      // the residuals' lag-one correlation
+    bool lowerEnvelope = false;  // fitted through each second's least late stamp
+};
+
+// `points` in the order taken (positions not decreasing within a segment).
+RateEstimate FitRate(const RatePoint* points, size_t count, double nominalRate);

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# soundclock rate on a null sink of the private audio server. The null sink
+# is timed by the system clock, so every stream on it runs at exactly its
+# nominal rate in system time: capture (from the sink's monitor) and
+# playback, at 8000 and 8008 Hz, must read 0 ppm within their uncertainty.
+# The four cases run at once, each for SECONDS.
+#
+#   rate_e2e.sh SECONDS DEVICE SOUNDCLOCK [RUNNER...]
+#
+# DEVICE is what --device gets (ALSA: pulse; winmm: the default, 0).
+# RATE_RUNS=N repeats the set N times and prints each case's mean, scatter
+# and mean reported uncertainty; RATE_LIMIT_PPM (default 50: broken stamps, not a busy machine) is the largest
+# uncertainty a run may report. E2E_AUDIO_SERVER=pipewire: the PipeWire stack.
+set -uo pipefail
+
+RUN_SECONDS=$1 DEVICE=$2 SOUNDCLOCK=$3
+shift 3
+RUNNER=("$@")
+RUNS=${RATE_RUNS:-1}
+LIMIT_PPM=${RATE_LIMIT_PPM:-50}
+# shellcheck source=e2e_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+
+if e2e_on_pipewire; then
+  if [ -z "${SOUNDCLOCK_PIPEWIRE_RUNTIME:-}" ]; then echo "skipped: no PipeWire stack (SOUNDCLOCK_PIPEWIRE_RUNTIME)"; exit 77; fi
+  export XDG_RUNTIME_DIR=$SOUNDCLOCK_PIPEWIRE_RUNTIME
+  unset PULSE_SERVER
+  timeout 10 pactl info 2>/dev/null | grep -q 'on PipeWire' || { echo "skipped: no PipeWire server"; exit 77; }
+elif ! timeout 10 pactl info >/dev/null 2>&1; then
+  echo "skipped: no PulseAudio server"
+  exit 77
+fi
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/rate_e2e.XXXXXX")
+PREVIOUS_DEFAULT_SOURCE=$(pactl get-default-source 2>/dev/null || true)
+rate_cleanup() {
+  e2e_cleanup
+  if [ -n "$PREVIOUS_DEFAULT_SOURCE" ]; then pactl set-default-source "$PREVIOUS_DEFAULT_SOURCE" >/dev/null 2>&1 || true; fi
+  rm -rf "$WORK"
+}
+trap rate_cleanup EXIT
+
+e2e_load_null_sink 8000
+pactl set-default-source "$NULL_SINK_NAME.monitor"
+# The ALSA backend reaches the server through its PulseAudio plugin, which
+# takes these (Wine's driver follows the defaults set above).
+export PULSE_SINK=$NULL_SINK_NAME PULSE_SOURCE=$NULL_SINK_NAME.monitor
+e2e_wait_sink_settled
+
+CASES=("capture 8000" "playback 8000" "capture 8008" "playback 8008")
+# RATE_SIDES=capture: the capture cases alone and no loop. Under Wine a
+# playback's stamps time Wine's feed of the server (its buffers come back
+# when Wine takes them), which under load runs hundreds of ppm slow while
+# the server fills the gaps: not the device's clock.
+if [ "${RATE_SIDES:-both}" = capture ]; then CASES=("capture 8000" "capture 8008"); fi
+json_number() { sed -n "s/.*\"$1\":\(-\{0,1\}[0-9.]*\).*/\1/p" "$2"; }
+
+FAILURES=0
+for run in $(seq "$RUNS"); do
+  pids=()
+  for i in "${!CASES[@]}"; do
+    read -r side rate <<<"${CASES[$i]}"
+    option=()
+    # The test signal on one, silence on the other.
+    [ "$side" = playback ] && option=(--playback)
+    [ "$side" = playback ] && [ "$rate" = 8008 ] && option+=(--silence)
+    "${RUNNER[@]}" "$SOUNDCLOCK" rate --device "$DEVICE" "${option[@]}" --rate "$rate" --seconds "$RUN_SECONDS" \
+      --json --quiet >"$WORK/$i.json" 2>"$WORK/$i.err" </dev/null &
+    pids+=($!)
+  done
+  if [ "$run" = 1 ] && [ "${RATE_SIDES:-both}" != capture ]; then
+    # The loop on the same sink: both sides' rates beside the offset, and
+    # the offset they imply agreeing with the signal's.
+    "${RUNNER[@]}" "$SOUNDCLOCK" loop --play "$DEVICE" --record "$DEVICE" --seconds "$RUN_SECONDS" --json --quiet \
+      >"$WORK/loop.json" 2>"$WORK/loop.err" </dev/null &
+    loop_pid=$!
+  fi
+  for i in "${!CASES[@]}"; do
+    wait "${pids[$i]}"
+    status=$?
+    out="$WORK/$i.json"
+    ppm=$(json_number ppm "$out") u=$(json_number uncertainty_ppm "$out") seconds=$(json_number seconds "$out")
+    if [ "$status" != 0 ] || [ -z "$ppm" ] || [ -z "$u" ]; then
+      printf 'FAIL: %s run %d: exit %s\n%s\n%s\n' "${CASES[$i]}" "$run" "$status" "$(cat "$out")" "$(cat "$WORK/$i.err")"
+      FAILURES=$((FAILURES + 1))
+      continue
+    fi
+    printf '%s run %d: %+.4f ppm +- %.4f ppm over %.1f s\n' "${CASES[$i]}" "$run" "$ppm" "$u" "$seconds"
+    echo "$ppm $u" >>"$WORK/$i.runs"
+    grep -q '"system_clock":{"synchronised":' "$out" || { echo "FAIL: ${CASES[$i]}: no system clock state"; FAILURES=$((FAILURES + 1)); }
+    # Honest: the null sink's truth is 0 ppm, within three uncertainties;
+    # and the uncertainty itself small enough to mean something.
+    if ! awk -v p="$ppm" -v u="$u" -v limit="$LIMIT_PPM" 'BEGIN { exit !((p < 0 ? -p : p) <= 3 * u && u <= limit && u > 0) }'; then
+      echo "FAIL: ${CASES[$i]}: $ppm ppm +- $u ppm is not 0 within three uncertainties, or the uncertainty exceeds $LIMIT_PPM ppm"
+      FAILURES=$((FAILURES + 1))
+    fi
+  done
+  if [ "$run" = 1 ] && [ "${RATE_SIDES:-both}" != capture ]; then
+    wait "$loop_pid"
+    if grep -q '"playback_rate":{"ppm":' "$WORK/loop.json" && grep -q '"capture_rate":{"ppm":' "$WORK/loop.json" &&
+      grep -q '"rates_agree":true' "$WORK/loop.json" && grep -q '"system_clock":{' "$WORK/loop.json"; then
+      echo "loop: both rates against the system clock, agreeing with the signal's offset"
+    else
+      printf 'FAIL: loop: no agreeing rates\n%s\n%s\n' "$(cat "$WORK/loop.json")" "$(cat "$WORK/loop.err")"
+      FAILURES=$((FAILURES + 1))
+    fi
+  fi
+done
+
+if [ "$RUNS" -gt 1 ]; then
+  for i in "${!CASES[@]}"; do
+    [ -f "$WORK/$i.runs" ] || continue
+    awk -v name="${CASES[$i]}" '{ s += $1; q += $1 * $1; u += $2; n++ }
+      END { m = s / n; sd = n > 1 ? sqrt((q - n * m * m) / (n - 1)) : 0
+            printf "%s: %d runs, mean %+.4f ppm, scatter (SD) %.4f ppm, mean reported uncertainty %.4f ppm, rms of ppm %.4f\n",
+                   name, n, m, sd, u / n, sqrt(q / n) }' "$WORK/$i.runs"
+  done
+fi
+[ "$FAILURES" = 0 ] || exit 1
+echo "all rate cases pass"

@@ -258,11 +258,11 @@ demo_auto() {
   say "untrimmed, the peak moves $drift (the clock offset times 512: $(awk -v r="$DEMO_RECEIVER_RATE" -v t="$DEMO_TRANSMITTER_RATE" 'BEGIN { printf "%.4f", (r / t - 1) * 512 }'))"
   demo_screenshot "$DEMO_RECEIVER_TITLE" "$DEMO_SHOTS/quorvane-untrimmed.png"
 
-  say "finding the trackbar position where the peak stands still"
+  # autotrim ends by watching the still peak for the waterfall's 200 rows:
+  # the screenshot then shows only the trimmed trace.
+  say "finding the trackbar position where the peak stands still, confirming it, watching the peak there"
   position=$(demo_autotrim find) || die "autotrim did not find where the peak stands still (see above)"
   position=${position#position }
-  say "letting the still trace fill the waterfall ($fill s)"
-  sleep "$fill"
   demo_screenshot "$DEMO_RECEIVER_TITLE" "$DEMO_SHOTS/quorvane-trimmed.png"
   reading=$(demo_drive "$DEMO_RECEIVER_TITLE" 2000 text "$ID_CLOCK_LABEL") || die "cannot read the receiver's clock label"
   reading=$(printf '%s' "$reading" | tr -d '\r')

@@ -158,4 +158,28 @@ std::optional<double> StillPosition(const std::vector<DriftAtPosition>& measurem
     return meanP - meanD / slope;
 }
 
+bool StoodStill(const DriftMeter& meter)
+{
+    constexpr int MAX_STILL_SPREAD = 2;
+    return meter.LargestSpread() <= MAX_STILL_SPREAD;
+}
+
+double DriftPerStep(int sampleRate)
+{
+    const double blocksPerSecond = static_cast<double>(sampleRate) / (2 * PEAK_LAGS);
+    return PEAK_LAGS * blocksPerSecond / CLOCK_STEPS_PER_UNIT;
+}
+
+double ImpliedStillPosition(const DriftAtPosition& measurement, double driftPerStep)
+{
+    return measurement.position - measurement.lagsPerSecond / driftPerStep;
+}
+
+PairCheck CheckPair(const DriftAtPosition& below, const DriftAtPosition& above, double driftPerStep)
+{
+    const double fromBelow = ImpliedStillPosition(below, driftPerStep);
+    const double fromAbove = ImpliedStillPosition(above, driftPerStep);
+    return {(fromBelow + fromAbove) / 2, std::fabs(fromBelow - fromAbove)};
+}
+
 } // namespace demo

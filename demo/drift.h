@@ -16,6 +16,8 @@
 // all readings, fitted to all segments at once, each with its own intercept.
 #pragma once
 
+#include "common/ui_facts.h"
+
 #include <optional>
 #include <vector>
 
@@ -93,5 +95,33 @@ struct DriftAtPosition {
 // that does not change with the position, as when no signal reaches the
 // receiver).
 std::optional<double> StillPosition(const std::vector<DriftAtPosition>& measurements);
+
+// How much the drift changes per trackbar step, lags per second, for a
+// receiver capturing at `sampleRate`: a step corrects the clock by
+// 1/CLOCK_STEPS_PER_UNIT, and a block of 1024 samples spans 512 lags. The
+// receiver's correction is exact, so this slope is known beforehand and a
+// single measurement says on its own where the peak stands still.
+double DriftPerStep(int sampleRate);
+
+// Whether the peak stood still while `meter` watched it, as far as a
+// watch of some hundred blocks can tell. Trimmed within a few steps it
+// shows at most three neighbouring lags: it flickers at a lag boundary,
+// and a correlation that favours every other lag makes the odd lags
+// narrow. A fourth lag means drift: over 200 blocks, 15 steps off moves
+// the peak by three lags.
+bool StoodStill(const DriftMeter& meter);
+
+// The still position one measurement implies through that known slope.
+double ImpliedStillPosition(const DriftAtPosition& measurement, double driftPerStep);
+
+// A check of a still position by two measurements, one on either side of
+// it: where they put it together, and how far apart they put it alone (a
+// lag gained or lost in one of them, which no jump detection can tell
+// from drift, shows as sides that disagree).
+struct PairCheck {
+    double position;
+    double sidesApart;
+};
+PairCheck CheckPair(const DriftAtPosition& below, const DriftAtPosition& above, double driftPerStep);
 
 } // namespace demo

@@ -186,3 +186,81 @@ TEST(StillPosition, NothingWhenTheDriftDoesNotFollowThePosition)
 }
 
 } // namespace
+
+// The peak label of a receiver `stepsOff` trackbar steps beyond the still
+// position, read every 20 ms for `seconds`: one lag per block of 1024
+// samples, a correlation that favours even lags (as StickyLagAt) and a
+// flicker of up to a tenth of a lag at each boundary. From `lostAt`
+// seconds on, one lag (two samples) is missing: a dropout too small to
+// tell from drift.
+DriftMeter Watch(double stepsOff, int rate, double seconds, double start, double lostAt = 1e9)
+{
+    // A step corrects the clock by 2 ppm: 0.002048 samples, 0.001024 lags per block.
+    const double lagsPerBlock = stepsOff * 2e-6 * 1024 / 2;
+    const double blockSeconds = 1024.0 / rate;
+    Noise noise;
+    DriftMeter meter(1);
+    for (double t = 0; t < seconds; t += 0.02) {
+        const double block = std::floor(t / blockSeconds);
+        const double flicker = 0.2 * (noise.Next() - 0.5);
+        const double lost = t >= lostAt ? 1.0 : 0.0;
+        meter.Add(t, StickyLagAt(start + lost + flicker, lagsPerBlock / blockSeconds, block * blockSeconds));
+    }
+    return meter;
+}
+
+TEST(CheckPair, TwoSidesSayWhereThePeakStandsStill)
+{
+    // The pair is measured 40 steps either side of the position found so
+    // far, for 12 s, as autotrim does. Found far off, one side comes close
+    // to the still position and crosses too few lags to agree closely with
+    // the other, but the pair still points near enough for the next.
+    enum Sides { AGREE, DISAGREE, EITHER };
+    struct Case {
+        const char* what;
+        int rate;
+        double foundOff;  // steps from the true still position
+        double lostAt;    // a lag lost on the upper side at this second
+        Sides sides;
+        double within;  // steps from the truth; 0: not checked
+    };
+    const Case cases[] = {
+        {"found right, 1000 ppm fast", 8008, 0, 1e9, AGREE, 1.0},
+        {"found 3 steps high, 1000 ppm fast", 8008, 3, 1e9, AGREE, 1.0},
+        {"found 15 steps low", 8008, -15, 1e9, EITHER, 2.0},
+        {"found 15 steps high, 500 ppm slow", 7996, 15, 1e9, EITHER, 2.0},
+        {"at the trackbar's ends", 8016, -2, 1e9, AGREE, 1.0},
+        {"a lag lost half way", 8008, 0, 6.0, DISAGREE, 0},
+    };
+    for (const Case& c : cases) {
+        const double truth = 1000.0;
+        const double found = truth + c.foundOff;
+        const DriftMeter below = Watch(found - 40 - truth, c.rate, 12.0, 100.3);
+        const DriftMeter above = Watch(found + 40 - truth, c.rate, 12.0, 300.6, c.lostAt);
+        const demo::PairCheck pair = demo::CheckPair({static_cast<int>(found) - 40, below.LagsPerSecond()},
+                                                     {static_cast<int>(found) + 40, above.LagsPerSecond()},
+                                                     demo::DriftPerStep(c.rate));
+        if (c.sides != EITHER) {
+            EXPECT_EQ(pair.sidesApart <= 4.0, c.sides == AGREE) << c.what << ": sides " << pair.sidesApart << " apart";
+        }
+        if (c.within > 0) {
+            EXPECT_NEAR(pair.position, truth, c.within) << c.what;
+        }
+    }
+}
+
+TEST(StoodStill, SeesAFewStepsAsStillAndFifteenAsDrift)
+{
+    // 200 blocks, the still watch's length, from starts across a pair of lags.
+    struct Case {
+        double stepsOff;
+        bool still;
+    };
+    for (const Case c : {Case{0, true}, Case{2, true}, Case{-2, true}, Case{15, false}, Case{-15, false}}) {
+        for (double start : {40.0, 40.5, 41.0, 41.5}) {
+            const DriftMeter meter = Watch(c.stepsOff, 8008, 200 * 1024 / 8008.0, start);
+            EXPECT_EQ(demo::StoodStill(meter), c.still)
+                << c.stepsOff << " steps off from lag " << start << ": spread " << meter.LargestSpread();
+        }
+    }
+}

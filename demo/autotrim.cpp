@@ -75,14 +75,16 @@ constexpr int WATCH_MAX_DRIFT_STEP = 3;
 
 // The confirming pair: at another distance than the finer sweep (about four
 // lags crossed on each side), so that a flaw tied to one distance does not
-// confirm itself. With the sides good to about half a step each (as
-// measured on a quiet loopback), sides 4 steps apart or a pair 2 steps from
-// the fit mean a bad measurement, not scatter; the demo's own tolerance is
-// 2 steps.
+// confirm itself. Each side is good to about half a step on a quiet
+// loopback; one 3 steps from the fit is a bad measurement or a bad fit
+// (the demo's own tolerance is 2 steps). A side whose audio broke up more
+// often than CONFIRM_TOLERATED_JUMPS is taken once more: cut that short,
+// the pieces cross too few lags to time.
 const Sweep CONFIRM_SWEEP{"confirm", {-40, 40}, 12.0, 1};
-constexpr double SIDES_TOLERANCE_STEPS = 4.0;
-constexpr double CONFIRM_TOLERANCE_STEPS = 2.0;
-constexpr int CONFIRM_ROUNDS = 3;
+constexpr double CONFIRM_TOLERANCE_STEPS = 3.0;
+constexpr int CONFIRM_ROUNDS = 4;
+constexpr int CONFIRM_TOLERATED_JUMPS = 6;
+constexpr int CONFIRM_ATTEMPTS = 2;
 
 // The still watch (demo::StoodStill) lasts the waterfall's 200 rows. A
 // watch that fails starts the confirmation again, up to STILL_WATCHES in
@@ -175,7 +177,8 @@ public:
 private:
     bool Measure(const char* phase, int position, double seconds, demo::DriftMeter& meter);
     std::optional<demo::DriftMeter> MeasureSteadily(const char* phase, int position, double seconds,
-                                                    int maxDriftStep);
+                                                    int maxDriftStep, int toleratedJumps = TOLERATED_JUMPS,
+                                                    int attempts = MEASUREMENT_ATTEMPTS);
     std::optional<double> Run(const Sweep& sweep, int centre, std::vector<demo::DriftAtPosition>& drifts);
     std::optional<double> Sweeps();
     std::optional<double> Confirm(double found);
@@ -233,18 +236,18 @@ bool Trimmer::Measure(const char* phase, int position, double seconds, demo::Dri
 }
 
 std::optional<demo::DriftMeter> Trimmer::MeasureSteadily(const char* phase, int position, double seconds,
-                                                         int maxDriftStep)
+                                                         int maxDriftStep, int toleratedJumps, int attempts)
 {
     std::optional<demo::DriftMeter> best;
-    for (int attempt = 1; attempt <= MEASUREMENT_ATTEMPTS; ++attempt) {
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
         demo::DriftMeter meter(maxDriftStep);
         if (!Measure(phase, position, seconds, meter))
             return std::nullopt;
         if (!best || meter.Jumps() < best->Jumps())
             best = meter;
-        if (meter.Jumps() <= TOLERATED_JUMPS)
+        if (meter.Jumps() <= toleratedJumps)
             break;
-        if (attempt < MEASUREMENT_ATTEMPTS) {
+        if (attempt < attempts) {
             std::printf("  the audio broke up %d times (is the machine busy?): measuring again\n", meter.Jumps());
             plannedSeconds += SETTLE_SECONDS + seconds;
         } else
@@ -318,8 +321,8 @@ std::optional<double> Trimmer::Sweeps()
     return still;
 }
 
-// Pairs around `found` until one agrees with the position it was measured
-// around; the two are averaged. Nothing when none does in CONFIRM_ROUNDS.
+// Pairs around `found` until one confirms it (demo::JudgePair). Nothing
+// when none does in CONFIRM_ROUNDS.
 std::optional<double> Trimmer::Confirm(double found)
 {
     const double driftPerStep = demo::DriftPerStep(sampleRate);
@@ -332,33 +335,24 @@ std::optional<double> Trimmer::Confirm(double found)
         std::printf("confirming position %.1f:\n", found);
         std::vector<demo::DriftAtPosition> sides;
         for (int offset : CONFIRM_SWEEP.positions) {
-            // Taken once, jumps or not: the pair's own agreement judges it,
-            // and on a busy machine a retake breaks up as often.
-            demo::DriftMeter meter(CONFIRM_SWEEP.maxDriftStep);
-            if (!Measure(CONFIRM_SWEEP.name, centre + offset, CONFIRM_SWEEP.seconds, meter))
+            const std::optional<demo::DriftMeter> meter =
+                MeasureSteadily(CONFIRM_SWEEP.name, centre + offset, CONFIRM_SWEEP.seconds,
+                                CONFIRM_SWEEP.maxDriftStep, CONFIRM_TOLERATED_JUMPS, CONFIRM_ATTEMPTS);
+            if (!meter)
                 return std::nullopt;
-            sides.push_back({centre + offset, meter.LagsPerSecond()});
+            sides.push_back({centre + offset, meter->LagsPerSecond()});
         }
-        const demo::PairCheck pair = demo::CheckPair(sides[0], sides[1], driftPerStep);
-        std::printf("  the sides put it at %.1f and %.1f: together %.1f\n",
-                    demo::ImpliedStillPosition(sides[0], driftPerStep),
-                    demo::ImpliedStillPosition(sides[1], driftPerStep), pair.position);
-        // A side close to the still position crosses too few lags to
-        // agree closely: the pair is taken again around what it found.
-        if (pair.sidesApart > SIDES_TOLERANCE_STEPS) {
-            std::printf("  the sides disagree by %.1f steps (a lag gained or lost, or one side too close): "
-                        "measuring again around %.1f\n",
-                        pair.sidesApart, pair.position);
-            found = pair.position;
-            continue;
+        const demo::PairVerdict verdict =
+            demo::JudgePair(found, sides[0], sides[1], driftPerStep, CONFIRM_TOLERANCE_STEPS);
+        std::printf("  the sides put it at %.1f and %.1f\n", demo::ImpliedStillPosition(sides[0], driftPerStep),
+                    demo::ImpliedStillPosition(sides[1], driftPerStep));
+        if (verdict.confirmed) {
+            std::printf("  confirmed: position %.1f\n", verdict.position);
+            return verdict.position;
         }
-        const double moved = pair.position - found;
-        if (std::fabs(moved) <= CONFIRM_TOLERANCE_STEPS) {
-            std::printf("  confirmed (%+.1f steps)\n", moved);
-            return (found + pair.position) / 2;
-        }
-        std::printf("  %.1f steps from %.1f: checking there\n", std::fabs(moved), found);
-        found = pair.position;
+        std::printf("  not within %.0f steps of %.1f: measuring again around %.1f\n", CONFIRM_TOLERANCE_STEPS, found,
+                    verdict.position);
+        found = verdict.position;
     }
     Fail("no pair of measurements confirmed the still position: is the machine too busy?");
     return std::nullopt;
@@ -394,7 +388,7 @@ bool Trimmer::Find()
         const std::optional<demo::DriftMeter> meter = WatchStill(position);
         if (!meter)
             return false;
-        if (demo::StoodStill(*meter)) {
+        if (demo::StoodStill(*meter, demo::DriftPerStep(sampleRate))) {
             std::printf("result: position %d\n", position);
             return true;
         }

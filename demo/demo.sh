@@ -154,19 +154,19 @@ demo_prepare_directories() {
 }
 
 # demo_start_program DIRECTORY EXE: runs it under Wine there; sets DEMO_PID.
-# On PipeWire, Wine's own latency makes the graph run in periods of 4 ms,
-# and a busy moment makes the receiver's peak jump: the transmitter's stream
-# asks for 200 ms, the receiver's for 20 ms (with 200 ms Wine would read
-# the capture only every 2.4 s, and the server drops samples when a read
-# comes late).
+# Wine asks the server for a 30 ms buffer, which a busy machine lets run
+# dry: the transmitter's stream then underruns (silence inserted, a jump
+# in the receiver's peak). Its stream asks for 200 ms, as in the
+# end-to-end tests, well below the program's own 0.75 s queue. On
+# PipeWire, whose graph Wine's latency otherwise runs in periods of 4 ms,
+# the receiver's asks for 20 ms (with 200 ms Wine would read the capture
+# only every 2.4 s, and the server drops samples when a read comes late);
+# on PulseAudio 200 ms too, as the end-to-end tests run it.
 demo_start_program() {
-  local directory=$1 exe=$2 wine latency=()
+  local directory=$1 exe=$2 wine latency=(PULSE_LATENCY_MSEC=200)
   wine=$(demo_wine)
-  if [ "$DEMO_AUDIO_SERVER" = pipewire ]; then
-    case $exe in
-      *quorvane.exe) latency=(PULSE_LATENCY_MSEC=20) ;;
-      *) latency=(PULSE_LATENCY_MSEC=200) ;;
-    esac
+  if [ "$DEMO_AUDIO_SERVER" = pipewire ] && [[ $exe == *quorvane.exe ]]; then
+    latency=(PULSE_LATENCY_MSEC=20)
   fi
   (cd "$directory" && exec env "${latency[@]}" "$wine" "$exe") >"$directory/wine.log" 2>&1 &
   DEMO_PID=$!

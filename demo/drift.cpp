@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace demo {
 
@@ -158,10 +159,12 @@ std::optional<double> StillPosition(const std::vector<DriftAtPosition>& measurem
     return meanP - meanD / slope;
 }
 
-bool StoodStill(const DriftMeter& meter)
+bool StoodStill(const DriftMeter& meter, double driftPerStep)
 {
     constexpr int MAX_STILL_SPREAD = 2;
-    return meter.LargestSpread() <= MAX_STILL_SPREAD;
+    constexpr double MAX_STILL_STEPS = 8.0;
+    return meter.LargestSpread() <= MAX_STILL_SPREAD &&
+           std::fabs(meter.LagsPerSecond() / driftPerStep) <= MAX_STILL_STEPS;
 }
 
 double DriftPerStep(int sampleRate)
@@ -175,11 +178,16 @@ double ImpliedStillPosition(const DriftAtPosition& measurement, double driftPerS
     return measurement.position - measurement.lagsPerSecond / driftPerStep;
 }
 
-PairCheck CheckPair(const DriftAtPosition& below, const DriftAtPosition& above, double driftPerStep)
+PairVerdict JudgePair(double found, const DriftAtPosition& below, const DriftAtPosition& above, double driftPerStep,
+                      double tolerance)
 {
-    const double fromBelow = ImpliedStillPosition(below, driftPerStep);
-    const double fromAbove = ImpliedStillPosition(above, driftPerStep);
-    return {(fromBelow + fromAbove) / 2, std::fabs(fromBelow - fromAbove)};
+    double positions[] = {found, ImpliedStillPosition(below, driftPerStep), ImpliedStillPosition(above, driftPerStep)};
+    const bool confirmed =
+        std::fabs(positions[1] - found) <= tolerance && std::fabs(positions[2] - found) <= tolerance;
+    if (confirmed)
+        return {true, (positions[0] + positions[1] + positions[2]) / 3};
+    std::sort(std::begin(positions), std::end(positions));
+    return {false, positions[1]};
 }
 
 } // namespace demo

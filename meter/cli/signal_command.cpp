@@ -1,8 +1,10 @@
-// soundclock signal: the transmitter's test signal as a file or a stream.
+// soundclock signal: the transmitter's test signal as a file, a stream, or
+// played on a device.
 #include "meter/cli/commands.h"
 #include "meter/cli/console.h"
+#include "meter/cli/live_audio.h"
 
-#include "common/settings.h"
+#include "audio/audio_device.h"
 #include "meter/wav_format.h"
 #include "transmitter/dsp/stream.h"
 
@@ -11,45 +13,57 @@
 #include <string>
 #include <vector>
 
-SignalChoice SettingsFromFile()
+namespace {
+
+void Say(const std::string& text)
 {
-    const TransmitterSettings settings = LoadSettings<double>();
-    return {settings.sampleRate, settings.carrierFrequency};
+    std::fprintf(stderr, "soundclock: %s\n", text.c_str());
+    std::fflush(stderr);
 }
 
-void CheckSignalChoice(const SignalChoice& choice)
+int PlayOnDevice(const SignalOptions& options)
 {
-    if (choice.rate < 1000 || choice.rate > 384000)
-        throw UsageError{"the signal's sample rate " + std::to_string(choice.rate) + " Hz is not one a sound card plays (1000 to 384000 Hz)"};
-    if (!(choice.carrier > 0 && choice.carrier < choice.rate / 2.0))
-        throw UsageError{"the carrier " + std::to_string(choice.carrier) + " Hz must lie between 0 and half the sample rate"};
-}
-
-int SignalCommand(Arguments& arguments)
-{
-    SignalChoice choice = SettingsFromFile();
-    std::string output = "-";
-    bool raw = false;
-    double seconds = -1;
-    while (!arguments.Done()) {
-        const std::string option = arguments.Take();
-        if (option == "-o" || option == "--output")
-            output = arguments.Value(option);
-        else if (option == "--raw")
-            raw = true;
-        else if (option == "--seconds") {
-            seconds = arguments.Number(option);
-            if (seconds <= 0)
-                throw UsageError{"--seconds: more than 0 is needed"};
-        } else if (option == "--rate")
-            choice.rate = static_cast<int>(arguments.Integer(option, 1, 10000000));
-        else if (option == "--carrier")
-            choice.carrier = arguments.Number(option);
-        else
-            throw UsageError{"signal: unknown option " + option};
+    std::unique_ptr<AudioSystem> system = MakeAudioSystem();
+    std::string error;
+    std::unique_ptr<AudioStream> stream = system->Open(AudioDirection::Playback, options.device, options.signal.rate, error);
+    if (!stream) {
+        Say(error);
+        return EXIT_UNUSABLE;
     }
-    CheckSignalChoice(choice);
+    const std::string device = options.device.empty() ? "default" : options.device;
+    CatchInterrupt();
+    Say("playing the signal (" + std::to_string(options.signal.rate) + " Hz, carrier " + Fixed(options.signal.carrier, 1) +
+        " Hz) on \"" + device + "\" (" + system->Name() + ")" +
+        (options.seconds > 0 ? " for " + Fixed(options.seconds, 1) + " s" : "") + "; Ctrl-C stops it");
+    int64_t underruns = 0;
+    // Whole symbols of four samples, enough to cover the time asked for.
+    const uint64_t limit = options.seconds > 0
+                               ? static_cast<uint64_t>(std::ceil(options.seconds * options.signal.rate / SAMPLES_PER_SYMBOL)) *
+                                     SAMPLES_PER_SYMBOL
+                               : UINT64_MAX;
+    const DeviceRunEnd end = PlaySignal(*stream, options.signal, limit, nullptr, [&](const AudioXrun& xrun) {
+        ++underruns;
+        Say("underrun at " + Fixed(xrun.seconds, 2) + " s of the signal: the device ran out of samples (a gap in the sound)");
+    });
+    const std::string summary = "played " + Fixed(end.seconds, 1) + " s of the signal, " +
+                                (underruns == 0 ? std::string("no underruns")
+                                                : std::to_string(underruns) + (underruns == 1 ? " underrun" : " underruns"));
+    if (end.kind == DeviceRunEnd::Lost) {
+        Say(LostText("signal", end) + " (" + summary + ")");
+        return EXIT_UNUSABLE;
+    }
+    Say(std::string(end.kind == DeviceRunEnd::Interrupted ? "stopped by Ctrl-C: " : "done: ") + summary);
+    return EXIT_WITHIN;
+}
 
+}  // namespace
+
+int SignalCommand(const SignalOptions& options)
+{
+    if (options.toDevice)
+        return PlayOnDevice(options);
+    const SignalChoice& choice = options.signal;
+    const std::string& output = options.output;
     std::FILE* file = stdout;
     if (output == "-") {
         if (IsTerminal(stdout))
@@ -58,16 +72,16 @@ int SignalCommand(Arguments& arguments)
     } else {
         file = std::fopen(output.c_str(), "wb");
         if (file == nullptr) {
-            std::fprintf(stderr, "soundclock: cannot write %s\n", output.c_str());
+            Say("cannot write " + output);
             return EXIT_UNUSABLE;
         }
     }
 
     // Whole symbols of four samples, enough to cover the time asked for.
-    const bool endless = seconds < 0;
-    const uint64_t symbols = endless ? 0 : static_cast<uint64_t>(std::ceil(seconds * choice.rate / SAMPLES_PER_SYMBOL));
+    const bool endless = options.seconds < 0;
+    const uint64_t symbols = endless ? 0 : static_cast<uint64_t>(std::ceil(options.seconds * choice.rate / SAMPLES_PER_SYMBOL));
     bool ok = true;
-    if (!raw) {
+    if (!options.raw) {
         const std::string header = MakeWavHeader(choice.rate, 1, endless ? WAV_SIZE_UNKNOWN : symbols * SAMPLES_PER_SYMBOL * 2);
         ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
     }
@@ -92,7 +106,7 @@ int SignalCommand(Arguments& arguments)
     if (file != stdout)
         ok = std::fclose(file) == 0 && ok;
     if (!ok) {
-        std::fprintf(stderr, "soundclock: writing %s failed\n", output == "-" ? "standard output" : output.c_str());
+        Say("writing " + std::string(output == "-" ? "standard output" : output) + " failed");
         return EXIT_UNUSABLE;
     }
     return EXIT_WITHIN;

@@ -5,6 +5,12 @@
 #   transmitter/dsp/   from platform/ or from the other program
 #   receiver/,         the programs: never each other
 #   transmitter/
+#   meter/             soundclock's portable meter: no Win32 header, nothing
+#                      from platform/ or audio/ (it never knows which sound
+#                      backend runs); meter/cli/, the program, may use audio/
+#   audio/             the sound devices: the interface and the ALSA backend
+#                      include no Win32 header and nothing from platform/;
+#                      only the Windows backend (winmm_*) may use both
 # Run as: cmake -DSOURCE_DIR=<tree> -P check_layers.cmake
 if(NOT SOURCE_DIR)
   message(FATAL_ERROR "check_layers.cmake: SOURCE_DIR not set")
@@ -12,10 +18,14 @@ endif()
 
 set(WIN32_HEADERS "windows.h|mmsystem.h|commctrl.h|winuser.h|wingdi.h|mmreg.h")
 
-# check(<folder> <forbidden project-include regex> <Win32 headers forbidden: ON/OFF>)
+# check(<folder> <forbidden project-include regex> <Win32 headers forbidden: ON/OFF>
+#       [<regex of the files under the folder left out>])
 set(violations "")
 function(check folder forbidden no_win32)
   file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
+  if(ARGC GREATER 3)
+    list(FILTER sources EXCLUDE REGEX "${ARGV3}")
+  endif()
   foreach(source ${sources})
     file(STRINGS ${SOURCE_DIR}/${source} lines REGEX "^[ \t]*#[ \t]*include")
     foreach(line ${lines})
@@ -36,6 +46,11 @@ check(receiver/dsp "^(platform|transmitter|demo|tests)/" ON)
 check(transmitter/dsp "^(platform|receiver|demo|tests)/" ON)
 check(receiver "^(transmitter|demo|tests)/" OFF)
 check(transmitter "^(receiver|demo|tests)/" OFF)
+check(common "^(audio|meter)/" ON)
+check(meter "^(platform|audio|demo|tests)/" ON "^meter/cli/")
+check(meter/cli "^(platform|receiver/[^d]|transmitter/[^d]|demo|tests)/" ON)
+check(audio "^(platform|receiver|transmitter|meter|demo|tests)/" ON "^audio/winmm_")
+check(audio "^(receiver|transmitter|meter|demo|tests)/" OFF)
 
 if(violations)
   list(REMOVE_DUPLICATES violations)

@@ -91,6 +91,16 @@ expect 2 'not a number: fast' signal --seconds fast -o x.wav
 expect 2 'the carrier 5000\.0* Hz must lie between 0 and half the sample rate' signal --carrier 5000 -o x.wav
 expect 2 'unknown command play' play
 expect 0 'usage: soundclock signal' --help
+expect 2 'usage: soundclock signal'
+expect 0 '^soundclock [0-9]+\.[0-9]+\.[0-9]+' --version
+expect 0 'Usage: soundclock measure .*--device D .*--expect PPM' measure --help
+expect 0 'Usage: soundclock loop .*--play D1 .*--record-rate R' help loop
+expect 2 '--seconds needs a value' measure signal.wav --seconds
+expect 2 'measure: unexpected argument other\.wav' measure signal.wav other.wav
+expect 2 'give a FILE or --device, not both' measure signal.wav --device 0
+expect 2 '--save keeps a capture: it needs --device' measure signal.wav --save x.wav
+expect 2 'loop: --play D1 and --record D2 are needed' loop --play 0
+expect 2 'signal: --device plays the signal; -o and --raw are for a file' signal --device 0 -o x.wav
 
 # From a pipe, and with the settings of STANAG.SET in the working directory.
 output=$(soundclock measure - --quiet < fast.wav 2>&1 | tr -d '\r')

@@ -47,7 +47,8 @@ if [ -f "$work/usr/share/man/man1/soundclock.1.gz" ]; then
     || fault "the manual page is not a gzip'd page of section 1 (.TH SOUNDCLOCK 1 ...)"
 fi
 if [ -x "$work/usr/bin/soundclock" ]; then
-  "$work/usr/bin/soundclock" --help >/dev/null 2>&1 || fault "the packaged program does not run: soundclock --help failed"
+  have=$("$work/usr/bin/soundclock" --version 2>&1)
+  [ "$have" = "soundclock $version" ] || fault "the packaged program says \"$have\" to --version, not \"soundclock $version\""
 fi
 [ "$faults" = 0 ] || exit 1
 echo "check_deb: $deb: all right"

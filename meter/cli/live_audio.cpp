@@ -1,0 +1,212 @@
+#include "meter/cli/live_audio.h"
+
+#include "meter/wav_format.h"
+#include "transmitter/dsp/stream.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <vector>
+
+namespace {
+
+volatile std::sig_atomic_t interruptSeen = 0;
+
+extern "C" void OnInterrupt(int)
+{
+    interruptSeen = 1;
+    // The next Ctrl-C ends the program at once. (Windows resets the
+    // handler by itself; this makes Linux do the same.)
+    std::signal(SIGINT, SIG_DFL);
+}
+
+std::string Seconds(double seconds)
+{
+    return Fixed(seconds, 2) + " s";
+}
+
+}  // namespace
+
+void CatchInterrupt()
+{
+    interruptSeen = 0;
+    std::signal(SIGINT, OnInterrupt);
+}
+
+bool Interrupted()
+{
+    return interruptSeen != 0;
+}
+
+bool WavWriter::Open(const std::string& path, int rate)
+{
+    file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    sampleRate = rate;
+    const std::string header = MakeWavHeader(rate, 1, WAV_SIZE_UNKNOWN);
+    failed = std::fwrite(header.data(), 1, header.size(), file) != header.size();
+    return !failed;
+}
+
+bool WavWriter::Write(const int16_t* samples, size_t count)
+{
+    if (file == nullptr || failed)
+        return false;
+    std::vector<unsigned char> out(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+        const auto bits = static_cast<uint16_t>(samples[i]);
+        out[2 * i] = static_cast<unsigned char>(bits & 0xFF);
+        out[2 * i + 1] = static_cast<unsigned char>(bits >> 8);
+    }
+    failed = std::fwrite(out.data(), 1, out.size(), file) != out.size();
+    bytes += out.size();
+    return !failed;
+}
+
+bool WavWriter::Close()
+{
+    if (file == nullptr)
+        return !failed;
+    // The sizes, now that they are known (past 4 GiB they stay "unknown").
+    const std::string header = MakeWavHeader(sampleRate, 1, bytes);
+    if (std::fseek(file, 0, SEEK_SET) != 0 || std::fwrite(header.data(), 1, header.size(), file) != header.size())
+        failed = true;
+    if (std::fclose(file) != 0)
+        failed = true;
+    file = nullptr;
+    return !failed;
+}
+
+std::string LostText(const char* stream, const DeviceRunEnd& end)
+{
+    return "device lost at " + Seconds(end.seconds) + " of the " + stream + ": " + end.text;
+}
+
+DeviceRunEnd CaptureInto(AudioStream& stream, MeasureSession& session, uint64_t limit, WavWriter* save,
+                         const std::function<bool()>& stop, const std::function<void()>& between)
+{
+    const int rate = stream.SampleRate();
+    // About 20 ms at a time: the live line and the reports stay current.
+    std::vector<int16_t> samples(static_cast<size_t>(std::max(64, rate / 50)));
+    uint64_t read = 0;
+    double silentSeconds = 0;
+    int64_t& overruns = session.Facts().overruns;
+    if (overruns < 0)
+        overruns = 0;
+    DeviceRunEnd end;
+    while (read < limit) {
+        if (Interrupted()) {
+            end.kind = DeviceRunEnd::Interrupted;
+            break;
+        }
+        if (stop && stop()) {
+            end.kind = DeviceRunEnd::Stopped;
+            break;
+        }
+        const size_t wanted = static_cast<size_t>(std::min<uint64_t>(samples.size(), limit - read));
+        size_t got = 0;
+        const auto before = std::chrono::steady_clock::now();
+        const AudioResult result = stream.Read(samples.data(), wanted, got, DEVICE_WAIT_MS);
+        for (const AudioXrun& xrun : stream.TakeXruns()) {
+            ++overruns;
+            session.Say("overrun at " + Seconds(xrun.seconds) +
+                        " of the recording: the capture lost samples there (stepped over like a jump)");
+        }
+        if (between)
+            between();
+        if (result == AudioResult::Lost) {
+            end.kind = DeviceRunEnd::Lost;
+            end.text = stream.ErrorText();
+            break;
+        }
+        if (got > 0) {
+            session.Push(samples.data(), got);
+            if (save != nullptr)
+                save->Write(samples.data(), got);
+            read += got;
+            silentSeconds = 0;
+        } else {
+            silentSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+            if (silentSeconds > DEVICE_SILENT_LIMIT_S) {
+                end.kind = DeviceRunEnd::Lost;
+                end.text = "the capture device gave no samples for " + Fixed(DEVICE_SILENT_LIMIT_S, 0) + " s";
+                break;
+            }
+        }
+    }
+    end.seconds = static_cast<double>(read) / rate;
+    stream.Stop();
+    return end;
+}
+
+DeviceRunEnd PlaySignal(AudioStream& stream, const SignalChoice& signal, uint64_t limit, const std::function<bool()>& stop,
+                        const std::function<void(const AudioXrun&)>& underrun)
+{
+    const int rate = stream.SampleRate();
+    Synthesis synthesis = InitialisedSynthesis(signal.rate, signal.carrier);
+    std::vector<int16_t> samples;
+    size_t next = 0;  // the first of `samples` not yet written
+    uint64_t written = 0;
+    double stuckSeconds = 0;
+    DeviceRunEnd end;
+    auto report = [&] {
+        for (const AudioXrun& xrun : stream.TakeXruns())
+            if (underrun)
+                underrun(xrun);
+    };
+    while (written < limit) {
+        if (Interrupted()) {
+            end.kind = DeviceRunEnd::Interrupted;
+            break;
+        }
+        if (stop && stop()) {
+            end.kind = DeviceRunEnd::Stopped;
+            break;
+        }
+        if (next == samples.size()) {
+            // 64 symbols (256 samples) at a time, as many as the limit needs.
+            samples.clear();
+            next = 0;
+            AppendStream(synthesis, 64, samples);
+        }
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(samples.size() - next, limit - written));
+        size_t done = 0;
+        const auto before = std::chrono::steady_clock::now();
+        const AudioResult result = stream.Write(samples.data() + next, count, done, DEVICE_WAIT_MS);
+        report();
+        if (result == AudioResult::Lost) {
+            end.kind = DeviceRunEnd::Lost;
+            end.text = stream.ErrorText();
+            break;
+        }
+        next += done;
+        written += done;
+        if (done > 0)
+            stuckSeconds = 0;
+        else {
+            stuckSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+            if (stuckSeconds > DEVICE_SILENT_LIMIT_S) {
+                end.kind = DeviceRunEnd::Lost;
+                end.text = "the playback device took no samples for " + Fixed(DEVICE_SILENT_LIMIT_S, 0) + " s";
+                break;
+            }
+        }
+    }
+    end.seconds = static_cast<double>(written) / rate;
+    if (end.kind == DeviceRunEnd::Complete) {
+        // What is queued plays out: the buffer's length and a margin.
+        const AudioResult drained = stream.Drain(3000);
+        report();
+        if (drained == AudioResult::Lost) {
+            end.kind = DeviceRunEnd::Lost;
+            end.text = stream.ErrorText();
+        } else if (drained == AudioResult::Timeout) {
+            end.kind = DeviceRunEnd::Lost;
+            end.text = "the playback device did not play out what was queued within 3 s";
+        }
+    }
+    stream.Stop();
+    return end;
+}

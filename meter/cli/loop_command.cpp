@@ -1,0 +1,103 @@
+// soundclock loop: plays the signal on one device and records another in
+// the same run (the playback in a thread of its own): the two cards'
+// offset in one command, with both sides' xruns reported.
+#include "meter/cli/commands.h"
+#include "meter/cli/live_audio.h"
+#include "meter/cli/measure_session.h"
+
+#include "audio/audio_device.h"
+
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr double RATE_MISMATCH_LIMIT = 0.02;
+
+std::string Named(const std::string& device)
+{
+    return "\"" + (device.empty() ? std::string("default") : device) + "\"";
+}
+
+}  // namespace
+
+int LoopCommand(const LoopOptions& options)
+{
+    const int recordRate = options.recordRate > 0 ? options.recordRate : options.signal.rate;
+    if (std::fabs(static_cast<double>(recordRate) / options.signal.rate - 1) > RATE_MISMATCH_LIMIT)
+        return Fail(options.result, "--record-rate " + std::to_string(recordRate) + " Hz is too far from the signal's " +
+                                        std::to_string(options.signal.rate) + " Hz: record at (nearly) the signal's rate");
+    std::unique_ptr<AudioSystem> system = MakeAudioSystem();
+    std::string error;
+    std::unique_ptr<AudioStream> capture = system->Open(AudioDirection::Capture, options.record, recordRate, error);
+    if (!capture)
+        return Fail(options.result, error);
+    std::unique_ptr<AudioStream> playback = system->Open(AudioDirection::Playback, options.play, options.signal.rate, error);
+    if (!playback)
+        return Fail(options.result, error);
+
+    MeasureSession session(options.result, options.signal, recordRate);
+    std::string problem;
+    if (!session.Start(problem))
+        return Fail(options.result, problem);
+    WavWriter save;
+    if (!options.save.empty() && !save.Open(options.save, recordRate))
+        return Fail(options.result, "cannot write " + options.save);
+
+    CatchInterrupt();
+    session.Say("playing the signal on " + Named(options.play) + " at " + std::to_string(options.signal.rate) +
+                " Hz, recording " + Named(options.record) + " at " + std::to_string(recordRate) + " Hz (" + system->Name() +
+                ")" + (options.seconds > 0 ? " for " + Fixed(options.seconds, 1) + " s" : "") +
+                "; Ctrl-C ends it with the result");
+
+    // The player's reports, handed to the main thread, which prints.
+    std::mutex mutex;
+    std::vector<std::string> notes;
+    int64_t underruns = 0;
+    std::atomic<bool> stopPlayer{false}, playerEnded{false};
+    DeviceRunEnd played;
+    std::thread player([&] {
+        played = PlaySignal(*playback, options.signal, UINT64_MAX, [&] { return stopPlayer.load(); },
+                            [&](const AudioXrun& xrun) {
+                                std::lock_guard<std::mutex> lock(mutex);
+                                ++underruns;
+                                notes.push_back("underrun at " + Fixed(xrun.seconds, 2) +
+                                                " s of the signal: the playback ran out of samples (a gap in the sound)");
+                            });
+        playerEnded = true;
+    });
+    auto between = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const std::string& note : notes)
+            session.Say(note);
+        notes.clear();
+        session.Facts().underruns = underruns;
+    };
+    const uint64_t limit = options.seconds > 0 ? static_cast<uint64_t>(std::llround(options.seconds * recordRate)) : UINT64_MAX;
+    const DeviceRunEnd recorded = CaptureInto(*capture, session, limit, options.save.empty() ? nullptr : &save,
+                                              [&] { return playerEnded.load(); }, between);
+    stopPlayer = true;
+    player.join();
+    between();
+    session.Finish();
+    if (!options.save.empty() && !save.Close())
+        session.Say("writing " + options.save + " failed", true);
+
+    std::string partial;
+    if (recorded.kind == DeviceRunEnd::Lost)
+        partial = LostText("recording", recorded);
+    if (played.kind == DeviceRunEnd::Lost)
+        partial += (partial.empty() ? "" : "; ") + LostText("signal", played);
+    if (!partial.empty()) {
+        session.Facts().partial = partial;
+        session.Say(partial + "; the result covers what was measured until then (" + Fixed(recorded.seconds, 1) +
+                        " s recorded)",
+                    true);
+    } else if (recorded.kind == DeviceRunEnd::Interrupted || played.kind == DeviceRunEnd::Interrupted)
+        session.Say("stopped by Ctrl-C after " + Fixed(recorded.seconds, 1) + " s");
+    return session.Report();
+}

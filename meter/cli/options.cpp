@@ -1,0 +1,37 @@
+#include "meter/cli/options.h"
+
+#include "common/settings.h"
+
+#include <cmath>
+#include <cstdlib>
+
+double ParseNumber(const std::string& text, const std::string& what)
+{
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || end == text.c_str() || *end != '\0' || !std::isfinite(value))
+        throw UsageError{what + ": not a number: " + text};
+    return value;
+}
+
+long ParseInteger(const std::string& text, const std::string& what, long lowest, long highest)
+{
+    const double value = ParseNumber(text, what);
+    if (value != std::floor(value) || value < lowest || value > highest)
+        throw UsageError{what + ": a whole number from " + std::to_string(lowest) + " to " + std::to_string(highest) + " is needed"};
+    return static_cast<long>(value);
+}
+
+SignalChoice SettingsFromFile()
+{
+    const TransmitterSettings settings = LoadSettings<double>();
+    return {settings.sampleRate, settings.carrierFrequency};
+}
+
+void CheckSignalChoice(const SignalChoice& choice)
+{
+    if (choice.rate < 1000 || choice.rate > 384000)
+        throw UsageError{"the signal's sample rate " + std::to_string(choice.rate) + " Hz is not one a sound card plays (1000 to 384000 Hz)"};
+    if (!(choice.carrier > 0 && choice.carrier < choice.rate / 2.0))
+        throw UsageError{"the carrier " + std::to_string(choice.carrier) + " Hz must lie between 0 and half the sample rate"};
+}

@@ -1,0 +1,72 @@
+// What the command line asks for, once taken apart (command_line.cpp does
+// that with CLI11): one struct per command, the numbers checked. The
+// commands see only these, never the parser.
+#pragma once
+
+#include <string>
+
+// Bad usage: the message goes to standard error with exit status 2.
+struct UsageError {
+    std::string message;
+};
+
+// `text` as a finite number, or UsageError "WHAT: not a number: TEXT".
+double ParseNumber(const std::string& text, const std::string& what);
+// A whole number in [lowest, highest], or UsageError.
+long ParseInteger(const std::string& text, const std::string& what, long lowest, long highest);
+
+// The signal's settings: STANAG.SET in the working directory, as the
+// programs read it, then --rate/--carrier (or --signal-rate) on top.
+struct SignalChoice {
+    int rate = 0;
+    double carrier = 0;
+};
+SignalChoice SettingsFromFile();
+// Refuses settings the burst cannot be made or found with.
+void CheckSignalChoice(const SignalChoice& choice);
+
+// Where a measurement's result goes and when it counts as within: the
+// same for a file, a device and the loop.
+struct ResultOptions {
+    std::string csv;  // one row per burst; empty: none
+    bool json = false;
+    bool quiet = false;
+    bool haveExpect = false;
+    double expect = 0, tolerance = 0;
+};
+
+struct SignalOptions {
+    SignalChoice signal;
+    double seconds = -1;  // -1: without end
+    // to a file or standard output
+    std::string output = "-";
+    bool raw = false;
+    // or played on a device
+    bool toDevice = false;
+    std::string device;
+};
+
+struct MeasureOptions {
+    ResultOptions result;
+    SignalChoice signal;
+    double seconds = -1;  // -1: all of it (a device: until Ctrl-C)
+    // a recording
+    std::string input = "-";
+    bool raw = false;
+    long rawRate = 0;
+    int channel = -1;  // 0-based; -1: the first
+    // or a device, recorded at deviceRate (0: the signal's rate)
+    bool fromDevice = false;
+    std::string device;
+    int deviceRate = 0;
+    std::string save;  // the capture as WAV too; empty: not kept
+};
+
+struct LoopOptions {
+    ResultOptions result;
+    SignalChoice signal;  // played at signal.rate
+    double seconds = -1;
+    std::string play, record;
+    int recordRate = 0;  // 0: the signal's rate
+    std::string save;
+};

@@ -291,11 +291,14 @@ demo_auto() {
   say "demo: OK (the reading matches the induced offset within $DEMO_TOLERANCE_STEPS trackbar steps)"
 }
 
-# soundclock measures the same loopback while the transmitter still plays:
-# the receiver's input (the default source) recorded at the receiver's rate
-# and measured as it comes. Its figure is printed beside the slider's
+# soundclock measures the same loopback while the transmitter still plays,
+# live from the receiver's input: ALSA's pulse device (libasound2-plugins)
+# records the audio server's default source, the loopback's monitor, on
+# the server the demo runs (it follows XDG_RUNTIME_DIR, or PULSE_SERVER),
+# at the receiver's rate. Its figure is printed beside the slider's
 # reading; the demo's verdict stays the slider's.
 DEMO_SOUNDCLOCK_SECONDS=20
+DEMO_SOUNDCLOCK_DEVICE=pulse
 demo_soundclock() {
   local reading=$1 tool="$ROOT/build/native/soundclock" result
   say "building soundclock natively (build/native)"
@@ -303,10 +306,10 @@ demo_soundclock() {
     say "soundclock: the native build failed; no measurement"
     return 0
   fi
-  say "soundclock: measuring the receiver's input at $DEMO_RECEIVER_RATE Hz for $DEMO_SOUNDCLOCK_SECONDS s"
-  result=$(parec --rate="$DEMO_RECEIVER_RATE" --channels=1 --format=s16le --raw 2>/dev/null \
-    | "$tool" measure --raw --rate "$DEMO_RECEIVER_RATE" --signal-rate "$DEMO_TRANSMITTER_RATE" \
-        --carrier "$DEMO_CARRIER" --seconds "$DEMO_SOUNDCLOCK_SECONDS" --quiet -) || true
+  say "soundclock: measuring the receiver's input live (ALSA device $DEMO_SOUNDCLOCK_DEVICE) at $DEMO_RECEIVER_RATE Hz for $DEMO_SOUNDCLOCK_SECONDS s"
+  result=$(timeout $((DEMO_SOUNDCLOCK_SECONDS + 30)) "$tool" measure --device "$DEMO_SOUNDCLOCK_DEVICE" \
+    --rate "$DEMO_RECEIVER_RATE" --signal-rate "$DEMO_TRANSMITTER_RATE" --carrier "$DEMO_CARRIER" \
+    --seconds "$DEMO_SOUNDCLOCK_SECONDS" --quiet) || true
   say "induced offset:   $(demo_offset_text)"
   say "slider reading:   \"$reading\""
   say "soundclock:       ${result:-no figure (see its message above)}"

@@ -3,7 +3,8 @@
 // knows where the peak stands still, then leaves the trackbar there.
 //
 //   autotrim RATE observe POSITION SECONDS   set POSITION, print the drift there
-//   autotrim RATE find                       sweep, set the still position, print it
+//   autotrim RATE find                       sweep, confirm, watch the still peak,
+//                                            leave the trackbar there, print it
 //
 // RATE is the receiver's sample rate (one block is 1024 of its samples). The
 // results are lines starting with "result:"; everything else is progress.
@@ -19,6 +20,17 @@
 // (the moments of the lag steps are known to about half a block), so the
 // second fine sweep, closer in and longer, weighs most in the final fit
 // through the measurements of both.
+//
+// Then the trim confirms itself, because a single bad measurement (a lag
+// gained or lost in the audio looks like drift) can put the fit 15 steps
+// off. The drift's slope is known (demo::DriftPerStep), so a fresh pair of
+// measurements on both sides of the position found each say alone where
+// the peak stands still: they must agree with each other and with the fit,
+// or the pair is taken again around what it found. Last, the peak is
+// watched at the position for as many blocks as the waterfall has rows (so
+// the screenshot after it shows the still trace): 15 steps off, the peak
+// would cross three lags in that time. If it moves, the trim starts again
+// from where that drift points.
 #include "common/ui_facts.h"
 #include "demo/drift.h"
 #include "receiver/dsp/correlator.h"
@@ -59,12 +71,31 @@ struct Sweep {
 
 const Sweep COARSE_SWEEP{"coarse", {0, 500, 1000, 1500, 2000}, 2.5, 3};
 const Sweep FINE_SWEEPS[] = {{"fine", {-100, 100}, 6.0, 1}, {"finer", {-50, 50}, 10.0, 1}};
-constexpr double CHECK_SECONDS = 5.0;
 constexpr int WATCH_MAX_DRIFT_STEP = 3;
 
-// A measurement during which the audio broke up more often than this is
-// taken again (up to MEASUREMENT_ATTEMPTS times in all, then the one with
-// the fewest jumps is used): on a busy machine the loopback drops samples.
+// The confirming pair: at another distance than the finer sweep (about four
+// lags crossed on each side), so that a flaw tied to one distance does not
+// confirm itself. Each side is good to about half a step on a quiet
+// loopback; one 3 steps from the fit is a bad measurement or a bad fit
+// (the demo's own tolerance is 2 steps). A side whose audio broke up more
+// often than CONFIRM_TOLERATED_JUMPS is taken once more: cut that short,
+// the pieces cross too few lags to time.
+const Sweep CONFIRM_SWEEP{"confirm", {-40, 40}, 12.0, 1};
+constexpr double CONFIRM_TOLERANCE_STEPS = 3.0;
+constexpr int CONFIRM_ROUNDS = 4;
+constexpr int CONFIRM_TOLERATED_JUMPS = 6;
+constexpr int CONFIRM_ATTEMPTS = 2;
+
+// The still watch (demo::StoodStill) lasts the waterfall's 200 rows. A
+// watch that fails starts the confirmation again, up to STILL_WATCHES in
+// all.
+constexpr int STILL_BLOCKS = 200;
+constexpr int STILL_WATCHES = 3;
+
+// A sweep's measurement during which the audio broke up more often than
+// this is taken again (up to MEASUREMENT_ATTEMPTS times in all, then the
+// one with the fewest jumps is used): on a busy machine the loopback drops
+// samples. The confirmation and the still watch judge themselves.
 constexpr int TOLERATED_JUMPS = 1;
 constexpr int MEASUREMENT_ATTEMPTS = 3;
 
@@ -146,8 +177,13 @@ public:
 private:
     bool Measure(const char* phase, int position, double seconds, demo::DriftMeter& meter);
     std::optional<demo::DriftMeter> MeasureSteadily(const char* phase, int position, double seconds,
-                                                    int maxDriftStep);
+                                                    int maxDriftStep, int toleratedJumps = TOLERATED_JUMPS,
+                                                    int attempts = MEASUREMENT_ATTEMPTS);
     std::optional<double> Run(const Sweep& sweep, int centre, std::vector<demo::DriftAtPosition>& drifts);
+    std::optional<double> Sweeps();
+    std::optional<double> Confirm(double found);
+    std::optional<demo::DriftMeter> WatchStill(int position);
+    static int Clamped(double position);
     double Blocks(double seconds) const { return seconds * sampleRate / BLOCK_LENGTH; }
     double PerBlock(double lagsPerSecond) const { return lagsPerSecond * BLOCK_LENGTH / sampleRate; }
     static double CorrectionPercent(double position) { return (CLOCK_TRACKBAR_CENTRE - position) / CLOCK_STEPS_PER_UNIT * 100.0; }
@@ -200,18 +236,18 @@ bool Trimmer::Measure(const char* phase, int position, double seconds, demo::Dri
 }
 
 std::optional<demo::DriftMeter> Trimmer::MeasureSteadily(const char* phase, int position, double seconds,
-                                                         int maxDriftStep)
+                                                         int maxDriftStep, int toleratedJumps, int attempts)
 {
     std::optional<demo::DriftMeter> best;
-    for (int attempt = 1; attempt <= MEASUREMENT_ATTEMPTS; ++attempt) {
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
         demo::DriftMeter meter(maxDriftStep);
         if (!Measure(phase, position, seconds, meter))
             return std::nullopt;
         if (!best || meter.Jumps() < best->Jumps())
             best = meter;
-        if (meter.Jumps() <= TOLERATED_JUMPS)
+        if (meter.Jumps() <= toleratedJumps)
             break;
-        if (attempt < MEASUREMENT_ATTEMPTS) {
+        if (attempt < attempts) {
             std::printf("  the audio broke up %d times (is the machine busy?): measuring again\n", meter.Jumps());
             plannedSeconds += SETTLE_SECONDS + seconds;
         } else
@@ -260,19 +296,21 @@ std::optional<double> Trimmer::Run(const Sweep& sweep, int centre, std::vector<d
     return still;
 }
 
-bool Trimmer::Find()
+int Trimmer::Clamped(double position)
 {
-    auto duration = [](const Sweep& sweep) { return sweep.positions.size() * (SETTLE_SECONDS + sweep.seconds); };
-    plannedSeconds = duration(COARSE_SWEEP) + SETTLE_SECONDS + CHECK_SECONDS;
-    for (const Sweep& sweep : FINE_SWEEPS)
-        plannedSeconds += duration(sweep);
+    return std::clamp(static_cast<int>(std::lround(position)), CLOCK_TRACKBAR_MINIMUM, CLOCK_TRACKBAR_MAXIMUM);
+}
 
+// The coarse sweep, then the fine ones, each around what the one before
+// found: the still position fitted to the fine sweeps.
+std::optional<double> Trimmer::Sweeps()
+{
     std::printf("coarse sweep over the whole trackbar range:\n");
     std::vector<demo::DriftAtPosition> coarse, fine;
     std::optional<double> still = Run(COARSE_SWEEP, 0, coarse);
     for (const Sweep& sweep : FINE_SWEEPS) {
         if (!still)
-            return false;
+            return std::nullopt;
         // Keep the whole sweep inside the trackbar's range.
         const int lowest = CLOCK_TRACKBAR_MINIMUM - *std::min_element(sweep.positions.begin(), sweep.positions.end());
         const int highest = CLOCK_TRACKBAR_MAXIMUM - *std::max_element(sweep.positions.begin(), sweep.positions.end());
@@ -280,19 +318,91 @@ bool Trimmer::Find()
         std::printf("%s sweep around position %d:\n", sweep.name, centre);
         still = Run(sweep, centre, fine);
     }
-    if (!still)
-        return false;
-    const int position = std::clamp(static_cast<int>(std::lround(*still)), CLOCK_TRACKBAR_MINIMUM, CLOCK_TRACKBAR_MAXIMUM);
+    return still;
+}
 
-    std::printf("check:\n");
-    const std::optional<demo::DriftMeter> check = MeasureSteadily("still", position, CHECK_SECONDS, 1);
-    if (!check)
-        return false;
-    const int moved = check->LargestSpread();
-    std::printf("  over %.0f blocks the peak moved %d lag%s\n", Blocks(check->SecondsCovered()), moved,
+// Pairs around `found` until one confirms it (demo::JudgePair). Nothing
+// when none does in CONFIRM_ROUNDS.
+std::optional<double> Trimmer::Confirm(double found)
+{
+    const double driftPerStep = demo::DriftPerStep(sampleRate);
+    const double pairSeconds = CONFIRM_SWEEP.positions.size() * (SETTLE_SECONDS + CONFIRM_SWEEP.seconds);
+    for (int round = 1; round <= CONFIRM_ROUNDS; ++round) {
+        if (round > 1)
+            plannedSeconds += pairSeconds;
+        const int centre = std::clamp(static_cast<int>(std::lround(found)), CLOCK_TRACKBAR_MINIMUM + 40,
+                                      CLOCK_TRACKBAR_MAXIMUM - 40);
+        std::printf("confirming position %.1f:\n", found);
+        std::vector<demo::DriftAtPosition> sides;
+        for (int offset : CONFIRM_SWEEP.positions) {
+            const std::optional<demo::DriftMeter> meter =
+                MeasureSteadily(CONFIRM_SWEEP.name, centre + offset, CONFIRM_SWEEP.seconds,
+                                CONFIRM_SWEEP.maxDriftStep, CONFIRM_TOLERATED_JUMPS, CONFIRM_ATTEMPTS);
+            if (!meter)
+                return std::nullopt;
+            sides.push_back({centre + offset, meter->LagsPerSecond()});
+        }
+        const demo::PairVerdict verdict =
+            demo::JudgePair(found, sides[0], sides[1], driftPerStep, CONFIRM_TOLERANCE_STEPS);
+        std::printf("  the sides put it at %.1f and %.1f\n", demo::ImpliedStillPosition(sides[0], driftPerStep),
+                    demo::ImpliedStillPosition(sides[1], driftPerStep));
+        if (verdict.confirmed) {
+            std::printf("  confirmed: position %.1f\n", verdict.position);
+            return verdict.position;
+        }
+        std::printf("  not within %.0f steps of %.1f: measuring again around %.1f\n", CONFIRM_TOLERANCE_STEPS, found,
+                    verdict.position);
+        found = verdict.position;
+    }
+    Fail("no pair of measurements confirmed the still position: is the machine too busy?");
+    return std::nullopt;
+}
+
+std::optional<demo::DriftMeter> Trimmer::WatchStill(int position)
+{
+    const double seconds = STILL_BLOCKS * static_cast<double>(BLOCK_LENGTH) / sampleRate;
+    demo::DriftMeter meter(1);
+    if (!Measure("still", position, seconds, meter))
+        return std::nullopt;
+    const int moved = meter.LargestSpread();
+    std::printf("  over %.0f blocks the peak moved %d lag%s\n", Blocks(meter.SecondsCovered()), moved,
                 moved == 1 ? "" : "s");
-    std::printf("result: position %d\n", position);
-    return true;
+    return meter;
+}
+
+bool Trimmer::Find()
+{
+    auto duration = [](const Sweep& sweep) { return sweep.positions.size() * (SETTLE_SECONDS + sweep.seconds); };
+    plannedSeconds = duration(COARSE_SWEEP) + duration(CONFIRM_SWEEP) + SETTLE_SECONDS +
+                     STILL_BLOCKS * static_cast<double>(BLOCK_LENGTH) / sampleRate;
+    for (const Sweep& sweep : FINE_SWEEPS)
+        plannedSeconds += duration(sweep);
+
+    std::optional<double> still = Sweeps();
+    for (int watch = 1; still && watch <= STILL_WATCHES; ++watch) {
+        still = Confirm(*still);
+        if (!still)
+            return false;
+        const int position = Clamped(*still);
+        std::printf("watching the peak at position %d:\n", position);
+        const std::optional<demo::DriftMeter> meter = WatchStill(position);
+        if (!meter)
+            return false;
+        if (demo::StoodStill(*meter, demo::DriftPerStep(sampleRate))) {
+            std::printf("result: position %d\n", position);
+            return true;
+        }
+        // The drift seen points to the position to confirm next.
+        still = demo::ImpliedStillPosition({position, meter->LagsPerSecond()}, demo::DriftPerStep(sampleRate));
+        if (watch < STILL_WATCHES) {
+            std::printf("  the peak drifts: trimming again from position %.1f\n", *still);
+            plannedSeconds += duration(CONFIRM_SWEEP) + SETTLE_SECONDS +
+                              STILL_BLOCKS * static_cast<double>(BLOCK_LENGTH) / sampleRate;
+        }
+    }
+    if (still)
+        Fail("the peak would not stand still at any position confirmed: is the machine too busy?");
+    return false;
 }
 
 int Usage()

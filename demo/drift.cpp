@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace demo {
 
@@ -156,6 +157,37 @@ std::optional<double> StillPosition(const std::vector<DriftAtPosition>& measurem
     if (!(std::fabs(slope) >= LEAST_SLOPE))
         return std::nullopt;
     return meanP - meanD / slope;
+}
+
+bool StoodStill(const DriftMeter& meter, double driftPerStep)
+{
+    constexpr int MAX_STILL_SPREAD = 2;
+    constexpr double MAX_STILL_STEPS = 8.0;
+    return meter.LargestSpread() <= MAX_STILL_SPREAD &&
+           std::fabs(meter.LagsPerSecond() / driftPerStep) <= MAX_STILL_STEPS;
+}
+
+double DriftPerStep(int sampleRate)
+{
+    const double blocksPerSecond = static_cast<double>(sampleRate) / (2 * PEAK_LAGS);
+    return PEAK_LAGS * blocksPerSecond / CLOCK_STEPS_PER_UNIT;
+}
+
+double ImpliedStillPosition(const DriftAtPosition& measurement, double driftPerStep)
+{
+    return measurement.position - measurement.lagsPerSecond / driftPerStep;
+}
+
+PairVerdict JudgePair(double found, const DriftAtPosition& below, const DriftAtPosition& above, double driftPerStep,
+                      double tolerance)
+{
+    double positions[] = {found, ImpliedStillPosition(below, driftPerStep), ImpliedStillPosition(above, driftPerStep)};
+    const bool confirmed =
+        std::fabs(positions[1] - found) <= tolerance && std::fabs(positions[2] - found) <= tolerance;
+    if (confirmed)
+        return {true, (positions[0] + positions[1] + positions[2]) / 3};
+    std::sort(std::begin(positions), std::end(positions));
+    return {false, positions[1]};
 }
 
 } // namespace demo

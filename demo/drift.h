@@ -16,6 +16,8 @@
 // all readings, fitted to all segments at once, each with its own intercept.
 #pragma once
 
+#include "common/ui_facts.h"
+
 #include <optional>
 #include <vector>
 
@@ -93,5 +95,40 @@ struct DriftAtPosition {
 // that does not change with the position, as when no signal reaches the
 // receiver).
 std::optional<double> StillPosition(const std::vector<DriftAtPosition>& measurements);
+
+// How much the drift changes per trackbar step, lags per second, for a
+// receiver capturing at `sampleRate`: a step corrects the clock by
+// 1/CLOCK_STEPS_PER_UNIT, and a block of 1024 samples spans 512 lags. The
+// receiver's correction is exact, so this slope is known beforehand and a
+// single measurement says on its own where the peak stands still.
+double DriftPerStep(int sampleRate);
+
+// Whether the peak stood still while `meter` watched it, as far as a watch
+// of some hundred blocks can tell, with the drift per step known. Trimmed
+// within a few steps the peak shows at most three neighbouring lags (it
+// flickers at a lag boundary, and a correlation that favours every other
+// lag makes the odd lags narrow), and its drift implies no more than a few
+// steps. A fourth lag or a drift of more than 8 steps means it is off: over
+// 200 blocks, 15 steps move the peak by three lags. Jumps in the audio cut
+// the watch into pieces that each show fewer lags, so the drift, fitted
+// across the pieces, is needed as well.
+bool StoodStill(const DriftMeter& meter, double driftPerStep);
+
+// The still position one measurement implies through that known slope.
+double ImpliedStillPosition(const DriftAtPosition& measurement, double driftPerStep);
+
+// One round of confirming a still position `found` by two measurements,
+// one on either side of it, each of which implies a still position of its
+// own. The round confirms when both lie within `tolerance` steps of
+// `found`; the position is then the mean of the three. Otherwise the next
+// round goes to the median of the three: one bad side (a lag gained or
+// lost in the audio, which no jump detection can tell from drift) cannot
+// move it far, and a `found` far off gives way to two sides that agree.
+struct PairVerdict {
+    bool confirmed;
+    double position;
+};
+PairVerdict JudgePair(double found, const DriftAtPosition& below, const DriftAtPosition& above, double driftPerStep,
+                      double tolerance);
 
 } // namespace demo

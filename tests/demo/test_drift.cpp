@@ -186,3 +186,84 @@ TEST(StillPosition, NothingWhenTheDriftDoesNotFollowThePosition)
 }
 
 } // namespace
+
+// The peak label of a receiver `stepsOff` trackbar steps beyond the still
+// position, read every 20 ms for `seconds`: one lag per block of 1024
+// samples, a correlation that favours even lags (as StickyLagAt) and a
+// flicker of up to a tenth of a lag at each boundary. From `lostAt`
+// seconds on, `lostLags` lags are missing: one (two samples) is a dropout
+// too small to tell from drift, more is a jump.
+DriftMeter Watch(double stepsOff, int rate, double seconds, double start, double lostAt = 1e9, int lostLags = 1)
+{
+    // A step corrects the clock by 2 ppm: 0.002048 samples, 0.001024 lags per block.
+    const double lagsPerBlock = stepsOff * 2e-6 * 1024 / 2;
+    const double blockSeconds = 1024.0 / rate;
+    Noise noise;
+    DriftMeter meter(1);
+    for (double t = 0; t < seconds; t += 0.02) {
+        const double block = std::floor(t / blockSeconds);
+        const double flicker = 0.2 * (noise.Next() - 0.5);
+        const double lost = t >= lostAt ? lostLags : 0.0;
+        meter.Add(t, StickyLagAt(start + lost + flicker, lagsPerBlock / blockSeconds, block * blockSeconds));
+    }
+    return meter;
+}
+
+TEST(JudgePair, ConfirmsAGoodPositionAndLeadsABadOneBack)
+{
+    // The pair is measured 40 steps either side of the position found so
+    // far, for 12 s, with a tolerance of 3 steps, as autotrim does. Not
+    // confirmed, the position for the next round must lie nearer the truth
+    // (found far off, the side close to the still position crosses only
+    // two lags and is the rougher).
+    struct Case {
+        const char* what;
+        int rate;
+        double foundOff;  // steps from the true still position
+        double lostAt;    // a lag lost on the upper side at this second
+        bool confirmed;
+        double within;  // steps from the truth
+    };
+    const Case cases[] = {
+        {"found right, 1000 ppm fast", 8008, 0, 1e9, true, 1.0},
+        {"found 1.5 steps high, 500 ppm slow", 7996, 1.5, 1e9, true, 1.0},
+        {"at the trackbar's ends", 8016, -1, 1e9, true, 1.0},
+        {"found 6 steps high", 8008, 6, 1e9, false, 2.0},
+        {"found 15 steps low", 8008, -15, 1e9, false, 5.0},
+        {"found 15 steps high, 2000 ppm slow", 7984, 15, 1e9, false, 5.0},
+        {"found right, a lag lost half way", 8008, 0, 6.0, false, 1.0},
+    };
+    for (const Case& c : cases) {
+        const double truth = 1000.0;
+        const double found = truth + c.foundOff;
+        const int below = static_cast<int>(std::lround(found)) - 40, above = below + 80;
+        const DriftMeter belowMeter = Watch(below - truth, c.rate, 12.0, 100.3);
+        const DriftMeter aboveMeter = Watch(above - truth, c.rate, 12.0, 300.6, c.lostAt);
+        const demo::PairVerdict verdict =
+            demo::JudgePair(found, {below, belowMeter.LagsPerSecond()}, {above, aboveMeter.LagsPerSecond()},
+                            demo::DriftPerStep(c.rate), 3.0);
+        EXPECT_EQ(verdict.confirmed, c.confirmed) << c.what;
+        EXPECT_NEAR(verdict.position, truth, c.within) << c.what;
+    }
+}
+
+TEST(StoodStill, SeesAFewStepsAsStillAndFifteenAsDrift)
+{
+    // 200 blocks, the still watch's length, from starts across a pair of
+    // lags. A jump cuts the watch in two pieces that each show fewer lags.
+    struct Case {
+        double stepsOff;
+        int lostLags;  // at 10 s
+        bool still;
+    };
+    const Case cases[] = {{0, 0, true},    {2, 0, true},   {-2, 0, true}, {15, 0, false}, {-15, 0, false},
+                          {2, 91, true}, {15, 91, false}, {-15, 91, false}};
+    for (const Case& c : cases) {
+        for (double start = 40.0; start < 42.0; start += 0.25) {
+            const DriftMeter meter = Watch(c.stepsOff, 8008, 200 * 1024 / 8008.0, start, 10.0, c.lostLags);
+            EXPECT_EQ(demo::StoodStill(meter, demo::DriftPerStep(8008)), c.still)
+                << c.stepsOff << " steps off from lag " << start << ", " << c.lostLags
+                << " lags lost: spread " << meter.LargestSpread() << ", " << meter.LagsPerSecond() << " lags/s";
+        }
+    }
+}

@@ -32,6 +32,9 @@ int LoopCommand(const LoopOptions& options)
     if (std::fabs(static_cast<double>(recordRate) / options.signal.rate - 1) > RATE_MISMATCH_LIMIT)
         return Fail(options.result, "--record-rate " + std::to_string(recordRate) + " Hz is too far from the signal's " +
                                         std::to_string(options.signal.rate) + " Hz: record at (nearly) the signal's rate");
+    const std::string refusal = CarrierRefusal(options.result, options.signal);
+    if (!refusal.empty())
+        return Fail(options.result, refusal);
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();
     std::string error;
     std::unique_ptr<AudioStream> capture = system->Open(AudioDirection::Capture, options.record, recordRate, error);

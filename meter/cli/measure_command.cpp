@@ -6,7 +6,6 @@
 #include "meter/cli/measure_session.h"
 
 #include "audio/audio_device.h"
-#include "meter/carrier_range.h"
 #include "meter/recording_reader.h"
 
 #include <cmath>
@@ -29,18 +28,6 @@ std::string RateMismatchText(int recordingRate, const SignalChoice& signal, cons
 {
     return "the recording runs at " + std::to_string(recordingRate) + " Hz, the signal at " + std::to_string(signal.rate) +
            " Hz (STANAG.SET or --signal-rate): " + how;
-}
-
-// A carrier the meter cannot measure is refused (the reason returned); one
-// it measures less well than its figures say is warned about.
-std::string CarrierRefusal(const MeasureOptions& options)
-{
-    const CarrierCheck check = CheckCarrier(options.signal.rate, options.signal.carrier);
-    if (check.support == CarrierSupport::Refused)
-        return check.reason;
-    if (check.support == CarrierSupport::Warned && !options.result.quiet)
-        std::fprintf(stderr, "soundclock: warning: %s\n", check.reason.c_str());
-    return "";
 }
 
 uint64_t SampleLimit(double seconds, int rate)
@@ -72,7 +59,7 @@ int MeasureFile(const MeasureOptions& options)
                      options.channel < 0 ? " (--channel N for another)" : "");
     if (!RateFits(reader.SampleRate(), options.signal))
         return Fail(options.result, RateMismatchText(reader.SampleRate(), options.signal, "record at the signal's rate"));
-    const std::string refusal = CarrierRefusal(options);
+    const std::string refusal = CarrierRefusal(options.result, options.signal);
     if (!refusal.empty())
         return Fail(options.result, refusal);
 
@@ -104,7 +91,7 @@ int MeasureDevice(const MeasureOptions& options)
     const int rate = options.deviceRate > 0 ? options.deviceRate : options.signal.rate;
     if (!RateFits(rate, options.signal))
         return Fail(options.result, RateMismatchText(rate, options.signal, "record at (nearly) the signal's rate"));
-    const std::string refusal = CarrierRefusal(options);
+    const std::string refusal = CarrierRefusal(options.result, options.signal);
     if (!refusal.empty())
         return Fail(options.result, refusal);
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();

@@ -337,3 +337,13 @@ int MeasureSession::Fail(const std::string& message)
     live->Break();
     return ::Fail(options, message);
 }
+
+std::string CarrierRefusal(const ResultOptions& options, const SignalChoice& signal)
+{
+    const CarrierCheck check = CheckCarrier(signal.rate, signal.carrier);
+    if (check.support == CarrierSupport::Refused)
+        return check.reason;
+    if (check.support == CarrierSupport::Warned && !options.quiet)
+        std::fprintf(stderr, "soundclock: warning: %s\n", check.reason.c_str());
+    return "";
+}

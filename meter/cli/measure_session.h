@@ -37,6 +37,9 @@ int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const
 // "soundclock: MESSAGE" on standard error (and {"error": ...} with
 // --json): status 2.
 int Fail(const ResultOptions& options, const std::string& message);
+// A carrier the meter cannot measure is refused (the reason returned, empty
+// otherwise); one it measures less well than its figures say is warned about.
+std::string CarrierRefusal(const ResultOptions& options, const SignalChoice& signal);
 
 class LiveLine;
 

@@ -87,6 +87,8 @@ expect 0 'clock offset [-+]0\.0000 ppm \+- 0\.0000 ppm \([^)]*\), [0-9.]+ s, [0-
 expect 0 'warning: the carrier 600 Hz is 0\.075 of the signal.s rate: outside 0\.1 to 0\.375 of it.*clock offset .*carrier outside 0\.1\.\.0\.375 of the rate' measure signal600.wav --carrier 600
 expect 0 '"carrier_in_range":false' measure signal600.wav --carrier 600 --json --quiet
 expect 2 'the carrier 3500 Hz is 0\.4375 of the signal.s rate 8000 Hz: the meter measures carriers from 0\.05 to 0\.4 of the rate' measure signal.wav --carrier 3500
+# The loop refuses it too, before it opens a device.
+expect 2 'the carrier 3500 Hz is 0\.4375 of the signal.s rate 8000 Hz' loop --play no-such-device --record no-such-device --carrier 3500
 expect 2 'text\.wav: not a WAV file: it does not start with RIFF' measure text.wav
 expect 2 'truncated WAV header: the input ends after 30 bytes' measure truncated.wav
 expect 2 'unsupported WAV format: 24-bit PCM' measure pcm24.wav

@@ -64,7 +64,10 @@ start_soundclock interrupted $((RUN_S + 40)) measure --device "pulse:$sink.monit
   --carrier 1500 --expect 1000 --tolerance 0.05 --csv "$WORK/interrupted.csv" --save "$WORK/interrupted.wav"
 interrupted=$SOUNDCLOCK_PID
 sleep "$RUN_S"
-kill -INT "$interrupted" 2>/dev/null || true
+# To soundclock itself, once, as Ctrl-C does: a SIGINT to the timeout
+# wrapper reaches it twice (timeout passes it on and signals its group),
+# and a second Ctrl-C ends the program at once, by design.
+pkill -INT -P "$interrupted" 2>/dev/null || true
 finish_soundclock interrupted "$interrupted"
 expect interrupted 0 'clock offset \+(999\.9|1000\.0)[0-9]* ppm ' 'stopped by Ctrl-C after [0-9.]+ s'
 

@@ -120,7 +120,8 @@ expect 2 'rate: --silence is for --playback' rate --device 0 --silence
 expect 2 'rate: --capture or --playback, not both' rate --device 0 --capture --playback
 expect 2 'rate: --expect and --tolerance go together' rate --device 0 --expect 1
 expect 2 '--seconds: more than 0 is needed' rate --device 0 --seconds 0
-expect 2 '\{"error":"cannot open [^}]*no_such_card' rate --device no_such_card --seconds 1 --json
+# (ALSA cannot open the name; winmm has no device of that name.)
+expect 2 '\{"error":"(cannot open|there is no capture device named)[^}]*no_such_card' rate --device no_such_card --seconds 1 --json
 
 # The offset as it moves: a line per window before the result, the windows
 # and the Allan deviation as CSV and JSON, and the words on steadiness.

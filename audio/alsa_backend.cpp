@@ -110,19 +110,19 @@ public:
             error = "cannot open the " + asked + ": " + AlsaErrorWords(err);
             return nullptr;
         }
-        snd_pcm_uframes_t period = 0;
-        error = Configure(pcm, direction, sampleRate, asked, period);
+        snd_pcm_uframes_t period = 0, buffer = 0;
+        error = Configure(pcm, direction, sampleRate, asked, period, buffer);
         if (!error.empty()) {
             snd_pcm_close(pcm);
             return nullptr;
         }
-        return MakeAlsaStream(direction, sampleRate, pcm, name, period);
+        return MakeAlsaStream(direction, sampleRate, pcm, name, period, buffer);
     }
 
 private:
     // The hardware and software parameters; the error text, or empty.
     static std::string Configure(snd_pcm_t* pcm, AudioDirection direction, int sampleRate, const std::string& asked,
-                                 snd_pcm_uframes_t& period)
+                                 snd_pcm_uframes_t& period, snd_pcm_uframes_t& buffer)
     {
         snd_pcm_hw_params_t* hw = nullptr;
         snd_pcm_hw_params_alloca(&hw);
@@ -154,7 +154,6 @@ private:
         snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, &dir);
         if ((err = snd_pcm_hw_params(pcm, hw)) < 0)
             return "the " + asked + " refuses its parameters: " + AlsaErrorWords(err);
-        snd_pcm_uframes_t buffer = 0;
         snd_pcm_hw_params_get_period_size(hw, &period, &dir);
         snd_pcm_hw_params_get_buffer_size(hw, &buffer);
 

@@ -16,8 +16,9 @@ constexpr size_t CLOCK_POINT_LIMIT = 1 << 16;
 
 class AlsaStream : public AudioStream {
 public:
-    AlsaStream(AudioDirection direction, int sampleRate, snd_pcm_t* pcm, std::string name, snd_pcm_uframes_t period)
-        : AudioStream(direction, sampleRate), pcm(pcm), name(std::move(name)), period(period)
+    AlsaStream(AudioDirection direction, int sampleRate, snd_pcm_t* pcm, std::string name, snd_pcm_uframes_t period,
+               snd_pcm_uframes_t buffer)
+        : AudioStream(direction, sampleRate), pcm(pcm), name(std::move(name)), period(period), buffer(buffer)
     {
     }
     ~AlsaStream() override
@@ -224,11 +225,18 @@ private:
         snd_pcm_status_get_htstamp(status, &stamp);
         if (stamp.tv_sec == 0 && stamp.tv_nsec == 0)
             return;
+        // The device's pointer: what it has captured, or taken to play.
+        // Not the playback's delay: through an audio server's plugin that
+        // is the server's interpolated latency, which wanders by tenths of
+        // a millisecond over seconds (tens of ppm over a minute); the
+        // pointer moves when the server takes samples, on its own clock.
+        // On a card the two differ by the constant lag of its FIFO.
+        const int64_t avail = static_cast<int64_t>(snd_pcm_status_get_avail(status));
         int64_t position = static_cast<int64_t>(frames);
         if (Direction() == AudioDirection::Capture)
-            position += static_cast<int64_t>(snd_pcm_status_get_avail(status));
+            position += avail;
         else
-            position -= static_cast<int64_t>(snd_pcm_status_get_delay(status));
+            position -= static_cast<int64_t>(buffer) - avail;
         if (position < 0)
             return;
         if (points.size() >= CLOCK_POINT_LIMIT)
@@ -240,6 +248,7 @@ private:
     snd_pcm_t* pcm;
     std::string name;
     snd_pcm_uframes_t period;
+    snd_pcm_uframes_t buffer;
     uint64_t frames = 0;  // read or written so far
     uint64_t lastPointFrames = 0;
     uint32_t segment = 0;
@@ -254,7 +263,7 @@ private:
 }  // namespace
 
 std::unique_ptr<AudioStream> MakeAlsaStream(AudioDirection direction, int sampleRate, snd_pcm_t* pcm, std::string name,
-                                            snd_pcm_uframes_t period)
+                                            snd_pcm_uframes_t period, snd_pcm_uframes_t buffer)
 {
-    return std::make_unique<AlsaStream>(direction, sampleRate, pcm, std::move(name), period);
+    return std::make_unique<AlsaStream>(direction, sampleRate, pcm, std::move(name), period, buffer);
 }

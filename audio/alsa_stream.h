@@ -12,6 +12,7 @@
 #include <string>
 
 // Takes over `pcm` (non-blocking, prepared, with timestamps on the
-// monotonic clock) and closes it at the end; `period` in frames.
+// monotonic clock) and closes it at the end; `period` and `buffer` in
+// frames.
 std::unique_ptr<AudioStream> MakeAlsaStream(AudioDirection direction, int sampleRate, snd_pcm_t* pcm, std::string name,
-                                            snd_pcm_uframes_t period);
+                                            snd_pcm_uframes_t period, snd_pcm_uframes_t buffer);

@@ -26,6 +26,15 @@ constexpr int UNCERTAINTY_BLOCKS = 5;
 // each window this long lies on the card's line far closer than the rest.
 constexpr double ENVELOPE_SECONDS = 1.0;
 
+// A stream that loses or gains samples without telling (PipeWire's ALSA
+// plugin drops a quantum of a capture now and then, with no xrun) shifts
+// every later stamp by the samples' time: the least late stamp of each
+// window of this many seconds steps by more than GAP_LIMIT_SECONDS and
+// stays there. A stall moves it for a window at most; the jitter of a busy
+// machine moves it a few milliseconds.
+constexpr double GAP_WINDOW_SECONDS = 1.0;
+constexpr double GAP_LIMIT_SECONDS = 0.010;
+
 // The series relative to its first stamp, in seconds on both axes, with
 // segments numbered densely from 0.
 struct Series {
@@ -33,7 +42,75 @@ struct Series {
     std::vector<double> systemSeconds;
     std::vector<int> segment;
     int segments = 0;
+    int silentGaps = 0;  // segments started by CutAtSilentGaps
 };
+
+double Median(std::vector<double> values)
+{
+    const size_t middle = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
+    return values[middle];
+}
+
+// The least late stamp (system time less stream time) of each window of
+// GAP_WINDOW_SECONDS within a segment, and the window's first stamp.
+struct LatenessWindow {
+    size_t first = 0;
+    int segment = 0;
+    double least = 0;
+};
+
+std::vector<LatenessWindow> LatenessWindows(const Series& series)
+{
+    std::vector<LatenessWindow> windows;
+    double windowEnd = 0;
+    for (size_t i = 0; i < series.streamSeconds.size(); ++i) {
+        const double lateness = series.systemSeconds[i] - series.streamSeconds[i];
+        if (windows.empty() || series.segment[i] != windows.back().segment || series.systemSeconds[i] >= windowEnd) {
+            windows.push_back({i, series.segment[i], lateness});
+            windowEnd = series.systemSeconds[i] + GAP_WINDOW_SECONDS;
+        } else
+            windows.back().least = std::min(windows.back().least, lateness);
+    }
+    return windows;
+}
+
+// Starts a segment where the least late stamps step and stay stepped: a
+// gap in the stream that no xrun reported. The card's own rate moves
+// them too (a millisecond a second at 1000 ppm): steps are judged against
+// the median step.
+void CutAtSilentGaps(Series& series)
+{
+    const std::vector<LatenessWindow> windows = LatenessWindows(series);
+    std::vector<double> steps;
+    for (size_t k = 1; k < windows.size(); ++k)
+        if (windows[k].segment == windows[k - 1].segment)
+            steps.push_back(windows[k].least - windows[k - 1].least);
+    if (steps.size() < 3)
+        return;
+    const double usual = Median(steps);
+    std::vector<size_t> cuts;
+    for (size_t k = 1; k + 1 < windows.size(); ++k) {
+        const LatenessWindow &before = windows[k - 1], &after = windows[k + 1];
+        if (before.segment != windows[k].segment || after.segment != windows[k].segment)
+            continue;
+        const double step = windows[k].least - before.least - usual;
+        const double held = after.least - before.least - 2 * usual;
+        if (std::fabs(step) > GAP_LIMIT_SECONDS && std::fabs(held) > GAP_LIMIT_SECONDS && (step > 0) == (held > 0))
+            cuts.push_back(windows[k].first);
+    }
+    int added = 0;
+    size_t next = 0;
+    for (size_t i = 0; i < series.segment.size(); ++i) {
+        if (next < cuts.size() && i == cuts[next]) {
+            ++added;
+            ++next;
+        }
+        series.segment[i] += added;
+    }
+    series.segments += added;
+    series.silentGaps = added;
+}
 
 Series PrepareSeries(const RatePoint* points, size_t count, double nominalRate)
 {
@@ -54,6 +131,7 @@ Series PrepareSeries(const RatePoint* points, size_t count, double nominalRate)
         series.systemSeconds.push_back(points[i].systemSeconds - points[0].systemSeconds);
         series.segment.push_back(series.segments - 1);
     }
+    CutAtSilentGaps(series);
     return series;
 }
 
@@ -107,13 +185,6 @@ std::vector<double> Residuals(const Series& series, const SegmentedLine& line)
     for (size_t i = 0; i < residuals.size(); ++i)
         residuals[i] = series.systemSeconds[i] - line.Predict(series.streamSeconds[i], series.segment[i]);
     return residuals;
-}
-
-double Median(std::vector<double> values)
-{
-    const size_t middle = values.size() / 2;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
-    return values[middle];
 }
 
 // Which stamps lie within the robust limit, judged by the kept ones.
@@ -286,6 +357,7 @@ RateEstimate EstimateFrom(const Series& series, std::vector<char>& keep, std::ve
     estimate.uncertaintyPpm = slopeUncertainty / (line.slope * line.slope) * 1e6;
     estimate.seconds = lastUsed - firstUsed;
     estimate.segments = line.segmentsUsed;
+    estimate.silentGaps = series.silentGaps;
     estimate.stamps = static_cast<int64_t>(keep.size());
     estimate.pointsUsed = line.count;
     estimate.pointsLeftOut = static_cast<int64_t>(keep.size()) - line.count;

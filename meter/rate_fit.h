@@ -11,7 +11,10 @@
 // residual lies far from the median in units of the residuals' own robust
 // scale (the median absolute deviation), until the set is stable. An xrun
 // breaks the relation between position and time: each segment gets its own
-// intercept and all share the slope.
+// intercept and all share the slope. So does a gap that no xrun reported
+// (samples lost or gained: every later stamp steps by their time and stays
+// there), found where each second's least late stamp steps by more than
+// 10 ms and holds.
 //
 // Some sound systems move the position in chunks, or their stamps follow a
 // pattern (an audio server's quantum, its rate control loop): then the
@@ -50,6 +53,7 @@ struct RateEstimate {
     double uncertaintyPpm = 0;   // standard uncertainty
     double seconds = 0;          // system time from the first stamp used to the last
     int segments = 0;            // with stamps used
+    int silentGaps = 0;          // steps in the stamps no xrun reported (each starts a segment)
     int64_t stamps = 0;          // all there were
     int64_t pointsUsed = 0;      // in the line (the lower envelope: one a second)
     int64_t pointsLeftOut = 0;   // late (or early) beyond the robust limit

@@ -74,6 +74,10 @@ std::string RateResultLine(const RateReport& report)
         line += ", " + std::to_string(estimate.pointsLeftOut) + " left out as late";
     if (report.xruns > 0)
         line += ", " + std::to_string(report.xruns) + (report.xruns == 1 ? " xrun" : " xruns");
+    if (estimate.silentGaps > 0)
+        line += ", " + std::to_string(estimate.silentGaps) +
+                (estimate.silentGaps == 1 ? " gap in the stream" : " gaps in the stream") +
+                " that no xrun reported (a segment each)";
     return line;
 }
 
@@ -88,6 +92,7 @@ std::string RateJson(const RateReport& report)
                        ",\"lower_envelope\":" + (estimate.lowerEnvelope ? "true" : "false") +
                        ",\"stamps_left_out\":" + std::to_string(estimate.pointsLeftOut) +
                        ",\"segments\":" + std::to_string(estimate.segments) + ",\"xruns\":" + std::to_string(report.xruns) +
+                       ",\"silent_gaps\":" + std::to_string(estimate.silentGaps) +
                        ",\"jitter_ms\":" + Fixed(estimate.jitterSeconds * 1e3, 4) +
                        ",\"system_clock\":" + SystemClockJson(report.clock);
     if (report.haveExpect)

@@ -21,6 +21,13 @@ enum class Jitter {
     Chunked,    // the position moves in chunks of four periods (an audio server's quantum)
 };
 
+// How an xrun shows in the stamps.
+enum class XrunShows {
+    Reported,        // a new segment
+    RestartedCount,  // the backend restarted the count instead of telling
+    NotAtAll,        // samples lost and nothing said (only the time steps)
+};
+
 struct CardSeries {
     const char* name;
     double nominalRate;
@@ -31,7 +38,7 @@ struct CardSeries {
     double jitterSeconds;
     double stallEverySeconds;  // 0: none; each stall holds the stamps for 50 ms
     double xrunAtSeconds;      // 0: none
-    bool xrunRestartsPosition; // the backend restarted the count instead of telling
+    XrunShows xrunShows;
 };
 
 constexpr double STALL_SECONDS = 0.05;
@@ -53,9 +60,9 @@ std::vector<RatePoint> MakeSeries(const CardSeries& card, uint64_t seed)
             // time no longer line up as before.
             xrunDone = true;
             timeOffset += 0.1379;
-            if (card.xrunRestartsPosition)
+            if (card.xrunShows == XrunShows::RestartedCount)
                 positionOffset = frames;
-            else
+            else if (card.xrunShows == XrunShows::Reported)
                 ++segment;
         }
         if (card.stallEverySeconds > 0) {
@@ -94,17 +101,18 @@ RateEstimate Fit(const std::vector<RatePoint>& points, double nominalRate)
 TEST(RateFit, FindsTheCardsRateWithAnHonestUncertainty)
 {
     const CardSeries cases[] = {
-        {"2 ms jitter", 8000, 37.5, 160, 60, Jitter::Symmetric, 2e-3, 0, 0, false},
-        {"late stamps and stalls", 8000, 37.5, 160, 60, Jitter::LateOnly, 2e-3, 7, 0, false},
-        {"stalls and an xrun", 8000, 37.5, 160, 60, Jitter::Symmetric, 2e-3, 5, 31, false},
-        {"a stall every second", 8000, 37.5, 160, 60, Jitter::LateOnly, 2e-3, 1, 0, false},
-        {"unreported restart", 8000, 37.5, 256, 60, Jitter::LateOnly, 2e-3, 7, 20, true},
-        {"8008 Hz slow", 8008, -500, 256, 60, Jitter::LateOnly, 2e-3, 3, 40, false},
-        {"48000 Hz lingering", 48000, 37.5, 1024, 60, Jitter::Lingering, 2e-3, 9, 0, false},
-        {"wandering over seconds", 8000, 37.5, 160, 60, Jitter::Wandering, 2e-3, 6, 0, false},
-        {"chunks of 80 ms", 8000, 37.5, 160, 60, Jitter::Chunked, 5e-5, 0, 0, false},
-        {"11025 Hz, 10 s", 11025, 0, 441, 10, Jitter::Symmetric, 2e-3, 0, 0, false},
-        {"0.2 ms, 1 %", 8000, 10000, 80, 60, Jitter::Symmetric, 2e-4, 4, 12, false},
+        {"2 ms jitter", 8000, 37.5, 160, 60, Jitter::Symmetric, 2e-3, 0, 0, XrunShows::Reported},
+        {"late stamps and stalls", 8000, 37.5, 160, 60, Jitter::LateOnly, 2e-3, 7, 0, XrunShows::Reported},
+        {"stalls and an xrun", 8000, 37.5, 160, 60, Jitter::Symmetric, 2e-3, 5, 31, XrunShows::Reported},
+        {"a stall every second", 8000, 37.5, 160, 60, Jitter::LateOnly, 2e-3, 1, 0, XrunShows::Reported},
+        {"unreported restart", 8000, 37.5, 256, 60, Jitter::LateOnly, 2e-3, 7, 20, XrunShows::RestartedCount},
+        {"8008 Hz slow", 8008, -500, 256, 60, Jitter::LateOnly, 2e-3, 3, 40, XrunShows::Reported},
+        {"48000 Hz lingering", 48000, 37.5, 1024, 60, Jitter::Lingering, 2e-3, 9, 0, XrunShows::Reported},
+        {"wandering over seconds", 8000, 37.5, 160, 60, Jitter::Wandering, 2e-3, 6, 0, XrunShows::Reported},
+        {"chunks of 80 ms", 8000, 37.5, 160, 60, Jitter::Chunked, 5e-5, 0, 0, XrunShows::Reported},
+        {"11025 Hz, 10 s", 11025, 0, 441, 10, Jitter::Symmetric, 2e-3, 0, 0, XrunShows::Reported},
+        {"unreported gap, 1000 ppm", 8000, 1000, 256, 60, Jitter::LateOnly, 2e-3, 7, 25, XrunShows::NotAtAll},
+        {"0.2 ms, 1 %", 8000, 10000, 80, 60, Jitter::Symmetric, 2e-4, 4, 12, XrunShows::Reported},
     };
     constexpr int RUNS = 40;
     for (const CardSeries& card : cases) {
@@ -122,6 +130,7 @@ TEST(RateFit, FindsTheCardsRateWithAnHonestUncertainty)
                 EXPECT_LT(std::fabs(error), 3 * estimate.uncertaintyPpm);
                 EXPECT_NEAR(estimate.rate, card.nominalRate * (1 + estimate.ppm * 1e-6), 1e-9);
                 EXPECT_EQ(estimate.segments, card.xrunAtSeconds > 0 ? 2 : 1);
+                EXPECT_EQ(estimate.silentGaps, card.xrunAtSeconds > 0 && card.xrunShows == XrunShows::NotAtAll ? 1 : 0);
                 // Stalled stamps are left out; of plain jitter hardly any.
                 if (card.stallEverySeconds > 0)
                     EXPECT_GT(estimate.pointsLeftOut, 0);

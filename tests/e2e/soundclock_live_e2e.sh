@@ -10,7 +10,9 @@
 #             --rate 7996` records the loop's signal: -500 ppm.
 #   pharolet  pharolet.exe plays; `measure --device 0 --rate 7996` reads
 #             -500 ppm and, beside it, `measure --device PulseAudio --rate
-#             8008` (Wine's default device by its name) +1000 ppm.
+#             8008` (Wine's default device by its name) +1000 ppm; the
+#             first capture, kept with --save, read again as a WAV file
+#             gives -500 ppm too.
 #   lost      the sink unloaded 20 s into a loop and a measure (the
 #             server's only sink, so no stream moves to another): each ends
 #             within LOST_WAIT_S with exit status 2, "device lost" with its
@@ -86,10 +88,14 @@ pharolet_case() {
   pharolet_start "" 8000
   loopback_source
   pharolet_switch_on
-  soundclock_run measure_7996 -500 measure --device 0 --rate 7996 --seconds "$SECONDS_OF_AUDIO"
+  soundclock_run measure_7996 -500 measure --device 0 --rate 7996 --seconds "$SECONDS_OF_AUDIO" --save capture_7996.wav
   soundclock_run measure_8008 1000 measure --device "$WINE_DEFAULT_DEVICE_NAME" --rate 8008 --seconds "$SECONDS_OF_AUDIO"
   soundclock_check_runs
   pharolet_switch_off_and_close
+  # The capture kept, measured again as a file: the same figure.
+  RUNS=() RUN_PIDS=()
+  soundclock_run file_7996 -500 measure capture_7996.wav --signal-rate 8000 --carrier 1500
+  soundclock_check_runs
 }
 
 # The capture's stall limit (6.1 s with the 4 s ring) and the program's

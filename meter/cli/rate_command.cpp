@@ -190,14 +190,6 @@ int RateCommand(const RateOptions& options)
     const std::string warning = SystemClockWarning(report.clock);
     if (!warning.empty())
         std::fprintf(stderr, "soundclock: warning: %s\n", warning.c_str());
-    // Through a sound server a playback's stamps follow what the server
-    // says of its own queue, not the card: repeated runs on a null sink
-    // scatter one and a half to two times further than the uncertainty
-    // says, and read tens of ppm off. Say so rather than let it pass.
-    if (options.playback)
-        std::fprintf(stderr, "soundclock: warning: a playback's rate is timed through the sound system's reports of "
-                             "its queue; through an audio server its uncertainty is understated: measure the card's "
-                             "capture, or the loop against a capture, for the figure that holds\n");
     if (options.result.json)
         std::printf("%s\n", RateJson(report).c_str());
     else

@@ -43,19 +43,10 @@ audio_require_server() {
   WORK=$(mktemp -d "${TMPDIR:-/tmp}/soundclock_audio.XXXXXX")
 }
 
-# ALSA_CONFIG_PATH: ALSA's own configuration, then the `pipewire` PCM of
-# the extracted plugin.
-audio_use_pipewire_plugin() {
-  local dir=${SOUNDCLOCK_PIPEWIRE_ALSA_DIR:-/opt/soundclock/pipewire-alsa} plugin conf
-  plugin=$(find "$dir" -name libasound_module_pcm_pipewire.so 2>/dev/null | head -n 1)
-  conf=$(find "$dir" -type f -name 50-pipewire.conf 2>/dev/null | head -n 1)
-  [ -n "$plugin" ] && [ -n "$conf" ] || skip "PipeWire's ALSA plugin is not in $dir (./run deps extracts it)"
-  local private="${TMPDIR:-/tmp}/soundclock_pipewire_alsa.$$.conf"
-  { printf 'pcm_type.pipewire { lib "%s" }\n' "$plugin"
-    # the PCM's definition; its control (ctl.pipewire) is not needed
-    awk '/^ctl\.pipewire/ { exit } { print }' "$conf"; } >"$private"
-  export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$private"
-}
+# PipeWire's ALSA plugin, as the rate test also uses it.
+# shellcheck source=pipewire_alsa.sh
+source "$(dirname "${BASH_SOURCE[0]}")/pipewire_alsa.sh"
+audio_use_pipewire_plugin() { use_pipewire_alsa_plugin || skip "$PIPEWIRE_ALSA_MISSING"; }
 
 # The ALSA device of the server's default sink and source.
 audio_default_device() { if on_pipewire; then echo pipewire; else echo pulse; fi; }

@@ -26,6 +26,14 @@ if e2e_on_pipewire; then
   export XDG_RUNTIME_DIR=$SOUNDCLOCK_PIPEWIRE_RUNTIME
   unset PULSE_SERVER
   timeout 10 pactl info 2>/dev/null | grep -q 'on PipeWire' || { echo "skipped: no PipeWire server"; exit 77; }
+  # Natively through PipeWire's own ALSA plugin, as a desktop with
+  # pipewire-alsa has it (under Wine, winmm reaches its pulse layer).
+  if [ "$DEVICE" = pulse ]; then
+    # shellcheck source=../audio/pipewire_alsa.sh
+    source "$(dirname "${BASH_SOURCE[0]}")/../audio/pipewire_alsa.sh"
+    use_pipewire_alsa_plugin || { echo "skipped: $PIPEWIRE_ALSA_MISSING"; exit 77; }
+    DEVICE=pipewire
+  fi
 elif ! timeout 10 pactl info >/dev/null 2>&1; then
   echo "skipped: no PulseAudio server"
   exit 77

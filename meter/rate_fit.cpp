@@ -27,13 +27,14 @@ constexpr int UNCERTAINTY_BLOCKS = 5;
 constexpr double ENVELOPE_SECONDS = 1.0;
 
 // A stream that loses or gains samples without telling (PipeWire's ALSA
-// plugin drops a quantum of a capture now and then, with no xrun) shifts
+// plugin drops 10 to 32 ms of a capture now and then, with no xrun) shifts
 // every later stamp by the samples' time: the least late stamp of each
-// window of this many seconds steps by more than GAP_LIMIT_SECONDS and
-// stays there. A stall moves it for a window at most; the jitter of a busy
-// machine moves it a few milliseconds.
+// window of GAP_WINDOW_SECONDS steps by more than GAP_LIMIT_SECONDS and
+// stays there (PipeWire's were 10.7 and 21.4 ms). A stall moves it for a
+// window at most; the jitter of a busy machine moves it by up to 2 or 3 ms
+// over a few windows.
 constexpr double GAP_WINDOW_SECONDS = 1.0;
-constexpr double GAP_LIMIT_SECONDS = 0.010;
+constexpr double GAP_LIMIT_SECONDS = 0.008;
 
 // The series relative to its first stamp, in seconds on both axes, with
 // segments numbered densely from 0.
@@ -76,9 +77,11 @@ std::vector<LatenessWindow> LatenessWindows(const Series& series)
 }
 
 // Starts a segment where the least late stamps step and stay stepped: a
-// gap in the stream that no xrun reported. The card's own rate moves
-// them too (a millisecond a second at 1000 ppm): steps are judged against
-// the median step.
+// gap in the stream that no xrun reported. The window in which it falls
+// may see part of it or none, so the step is judged across it, from the
+// window before to the one after, and must hold in the one after that.
+// The card's own rate moves the stamps too (a millisecond a second at
+// 1000 ppm): steps are judged against the median step.
 void CutAtSilentGaps(Series& series)
 {
     const std::vector<LatenessWindow> windows = LatenessWindows(series);
@@ -89,15 +92,23 @@ void CutAtSilentGaps(Series& series)
     if (steps.size() < 3)
         return;
     const double usual = Median(steps);
+    // How far window `to` lies from window `from`, beyond the usual steps.
+    auto moved = [&](size_t from, size_t to) {
+        return windows[to].least - windows[from].least - usual * static_cast<double>(to - from);
+    };
     std::vector<size_t> cuts;
-    for (size_t k = 1; k + 1 < windows.size(); ++k) {
-        const LatenessWindow &before = windows[k - 1], &after = windows[k + 1];
-        if (before.segment != windows[k].segment || after.segment != windows[k].segment)
+    for (size_t k = 1; k + 2 < windows.size(); ++k) {
+        if (windows[k - 1].segment != windows[k + 2].segment)
             continue;
-        const double step = windows[k].least - before.least - usual;
-        const double held = after.least - before.least - 2 * usual;
-        if (std::fabs(step) > GAP_LIMIT_SECONDS && std::fabs(held) > GAP_LIMIT_SECONDS && (step > 0) == (held > 0))
-            cuts.push_back(windows[k].first);
+        const double across = moved(k - 1, k + 1), held = moved(k - 1, k + 2);
+        if (std::fabs(across) <= GAP_LIMIT_SECONDS || std::fabs(held) <= GAP_LIMIT_SECONDS ||
+            (across > 0) != (held > 0) || std::fabs(moved(k + 1, k + 2)) > GAP_LIMIT_SECONDS / 2)
+            continue;
+        // Where window k's least late stamp already shows most of it, the
+        // gap came before it.
+        const bool inWindow = std::fabs(moved(k - 1, k)) > std::fabs(across) / 2;
+        cuts.push_back(windows[inWindow ? k : k + 1].first);
+        k += 2;
     }
     int added = 0;
     size_t next = 0;
@@ -383,16 +394,21 @@ RateEstimate FitRate(const RatePoint* points, size_t count, double nominalRate)
     RateEstimate envelope = EstimateFrom(series, lowest, residuals, nominalRate);
     if (!envelope.valid)
         return all;
+    const bool useEnvelope = envelope.uncertaintyPpm < all.uncertaintyPpm;
+    RateEstimate chosen = useEnvelope ? envelope : all;
     // A lateness that drifts over the whole run (a machine growing busier)
     // looks like a rate to any residual; it moves the stamps' mean more than
-    // their least late ones, so the two fits part. Their disagreement beyond
-    // their own uncertainties goes into the figure's.
+    // their least late ones, so the two fits part. Where the line through
+    // all stamps is the figure, their disagreement beyond their own
+    // uncertainties goes into its uncertainty. Where the least late ones
+    // are, it does not: the mean also moves when the pattern of the
+    // stamps changes (an audio server taking a playback in other chunks
+    // once another stream starts moved it 3 ms in one step, and the line
+    // through all of them 50 ppm), which the least late stamps do not see.
     const double disagreement = envelope.ppm - all.ppm;
     const double unexplained = disagreement * disagreement - all.uncertaintyPpm * all.uncertaintyPpm -
                                envelope.uncertaintyPpm * envelope.uncertaintyPpm;
-    const bool useEnvelope = envelope.uncertaintyPpm < all.uncertaintyPpm;
-    RateEstimate chosen = useEnvelope ? envelope : all;
-    if (unexplained > 0)
+    if (!useEnvelope && unexplained > 0)
         chosen.uncertaintyPpm = std::sqrt(chosen.uncertaintyPpm * chosen.uncertaintyPpm + unexplained);
     if (useEnvelope) {
         // Said of the run as a whole: the windows span what the stamps did,

@@ -14,7 +14,7 @@
 // intercept and all share the slope. So does a gap that no xrun reported
 // (samples lost or gained: every later stamp steps by their time and stays
 // there), found where each second's least late stamp steps by more than
-// 10 ms and holds.
+// 8 ms and holds.
 //
 // Some sound systems move the position in chunks, or their stamps follow a
 // pattern (an audio server's quantum, its rate control loop): then the
@@ -22,8 +22,8 @@
 // the rest. The same robust fit through those alone is the lower
 // envelope; of the two, the figure with the smaller uncertainty is given.
 // A lateness drifting over the whole run would pass for a rate in either;
-// it parts the two, and what they disagree by beyond their uncertainties
-// is added to the figure's.
+// it parts the two, and where the line through all stamps is given, what
+// they disagree by beyond their uncertainties is added to its uncertainty.
 //
 // The uncertainty is the slope's from the residuals, widened for their
 // correlation from one stamp to the next (a lateness that lingers over

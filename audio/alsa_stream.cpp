@@ -149,6 +149,23 @@ public:
 
     std::string ErrorText() const override { return error; }
 
+    // A hw PCM, or alsa-lib's own converters over one, passes on the
+    // driver's stamps of its interrupts; a plugin of an audio server
+    // (pulse, pipewire: ioplug) stamps what the server says, and anything
+    // else is taken for the same.
+    double LatenessDriftSeconds() const override
+    {
+        switch (snd_pcm_type(pcm)) {
+        case SND_PCM_TYPE_HW:
+        case SND_PCM_TYPE_PLUG:
+        case SND_PCM_TYPE_LINEAR:
+        case SND_PCM_TYPE_RATE:
+        case SND_PCM_TYPE_ROUTE:
+        case SND_PCM_TYPE_COPY: return CARD_LATENESS_DRIFT_S;
+        default: return SERVER_LATENESS_DRIFT_S;
+        }
+    }
+
 private:
     AudioResult Misuse(const std::string& what)
     {

@@ -377,9 +377,8 @@ RateEstimate EstimateFrom(const Series& series, std::vector<char>& keep, std::ve
     return estimate;
 }
 
-}  // namespace
-
-RateEstimate FitRate(const RatePoint* points, size_t count, double nominalRate)
+// The better of the two fits, as the stamps alone show it.
+RateEstimate FitStamps(const RatePoint* points, size_t count, double nominalRate)
 {
     if (count < 3 || nominalRate <= 0)
         return {};
@@ -418,4 +417,16 @@ RateEstimate FitRate(const RatePoint* points, size_t count, double nominalRate)
         chosen.pointsLeftOut = all.pointsLeftOut + (windows - envelope.pointsUsed);
     }
     return chosen;
+}
+
+}  // namespace
+
+RateEstimate FitRate(const RatePoint* points, size_t count, double nominalRate, double latenessDriftSeconds)
+{
+    RateEstimate estimate = FitStamps(points, count, nominalRate);
+    if (estimate.valid && estimate.seconds > 0 && latenessDriftSeconds > 0) {
+        estimate.driftAllowancePpm = latenessDriftSeconds / estimate.seconds * 1e6;
+        estimate.uncertaintyPpm = std::hypot(estimate.uncertaintyPpm, estimate.driftAllowancePpm);
+    }
+    return estimate;
 }

@@ -25,6 +25,12 @@
 // it parts the two, and where the line through all stamps is given, what
 // they disagree by beyond their uncertainties is added to its uncertainty.
 //
+// Nor does any residual show a lateness that drifts steadily over the whole
+// run: through an audio server on a shared machine the least late stamps
+// of every stream moved together by up to 0.2 ms over a minute, so that
+// repeated minutes scattered by three times the uncertainty the residuals
+// gave. The caller's allowance for it is added to the uncertainty.
+//
 // The uncertainty is the slope's from the residuals, widened for their
 // correlation from one stamp to the next (a lateness that lingers over
 // several periods carries less information than independent jitter): with
@@ -60,7 +66,12 @@ struct RateEstimate {
     double jitterSeconds = 0;    // the residuals' standard deviation
     double correlation = 0;      // the residuals' lag-one correlation
     bool lowerEnvelope = false;  // fitted through each second's least late stamp
+    double driftAllowancePpm = 0;  // in uncertaintyPpm: the stamps' lateness drifting unseen
 };
 
 // `points` in the order taken (positions not decreasing within a segment).
-RateEstimate FitRate(const RatePoint* points, size_t count, double nominalRate);
+// `latenessDriftSeconds`: how far the stamps' lateness may drift over the
+// run with no residual showing it (a standard uncertainty; the backend
+// knows its stamps): the same over any length of run, so it adds that
+// over the run's length to the uncertainty.
+RateEstimate FitRate(const RatePoint* points, size_t count, double nominalRate, double latenessDriftSeconds = 0);

@@ -9,11 +9,12 @@ void StampLog::Take(AudioStream& stream)
 {
     for (const AudioClockPoint& point : stream.TakeClockPoints())
         points.push_back({point.frames, point.systemSeconds, point.segment});
+    latenessDrift = stream.LatenessDriftSeconds();
 }
 
 RateEstimate StampLog::Estimate(int nominalRate) const
 {
-    return FitRate(points.data(), points.size(), nominalRate);
+    return FitRate(points.data(), points.size(), nominalRate, latenessDrift);
 }
 
 RatesCheck CheckRates(const RateEstimate& playback, const RateEstimate& capture, double signalPpm, double signalUncertainty)

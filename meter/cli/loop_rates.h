@@ -19,6 +19,7 @@ public:
 
 private:
     std::vector<RatePoint> points;
+    double latenessDrift = 0;  // the stream's allowance for its stamps
 };
 
 // The offset the two rates imply, and whether it agrees with the signal's.

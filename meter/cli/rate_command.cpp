@@ -54,6 +54,7 @@ private:
 
 struct RateRun {
     std::vector<RatePoint> points;
+    double latenessDrift = 0;  // the stream's allowance (AudioStream::LatenessDriftSeconds)
     int64_t xruns = 0;
     uint64_t frames = 0;  // read or written
     std::string lostText;  // the device failed: its words
@@ -87,7 +88,7 @@ AudioResult MoveSamples(AudioStream& stream, PlaybackSamples& playback, std::vec
 
 RateEstimate Fit(const RateRun& run, int rate)
 {
-    return FitRate(run.points.data(), run.points.size(), rate);
+    return FitRate(run.points.data(), run.points.size(), rate, run.latenessDrift);
 }
 
 // Runs the stream until `limit` frames, Ctrl-C, or the device fails.
@@ -98,6 +99,7 @@ RateRun RunStream(AudioStream& stream, const RateOptions& options, uint64_t limi
     std::vector<int16_t> buffer(static_cast<size_t>(std::max(64, rate / 50)));
     ProgressLine live(!options.result.quiet);
     RateRun run;
+    run.latenessDrift = stream.LatenessDriftSeconds();
     double idleSeconds = 0;
     while (run.frames < limit && !Interrupted()) {
         size_t done = 0;

@@ -70,6 +70,9 @@ std::string RateResultLine(const RateReport& report)
                        Fixed(estimate.seconds, 1) + " s, " + std::to_string(estimate.stamps) + " stamps";
     if (estimate.lowerEnvelope)
         line += " (the line through each second's least late one)";
+    if (estimate.driftAllowancePpm > 0)
+        line += "; the +- allows " + Fixed(estimate.driftAllowancePpm, 4) +
+                " ppm for the stamps' lateness drifting over the run, which no stamp shows";
     if (estimate.pointsLeftOut > 0)
         line += ", " + std::to_string(estimate.pointsLeftOut) + " left out as late";
     if (report.xruns > 0)
@@ -94,6 +97,7 @@ std::string RateJson(const RateReport& report)
                        ",\"segments\":" + std::to_string(estimate.segments) + ",\"xruns\":" + std::to_string(report.xruns) +
                        ",\"silent_gaps\":" + std::to_string(estimate.silentGaps) +
                        ",\"jitter_ms\":" + Fixed(estimate.jitterSeconds * 1e3, 4) +
+                       ",\"lateness_drift_allowance_ppm\":" + Fixed(estimate.driftAllowancePpm, 6) +
                        ",\"system_clock\":" + SystemClockJson(report.clock);
     if (report.haveExpect)
         json += std::string(",\"within_tolerance\":") + (WithinExpectation(report) ? "true" : "false");

@@ -19,7 +19,10 @@ enum class Jitter {
     Lingering,  // late, and correlated over many periods (0.9 from one to the next)
     Wandering,  // late, and wandering over seconds (0.99 from one to the next: 2 s)
     Chunked,    // the position moves in chunks of four periods (an audio server's quantum)
+    Drifting,   // late, and the least lateness itself moving by DRIFT_SECONDS over the run
 };
+
+constexpr double DRIFT_SECONDS = 1.5e-4;
 
 // How an xrun shows in the stamps.
 enum class XrunShows {
@@ -76,6 +79,7 @@ std::vector<RatePoint> MakeSeries(const CardSeries& card, uint64_t seed)
         case Jitter::Symmetric:
         case Jitter::Chunked: time += card.jitterSeconds * draw; break;
         case Jitter::LateOnly: time += card.jitterSeconds * std::fabs(draw); break;
+        case Jitter::Drifting: time += card.jitterSeconds * std::fabs(draw) + DRIFT_SECONDS * time / card.seconds; break;
         case Jitter::Lingering:
         case Jitter::Wandering: {
             const double carried = card.jitter == Jitter::Lingering ? 0.9 : 0.99;
@@ -147,6 +151,22 @@ TEST(RateFit, FindsTheCardsRateWithAnHonestUncertainty)
         EXPECT_GT(scatterOverUncertainty, 0.6);
         EXPECT_LT(scatterOverUncertainty, 1.35);
     }
+}
+
+// A lateness whose floor drifts over the run is a line like the card's: no
+// residual shows it, so the stamps alone claim a figure it is beyond. The
+// backend's allowance for it brings the truth back within the uncertainty.
+TEST(RateFit, AllowsForALatenessThatDriftsUnseen)
+{
+    const CardSeries card = {"drifting floor", 8000, 37.5, 160, 60, Jitter::Drifting, 5e-5, 0, 0, XrunShows::Reported};
+    const std::vector<RatePoint> points = MakeSeries(card, 7);
+    const RateEstimate alone = Fit(points, card.nominalRate);
+    EXPECT_GT(std::fabs(alone.ppm - card.ppm), 3 * alone.uncertaintyPpm);
+    EXPECT_EQ(alone.driftAllowancePpm, 0);
+    const RateEstimate allowed = FitRate(points.data(), points.size(), card.nominalRate, 2e-4);
+    EXPECT_EQ(allowed.ppm, alone.ppm);
+    EXPECT_NEAR(allowed.driftAllowancePpm, 2e-4 / card.seconds * 1e6, 0.05);
+    EXPECT_LT(std::fabs(allowed.ppm - card.ppm), 1.5 * allowed.uncertaintyPpm);
 }
 
 TEST(RateFit, RefusesSeriesWithoutASlope)

@@ -27,7 +27,7 @@ constexpr int UNCERTAINTY_BLOCKS = 5;
 constexpr double ENVELOPE_SECONDS = 1.0;
 
 // A stream that loses or gains samples without telling (PipeWire's ALSA
-// plugin drops 10 to 32 ms of a capture now and then, with no xrun) shifts
+// plugin drops some of a stream now and then, with no xrun) shifts
 // every later stamp by the samples' time: the least late stamp of each
 // window of GAP_WINDOW_SECONDS steps by more than GAP_LIMIT_SECONDS and
 // stays there (PipeWire's were 10.7 and 21.4 ms). A stall moves it for a

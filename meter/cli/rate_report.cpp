@@ -70,9 +70,6 @@ std::string RateResultLine(const RateReport& report)
                        Fixed(estimate.seconds, 1) + " s, " + std::to_string(estimate.stamps) + " stamps";
     if (estimate.lowerEnvelope)
         line += " (the line through each second's least late one)";
-    if (estimate.driftAllowancePpm > 0)
-        line += "; the +- allows " + Fixed(estimate.driftAllowancePpm, 4) +
-                " ppm for the stamps' lateness drifting over the run, which no stamp shows";
     if (estimate.pointsLeftOut > 0)
         line += ", " + std::to_string(estimate.pointsLeftOut) + " left out as late";
     if (report.xruns > 0)
@@ -81,6 +78,9 @@ std::string RateResultLine(const RateReport& report)
         line += ", " + std::to_string(estimate.silentGaps) +
                 (estimate.silentGaps == 1 ? " gap in the stream" : " gaps in the stream") +
                 " that no xrun reported (a segment each)";
+    if (estimate.driftAllowancePpm > 0)
+        line += "; the +- allows " + Fixed(estimate.driftAllowancePpm, 4) +
+                " ppm for the stamps' lateness drifting over the run, which no stamp shows";
     return line;
 }
 

@@ -29,6 +29,7 @@ enum class XrunShows {
     Reported,        // a new segment
     RestartedCount,  // the backend restarted the count instead of telling
     NotAtAll,        // samples lost and nothing said (only the time steps)
+    GainedSilently,  // samples gained and nothing said (the time steps back)
 };
 
 struct CardSeries {
@@ -63,7 +64,9 @@ std::vector<RatePoint> MakeSeries(const CardSeries& card, uint64_t seed)
             // time no longer line up as before.
             xrunDone = true;
             // A gap nobody reports is as small as PipeWire's (a quantum).
-            timeOffset += card.xrunShows == XrunShows::NotAtAll ? 0.0107 : 0.1379;
+            timeOffset += card.xrunShows == XrunShows::NotAtAll         ? 0.0107
+                          : card.xrunShows == XrunShows::GainedSilently ? -0.0214
+                                                                        : 0.1379;
             if (card.xrunShows == XrunShows::RestartedCount)
                 positionOffset = frames;
             else if (card.xrunShows == XrunShows::Reported)
@@ -117,6 +120,7 @@ TEST(RateFit, FindsTheCardsRateWithAnHonestUncertainty)
         {"chunks of 80 ms", 8000, 37.5, 160, 60, Jitter::Chunked, 5e-5, 0, 0, XrunShows::Reported},
         {"11025 Hz, 10 s", 11025, 0, 441, 10, Jitter::Symmetric, 2e-3, 0, 0, XrunShows::Reported},
         {"unreported gap, 1000 ppm", 8000, 1000, 256, 60, Jitter::LateOnly, 2e-3, 7, 25, XrunShows::NotAtAll},
+        {"unreported gain, 8008 Hz", 8008, -500, 160, 60, Jitter::Chunked, 5e-5, 0, 30, XrunShows::GainedSilently},
         {"0.2 ms, 1 %", 8000, 10000, 80, 60, Jitter::Symmetric, 2e-4, 4, 12, XrunShows::Reported},
     };
     constexpr int RUNS = 40;
@@ -135,7 +139,8 @@ TEST(RateFit, FindsTheCardsRateWithAnHonestUncertainty)
                 EXPECT_LT(std::fabs(error), 3 * estimate.uncertaintyPpm);
                 EXPECT_NEAR(estimate.rate, card.nominalRate * (1 + estimate.ppm * 1e-6), 1e-9);
                 EXPECT_EQ(estimate.segments, card.xrunAtSeconds > 0 ? 2 : 1);
-                EXPECT_EQ(estimate.silentGaps, card.xrunAtSeconds > 0 && card.xrunShows == XrunShows::NotAtAll ? 1 : 0);
+                const bool silent = card.xrunShows == XrunShows::NotAtAll || card.xrunShows == XrunShows::GainedSilently;
+                EXPECT_EQ(estimate.silentGaps, card.xrunAtSeconds > 0 && silent ? 1 : 0);
                 // Stalled stamps are left out; of plain jitter hardly any.
                 if (card.stallEverySeconds > 0)
                     EXPECT_GT(estimate.pointsLeftOut, 0);
@@ -167,6 +172,21 @@ TEST(RateFit, AllowsForALatenessThatDriftsUnseen)
     EXPECT_EQ(allowed.ppm, alone.ppm);
     EXPECT_NEAR(allowed.driftAllowancePpm, 2e-4 / card.seconds * 1e6, 0.05);
     EXPECT_LT(std::fabs(allowed.ppm - card.ppm), 1.5 * allowed.uncertaintyPpm);
+}
+
+// Through the pulse plugin a playback's first stamp is taken before the
+// server starts the stream, nearly a second ahead of the rest at the same
+// position: it starts a segment of its own and moves nothing.
+TEST(RateFit, AStampBeforeTheStreamRanCostsNothing)
+{
+    const CardSeries card = {"late start", 8000, 37.5, 160, 60, Jitter::Chunked, 5e-5, 0, 0, XrunShows::Reported};
+    std::vector<RatePoint> points = MakeSeries(card, 3);
+    const RateEstimate clean = Fit(points, card.nominalRate);
+    points.insert(points.begin(), {points.front().frames, points.front().systemSeconds - 0.94, 0});
+    const RateEstimate started = Fit(points, card.nominalRate);
+    EXPECT_EQ(started.silentGaps, 1);
+    EXPECT_NEAR(started.ppm, clean.ppm, 0.5 * clean.uncertaintyPpm);
+    EXPECT_LT(std::fabs(started.ppm - card.ppm), 3 * started.uncertaintyPpm);
 }
 
 TEST(RateFit, RefusesSeriesWithoutASlope)

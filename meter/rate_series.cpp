@@ -14,6 +14,11 @@ namespace {
 // over a few windows.
 constexpr double GAP_WINDOW_SECONDS = 1.0;
 constexpr double GAP_LIMIT_SECONDS = 0.008;
+// A window's least late stamp is the floor of its lateness only when the
+// window holds many: winmm under Wine gives 8 a second, whose least late
+// one moved by 5 to 10 ms from second to second with nothing lost (ALSA's
+// plugins give 50 to 60).
+constexpr int GAP_WINDOW_MIN_STAMPS = 20;
 
 // The least late stamp (system time less stream time) of each window of
 // GAP_WINDOW_SECONDS within a segment, and the window's first stamp.
@@ -21,6 +26,7 @@ struct LatenessWindow {
     size_t first = 0;
     int segment = 0;
     double least = 0;
+    int stamps = 0;
 };
 
 std::vector<LatenessWindow> LatenessWindows(const RateSeries& series)
@@ -30,10 +36,11 @@ std::vector<LatenessWindow> LatenessWindows(const RateSeries& series)
     for (size_t i = 0; i < series.streamSeconds.size(); ++i) {
         const double lateness = series.systemSeconds[i] - series.streamSeconds[i];
         if (windows.empty() || series.segment[i] != windows.back().segment || series.systemSeconds[i] >= windowEnd) {
-            windows.push_back({i, series.segment[i], lateness});
+            windows.push_back({i, series.segment[i], lateness, 0});
             windowEnd = series.systemSeconds[i] + GAP_WINDOW_SECONDS;
         } else
             windows.back().least = std::min(windows.back().least, lateness);
+        ++windows.back().stamps;
     }
     return windows;
 }
@@ -61,6 +68,8 @@ void CutAtSilentGaps(RateSeries& series)
     std::vector<size_t> cuts;
     for (size_t k = 1; k + 2 < windows.size(); ++k) {
         if (windows[k - 1].segment != windows[k + 2].segment)
+            continue;
+        if (std::min({windows[k - 1].stamps, windows[k + 1].stamps, windows[k + 2].stamps}) < GAP_WINDOW_MIN_STAMPS)
             continue;
         const double across = moved(k - 1, k + 1), held = moved(k - 1, k + 2);
         if (std::fabs(across) <= GAP_LIMIT_SECONDS || std::fabs(held) <= GAP_LIMIT_SECONDS ||

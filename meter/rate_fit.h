@@ -14,7 +14,7 @@
 // intercept and all share the slope. So does a gap that no xrun reported
 // (samples lost or gained: every later stamp steps by their time and stays
 // there), found where each second's least late stamp steps by more than
-// 8 ms and holds.
+// 8 ms and holds (in seconds of 20 stamps or more).
 //
 // Some sound systems move the position in chunks, or their stamps follow a
 // pattern (an audio server's quantum, its rate control loop): then the

@@ -6,12 +6,14 @@
 #   receiver/,         the programs: never each other
 #   transmitter/
 #   meter/             soundclock's portable meter: no Win32 header, nothing
-#                      from platform/ or audio/ (it never knows which sound
-#                      backend runs); meter/cli/, the program, may use audio/
+#                      from platform/, audio/ or soundclock/ (it never knows
+#                      which sound backend runs, nor who prints its figures)
 #   audio/             the sound devices: the interface and the ALSA backend
 #                      include no Win32 header and nothing from platform/;
 #                      only the Windows backend (winmm_*) may use both, and
 #                      the Windows clock state platform/'s time service
+#   soundclock/        the program: over meter/, audio/ and the DSP
+#                      libraries; nothing includes it
 # Run as: cmake -DSOURCE_DIR=<tree> -P check_layers.cmake
 if(NOT SOURCE_DIR)
   message(FATAL_ERROR "check_layers.cmake: SOURCE_DIR not set")
@@ -47,11 +49,16 @@ check(receiver/dsp "^(platform|transmitter|demo|tests)/" ON)
 check(transmitter/dsp "^(platform|receiver|demo|tests)/" ON)
 check(receiver "^(transmitter|demo|tests)/" OFF)
 check(transmitter "^(receiver|demo|tests)/" OFF)
-check(common "^(audio|meter)/" ON)
-check(meter "^(platform|audio|demo|tests)/" ON "^meter/cli/")
-check(meter/cli "^(platform|receiver/[^d]|transmitter/[^d]|demo|tests)/" ON)
-check(audio "^(platform|receiver|transmitter|meter|demo|tests)/" ON "^audio/(winmm_|system_clock_windows)")
-check(audio "^(receiver|transmitter|meter|demo|tests)/" OFF)
+check(common "^(audio|meter|soundclock)/" ON)
+check(receiver/dsp "^(audio|meter|soundclock)/" ON)
+check(transmitter/dsp "^(audio|meter|soundclock)/" ON)
+check(meter "^(platform|receiver|audio|soundclock|demo|tests)/" ON)
+check(audio "^(platform|receiver|transmitter|meter|soundclock|demo|tests)/" ON "^audio/(winmm_|system_clock_windows)")
+check(audio "^(receiver|transmitter|meter|soundclock|demo|tests)/" OFF)
+check(platform "^(audio|meter|soundclock)/" OFF)
+check(receiver "^(audio|meter|soundclock)/" OFF)
+check(transmitter "^(audio|meter|soundclock)/" OFF)
+check(soundclock "^(platform|receiver/[^d]|transmitter/[^d]|demo|tests)/" ON)
 
 if(violations)
   list(REMOVE_DUPLICATES violations)

@@ -1,11 +1,8 @@
-// The meter's smaller parts: the burst it looks for, the line it fits and
-// the receiver's reading it reports.
+// The meter's smaller parts: the burst it looks for and the line it fits.
 #include "meter/burst_reference.h"
 #include "meter/carrier_range.h"
 #include "meter/clock_estimator.h"
 #include "meter/line_fit.h"
-#include "meter/receiver_reading.h"
-#include "receiver/dsp/correlator.h"
 #include "tests/meter/stretched_signal.h"
 #include "transmitter/dsp/stream.h"
 
@@ -65,35 +62,6 @@ TEST(MeterParts, LineFarFromZeroKeepsItsPrecision)
         fit.Add(1e6 + x, 3e5 + 1.024e-6 * x + ((x % 2) ? 1e-6 : -1e-6), x % 3 ? 1.0 : 0.5);
     EXPECT_NEAR(static_cast<double>(fit.Slope()), 1.024e-6, 1e-12);
     EXPECT_NEAR(static_cast<double>(fit.ResidualDeviation()), 1e-6, 1e-7);
-}
-
-// The reading is the receiver's own: the position's correction, put
-// through the receiver's trackbar handling, cancels the offset to within
-// half a step, and the label is the receiver's text for that position.
-TEST(MeterParts, ReceiverReadingMatchesTheReceiver)
-{
-    const struct {
-        double ppm;
-        int32_t position;
-        const char* text;
-        bool reach;
-    } cases[] = {
-        {1000, 500, "Clock error 0.100%", true},   {-500, 1250, "Clock error -0.050%", true},
-        {0.4, 1000, "Clock error 0.000%", true},   {2000, 0, "Clock error 0.200%", true},
-        {-2000, 2000, "Clock error -0.200%", true}, {3, 998, "Clock error 0.000%", true},
-        {2500, 0, "Clock error 0.200%", false},    {-10000, 2000, "Clock error -0.200%", false},
-    };
-    for (const auto& c : cases) {
-        const ReceiverReading reading = ReadingForOffset(c.ppm);
-        EXPECT_EQ(reading.position, c.position) << c.ppm;
-        EXPECT_EQ(reading.clockText, c.text) << c.ppm;
-        EXPECT_EQ(reading.withinReach, c.reach) << c.ppm;
-        Correlator correlator;
-        correlator.SetClockPosition(static_cast<uint16_t>(reading.position));
-        if (c.reach) {
-            EXPECT_NEAR(static_cast<double>(correlator.clockCorrection) * 1e6, c.ppm, 1.0) << c.ppm;
-        }
-    }
 }
 
 // The settings the meter measures in full, warns about and refuses: by the

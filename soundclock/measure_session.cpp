@@ -1,10 +1,10 @@
-#include "meter/cli/measure_session.h"
-#include "meter/cli/commands.h"
-#include "meter/cli/console.h"
-#include "meter/cli/track_output.h"
+#include "soundclock/measure_session.h"
+#include "soundclock/commands.h"
+#include "soundclock/console.h"
+#include "soundclock/track_output.h"
 
 #include "meter/carrier_range.h"
-#include "meter/receiver_reading.h"
+#include "soundclock/receiver_reading.h"
 
 #include <chrono>
 #include <cmath>

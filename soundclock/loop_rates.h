@@ -6,7 +6,7 @@
 #pragma once
 
 #include "audio/audio_device.h"
-#include "meter/cli/measure_session.h"
+#include "soundclock/measure_session.h"
 #include "meter/rate_fit.h"
 
 #include <vector>

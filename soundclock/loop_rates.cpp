@@ -1,7 +1,7 @@
-#include "meter/cli/loop_rates.h"
+#include "soundclock/loop_rates.h"
 
 #include "audio/system_clock.h"
-#include "meter/cli/rate_report.h"
+#include "soundclock/rate_report.h"
 
 #include <cmath>
 

@@ -1,9 +1,9 @@
 // soundclock measure: the clock offset from a recording of the signal, or
 // live from a device.
-#include "meter/cli/commands.h"
-#include "meter/cli/console.h"
-#include "meter/cli/live_audio.h"
-#include "meter/cli/measure_session.h"
+#include "soundclock/commands.h"
+#include "soundclock/console.h"
+#include "soundclock/live_audio.h"
+#include "soundclock/measure_session.h"
 
 #include "audio/audio_device.h"
 #include "meter/recording_reader.h"

@@ -1,4 +1,4 @@
-#include "meter/cli/live_audio.h"
+#include "soundclock/live_audio.h"
 
 #include "meter/wav_format.h"
 #include "transmitter/dsp/stream.h"

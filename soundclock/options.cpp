@@ -1,4 +1,4 @@
-#include "meter/cli/options.h"
+#include "soundclock/options.h"
 
 #include "common/settings.h"
 

@@ -1,10 +1,10 @@
 // soundclock rate: one card's actual sample rate against the system clock,
 // from the (position, time) stamps its backend takes once a period.
-#include "meter/cli/commands.h"
-#include "meter/cli/live_audio.h"
-#include "meter/cli/measure_session.h"
-#include "meter/cli/progress_line.h"
-#include "meter/cli/rate_report.h"
+#include "soundclock/commands.h"
+#include "soundclock/live_audio.h"
+#include "soundclock/measure_session.h"
+#include "soundclock/progress_line.h"
+#include "soundclock/rate_report.h"
 
 #include "audio/audio_device.h"
 #include "audio/system_clock.h"

@@ -1,4 +1,4 @@
-#include "meter/receiver_reading.h"
+#include "soundclock/receiver_reading.h"
 
 #include "common/rounding.h"
 #include "common/ui_facts.h"

@@ -1,6 +1,6 @@
-#include "meter/cli/progress_line.h"
+#include "soundclock/progress_line.h"
 
-#include "meter/cli/console.h"
+#include "soundclock/console.h"
 
 #include <cstdio>
 

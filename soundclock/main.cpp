@@ -4,7 +4,7 @@
 // recording (or the card itself) and says how far the recording card's
 // clock is from the playing card's, in ppm, with its uncertainty;
 // `soundclock loop` does both at once.
-#include "meter/cli/commands.h"
+#include "soundclock/commands.h"
 
 int main(int argc, char** argv)
 {

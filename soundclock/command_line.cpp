@@ -2,8 +2,8 @@
 // and help. Numbers are taken as text and checked here, so every message
 // keeps soundclock's own words ("--seconds: not a number: fast"), and a
 // mistake is one line "soundclock: ..." with exit status 2.
-#include "meter/cli/commands.h"
-#include "meter/cli/track_output.h"
+#include "soundclock/commands.h"
+#include "soundclock/track_output.h"
 
 #include <CLI/CLI.hpp>
 

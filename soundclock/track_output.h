@@ -5,7 +5,7 @@
 // measures (a file, or a device as it records).
 #pragma once
 
-#include "meter/cli/options.h"
+#include "soundclock/options.h"
 #include "meter/offset_track.h"
 
 #include <cstdio>

@@ -1,5 +1,5 @@
 // soundclock devices: what --device, --play and --record can name.
-#include "meter/cli/commands.h"
+#include "soundclock/commands.h"
 
 #include "audio/audio_device.h"
 

@@ -1,6 +1,6 @@
-#include "meter/cli/rate_report.h"
+#include "soundclock/rate_report.h"
 
-#include "meter/cli/measure_session.h"
+#include "soundclock/measure_session.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // soundclock signal: the transmitter's test signal as a file, a stream, or
 // played on a device.
-#include "meter/cli/commands.h"
-#include "meter/cli/console.h"
-#include "meter/cli/live_audio.h"
+#include "soundclock/commands.h"
+#include "soundclock/console.h"
+#include "soundclock/live_audio.h"
 
 #include "audio/audio_device.h"
 #include "meter/wav_format.h"

@@ -4,7 +4,7 @@
 // status, from one function (PrintResult) for every source.
 #pragma once
 
-#include "meter/cli/options.h"
+#include "soundclock/options.h"
 #include "meter/clock_estimator.h"
 
 #include <cstdint>

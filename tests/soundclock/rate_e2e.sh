@@ -18,8 +18,8 @@ shift 3
 RUNNER=("$@")
 RUNS=${RATE_RUNS:-1}
 LIMIT_PPM=${RATE_LIMIT_PPM:-50}
-# shellcheck source=e2e_lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
+# shellcheck source=../e2e/e2e_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e/e2e_lib.sh"
 
 if e2e_on_pipewire; then
   if [ -z "${SOUNDCLOCK_PIPEWIRE_RUNTIME:-}" ]; then echo "skipped: no PipeWire stack (SOUNDCLOCK_PIPEWIRE_RUNTIME)"; exit 77; fi

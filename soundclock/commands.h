@@ -4,7 +4,7 @@
 // or a device that failed.
 #pragma once
 
-#include "meter/cli/options.h"
+#include "soundclock/options.h"
 
 constexpr int EXIT_WITHIN = 0;
 constexpr int EXIT_OUTSIDE = 1;

@@ -1,4 +1,4 @@
-#include "meter/cli/console.h"
+#include "soundclock/console.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "meter/cli/track_output.h"
+#include "soundclock/track_output.h"
 
 
 #include <algorithm>

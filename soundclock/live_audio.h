@@ -4,8 +4,8 @@
 #pragma once
 
 #include "audio/audio_device.h"
-#include "meter/cli/measure_session.h"
-#include "meter/cli/options.h"
+#include "soundclock/measure_session.h"
+#include "soundclock/options.h"
 
 #include <cstdint>
 #include <cstdio>

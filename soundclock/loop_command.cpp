@@ -1,10 +1,10 @@
 // soundclock loop: plays the signal on one device and records another in
 // the same run (the playback in a thread of its own): the two cards'
 // offset in one command, with both sides' xruns reported.
-#include "meter/cli/commands.h"
-#include "meter/cli/live_audio.h"
-#include "meter/cli/loop_rates.h"
-#include "meter/cli/measure_session.h"
+#include "soundclock/commands.h"
+#include "soundclock/live_audio.h"
+#include "soundclock/loop_rates.h"
+#include "soundclock/measure_session.h"
 
 #include "audio/audio_device.h"
 

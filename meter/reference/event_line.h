@@ -1,0 +1,46 @@
+// The line through a reference's events: position (card samples) against
+// the reference's own time (seconds), one slope for the run and one
+// intercept per segment. The slope is the card's actual rate.
+//
+// Contract (what the meters rely on):
+//   - Add() takes the events in order of position; positions keep their
+//     fraction of a sample all the way (double), far from zero (hours at
+//     96 kHz) without losing it: the sums are taken about running means.
+//   - Predict() says where the line puts a reference time in a segment;
+//     with fewer than two points it cannot, and says so.
+//   - Fit() is robust: points far off the line (beyond a few robust
+//     deviations of the residuals) are left out and counted, until the set
+//     is stable. The slope's standard uncertainty comes from the
+//     residuals, weighted by each point's own scatter where the meter knows
+//     it, and widened where the residuals are correlated from one point to
+//     the next or wander over the run (a path delay, a tone's drift), so
+//     that it holds against the scatter of repeated runs.
+//   - `extraSeconds`: a wander the meter knows of that no residual shows
+//     (a standard uncertainty in seconds over the run), added to the
+//     uncertainty as a slope over the run's length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct EventLineFit {
+    bool valid = false;          // two or more points over some time in one segment
+    double slope = 0;            // samples per reference second: the card's rate
+    double slopeUncertainty = 0; // standard, samples per second
+    double scatter = 0;          // RMS residual of the points used, samples
+    double correlation = 0;      // the residuals' lag-one correlation
+    double seconds = 0;          // reference time from the first point used to the last
+    int64_t used = 0;
+    int64_t leftOut = 0;         // beyond the robust limit
+    int segments = 0;            // with points used
+};
+
+class EventLine {
+public:
+    void Add(double referenceSeconds, double position, double scatter, uint32_t segment);
+    size_t Count() const;
+    bool CanPredict(uint32_t segment) const;
+    double Predict(double referenceSeconds, uint32_t segment) const;
+    EventLineFit Fit(double extraSeconds = 0) const;
+};

@@ -39,8 +39,24 @@ struct EventLineFit {
 class EventLine {
 public:
     void Add(double referenceSeconds, double position, double scatter, uint32_t segment);
-    size_t Count() const;
+    size_t Count() const { return points.size(); }
     bool CanPredict(uint32_t segment) const;
     double Predict(double referenceSeconds, uint32_t segment) const;
     EventLineFit Fit(double extraSeconds = 0) const;
+
+private:
+    struct Point {
+        double seconds = 0, position = 0, weight = 1;
+        uint32_t segment = 0;
+    };
+    // A segment's weighted means and co-moments, kept up to date point by
+    // point (Welford's way: no sums of large squares to cancel).
+    struct Moments {
+        double weight = 0, meanSeconds = 0, meanPosition = 0, sxx = 0, sxy = 0;
+        int64_t count = 0;
+    };
+    double Slope() const;
+
+    std::vector<Point> points;
+    std::vector<Moments> segments;
 };

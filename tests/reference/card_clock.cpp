@@ -1,0 +1,1 @@
+#include "tests/reference/card_clock.h"

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "audio/audio_device.h"
+#include "soundclock/text_format.h"
 #include "soundclock/measure_session.h"
 #include "soundclock/options.h"
 

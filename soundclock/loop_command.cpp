@@ -1,6 +1,7 @@
 // soundclock loop: plays the signal on one device and records another in
 // the same run (the playback in a thread of its own): the two cards'
 // offset in one command, with both sides' xruns reported.
+#include "soundclock/text_format.h"
 #include "soundclock/commands.h"
 #include "soundclock/live_audio.h"
 #include "soundclock/loop_rates.h"

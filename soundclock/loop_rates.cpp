@@ -2,6 +2,7 @@
 
 #include "audio/system_clock.h"
 #include "soundclock/rate_report.h"
+#include "soundclock/text_format.h"
 
 #include <cmath>
 
@@ -32,12 +33,17 @@ RatesCheck CheckRates(const RateEstimate& playback, const RateEstimate& capture,
 
 namespace {
 
-std::string SideJson(const RateEstimate& estimate)
+void SideJson(JsonObject& json, const std::string& name, const RateEstimate& estimate)
 {
-    if (!estimate.valid)
-        return "null";
-    return "{\"ppm\":" + Fixed(estimate.ppm, 6) + ",\"uncertainty_ppm\":" + Fixed(estimate.uncertaintyPpm, 6) +
-           ",\"rate_hz\":" + Fixed(estimate.rate, 8) + ",\"seconds\":" + Fixed(estimate.seconds, 3) + "}";
+    if (!estimate.valid) {
+        json.Null(name);
+        return;
+    }
+    json.Object(name, JsonObject()
+                          .Number("ppm", estimate.ppm, 6)
+                          .Number("uncertainty_ppm", estimate.uncertaintyPpm, 6)
+                          .Number("rate_hz", estimate.rate, 8)
+                          .Number("seconds", estimate.seconds, 3));
 }
 
 std::string SideText(const char* side, const RateEstimate& estimate)
@@ -59,17 +65,20 @@ void AddLoopRates(MeasureSession& session, const StampLog& playback, int playbac
     const SystemClockState clock = ReadSystemClockState();
 
     RunFacts& facts = session.Facts();
-    facts.extraJson = ",\"playback_rate\":" + SideJson(played) + ",\"capture_rate\":" + SideJson(recorded);
+    JsonObject& json = facts.extraJson;
+    SideJson(json, "playback_rate", played);
+    SideJson(json, "capture_rate", recorded);
     if (check.valid)
-        facts.extraJson += ",\"rates_offset_ppm\":" + Fixed(check.offsetPpm, 6) + ",\"rates_offset_uncertainty_ppm\":" +
-                           Fixed(check.uncertaintyPpm, 6) + ",\"rates_agree\":" + (check.agree ? "true" : "false");
-    facts.extraJson += ",\"system_clock\":" + SystemClockJson(clock);
+        json.Number("rates_offset_ppm", check.offsetPpm, 6)
+            .Number("rates_offset_uncertainty_ppm", check.uncertaintyPpm, 6)
+            .Bool("rates_agree", check.agree);
+    json.Object("system_clock", SystemClockJson(clock));
 
     std::string line = "against the system clock: " + SideText("playback", played) + ", " + SideText("capture", recorded);
     if (check.valid)
-        line += "; the offset they imply, " + Fixed(check.offsetPpm, 4, true) + " ppm +- " + Fixed(check.uncertaintyPpm, 4) +
-                (check.agree ? " ppm, agrees with the signal's (the finer figure)"
-                             : " ppm, does NOT agree with the signal's (the finer figure) within three uncertainties");
+        line += "; the offset they imply, " + FigureText(check.offsetPpm, check.uncertaintyPpm, "ppm") +
+                (check.agree ? ", agrees with the signal's (the finer figure)"
+                             : ", does NOT agree with the signal's (the finer figure) within three uncertainties");
     facts.extraLine = line + "\n" + SystemClockLine(clock);
     const std::string warning = SystemClockWarning(clock);
     if (!warning.empty())

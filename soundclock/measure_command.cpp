@@ -1,5 +1,6 @@
 // soundclock measure: the clock offset from a recording of the signal, or
 // live from a device.
+#include "soundclock/text_format.h"
 #include "soundclock/commands.h"
 #include "soundclock/console.h"
 #include "soundclock/live_audio.h"

@@ -1,10 +1,12 @@
 // One measurement, whatever feeds it: a file, a device, or the loop. The
 // samples go in; the live line, the jumps and the CSV rows come out as
-// they are found; at the end the result line (or its JSON) and the exit
-// status, from one function (PrintResult) for every source.
+// they are found; at the end the result (offset_result.h) and the exit
+// status.
 #pragma once
 
+#include "soundclock/offset_result.h"
 #include "soundclock/options.h"
+#include "soundclock/progress_line.h"
 #include "meter/clock_estimator.h"
 
 #include <cstdint>
@@ -12,36 +14,7 @@
 #include <memory>
 #include <string>
 
-// What the result says besides the figure.
-struct RunFacts {
-    int recordingRate = 0;
-    SignalChoice signal;
-    // Why the result covers only part of the run (a device lost); empty:
-    // it covers all that was asked for. A partial result has status 2.
-    std::string partial;
-    // The xruns of a live run, -1 where there is no such side: the
-    // capture's overruns, the playback's underruns (loop).
-    int64_t overruns = -1;
-    int64_t underruns = -1;
-    // More of the result: fields appended to its JSON (",\"name\":..."),
-    // and lines printed after its line.
-    std::string extraJson;
-    std::string extraLine;
-};
-
-// Prints the result (a line on standard output, or one JSON object) and
-// returns its exit status; or says why there is none, with status 2.
 class TrackOutput;
-int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const RunFacts& facts,
-                const TrackOutput* track = nullptr);
-// "soundclock: MESSAGE" on standard error (and {"error": ...} with
-// --json): status 2.
-int Fail(const ResultOptions& options, const std::string& message);
-// A carrier the meter cannot measure is refused (the reason returned, empty
-// otherwise); one it measures less well than its figures say is warned about.
-std::string CarrierRefusal(const ResultOptions& options, const SignalChoice& signal);
-
-class LiveLine;
 
 class MeasureSession {
 public:
@@ -71,11 +44,8 @@ private:
     ResultOptions options;
     RunFacts facts;
     ClockEstimator meter;
-    std::unique_ptr<LiveLine> live;
+    ProgressLine live;
     std::FILE* csv = nullptr;
     std::unique_ptr<TrackOutput> track;
     std::string trackProblem;
 };
-
-// Fixed-point text: Fixed(1.5, 2) is "1.50", with `sign` "+1.50".
-std::string Fixed(double value, int decimals, bool sign = false);

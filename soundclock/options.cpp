@@ -22,6 +22,11 @@ long ParseInteger(const std::string& text, const std::string& what, long lowest,
     return static_cast<long>(value);
 }
 
+int ParseRate(const std::string& text, const std::string& what)
+{
+    return static_cast<int>(ParseInteger(text, what, LOWEST_CARD_RATE, HIGHEST_CARD_RATE));
+}
+
 SignalChoice SettingsFromFile()
 {
     const TransmitterSettings settings = LoadSettings<double>();
@@ -30,8 +35,9 @@ SignalChoice SettingsFromFile()
 
 void CheckSignalChoice(const SignalChoice& choice)
 {
-    if (choice.rate < 1000 || choice.rate > 384000)
-        throw UsageError{"the signal's sample rate " + std::to_string(choice.rate) + " Hz is not one a sound card plays (1000 to 384000 Hz)"};
+    if (choice.rate < LOWEST_CARD_RATE || choice.rate > HIGHEST_CARD_RATE)
+        throw UsageError{"the signal's sample rate " + std::to_string(choice.rate) + " Hz is not one a sound card plays (" +
+                         std::to_string(LOWEST_CARD_RATE) + " to " + std::to_string(HIGHEST_CARD_RATE) + " Hz)"};
     if (!(choice.carrier > 0 && choice.carrier < choice.rate / 2.0))
         throw UsageError{"the carrier " + std::to_string(choice.carrier) + " Hz must lie between 0 and half the sample rate"};
 }

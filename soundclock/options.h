@@ -15,6 +15,13 @@ double ParseNumber(const std::string& text, const std::string& what);
 // A whole number in [lowest, highest], or UsageError.
 long ParseInteger(const std::string& text, const std::string& what, long lowest, long highest);
 
+// The sample rates a sound card plays and records, for the signal and
+// for every rate a command opens a device or reads raw samples at.
+constexpr int LOWEST_CARD_RATE = 1000;
+constexpr int HIGHEST_CARD_RATE = 384000;
+// A rate in that range, or UsageError.
+int ParseRate(const std::string& text, const std::string& what);
+
 // The signal's settings: STANAG.SET in the working directory, as the
 // programs read it, then --rate/--carrier (or --signal-rate) on top.
 struct SignalChoice {

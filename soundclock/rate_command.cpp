@@ -193,7 +193,7 @@ int RateCommand(const RateOptions& options)
     if (!warning.empty())
         std::fprintf(stderr, "soundclock: warning: %s\n", warning.c_str());
     if (options.result.json)
-        std::printf("%s\n", RateJson(report).c_str());
+        std::printf("%s\n", RateJson(report).Text().c_str());
     else
         std::printf("%s\n%s\n", RateResultLine(report).c_str(), SystemClockLine(report.clock).c_str());
     std::fflush(stdout);

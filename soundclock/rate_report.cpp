@@ -1,24 +1,11 @@
 #include "soundclock/rate_report.h"
 
-#include "soundclock/measure_session.h"
+#include "soundclock/text_format.h"
 
 #include <cmath>
 #include <cstdio>
 
 namespace {
-
-std::string JsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        if (static_cast<unsigned char>(c) < 32)
-            continue;
-        out += c;
-    }
-    return out + "\"";
-}
 
 // The sign in words, as measure says it: within twice the uncertainty of
 // zero no direction is claimed.
@@ -49,8 +36,7 @@ bool WithinExpectation(const RateReport& report)
 
 std::string RateFigureText(const RateEstimate& estimate)
 {
-    return Fixed(estimate.ppm, 4, true) + " ppm +- " + Fixed(estimate.uncertaintyPpm, 4) + " ppm (" +
-           Fixed(estimate.rate, 5) + " Hz)";
+    return FigureText(estimate.ppm, estimate.uncertaintyPpm, "ppm") + " (" + Fixed(estimate.rate, 5) + " Hz)";
 }
 
 std::string RateLiveText(double secondsRun, const RateEstimate& estimate)
@@ -64,8 +50,8 @@ std::string RateLiveText(double secondsRun, const RateEstimate& estimate)
 std::string RateResultLine(const RateReport& report)
 {
     const RateEstimate& estimate = report.estimate;
-    std::string line = report.direction + " rate " + Fixed(estimate.rate, 5) + " Hz, " + Fixed(estimate.ppm, 4, true) +
-                       " ppm +- " + Fixed(estimate.uncertaintyPpm, 4) + " ppm from " + Fixed(report.nominalRate, 0) +
+    std::string line = report.direction + " rate " + Fixed(estimate.rate, 5) + " Hz, " +
+                       FigureText(estimate.ppm, estimate.uncertaintyPpm, "ppm") + " from " + Fixed(report.nominalRate, 0) +
                        " Hz against the system clock (" + DirectionText(estimate) + "), " +
                        Fixed(estimate.seconds, 1) + " s, " + std::to_string(estimate.stamps) + " stamps";
     if (estimate.lowerEnvelope)
@@ -79,29 +65,35 @@ std::string RateResultLine(const RateReport& report)
                 (estimate.silentGaps == 1 ? " gap in the stream" : " gaps in the stream") +
                 " that no xrun reported (a segment each)";
     if (estimate.driftAllowancePpm > 0)
-        line += "; the +- allows " + Fixed(estimate.driftAllowancePpm, 4) +
+        line += "; the +- allows " + UncertaintyText(estimate.driftAllowancePpm) +
                 " ppm for the stamps' lateness drifting over the run, which no stamp shows";
     return line;
 }
 
-std::string RateJson(const RateReport& report)
+JsonObject RateJson(const RateReport& report)
 {
     const RateEstimate& estimate = report.estimate;
-    std::string json = "{\"ppm\":" + Fixed(estimate.ppm, 6) + ",\"uncertainty_ppm\":" + Fixed(estimate.uncertaintyPpm, 6) +
-                       ",\"seconds\":" + Fixed(estimate.seconds, 3) + ",\"rate_hz\":" + Fixed(estimate.rate, 8) +
-                       ",\"nominal_rate_hz\":" + Fixed(report.nominalRate, 0) + ",\"direction\":" +
-                       JsonString(report.direction) + ",\"device\":" + JsonString(report.device) +
-                       ",\"stamps\":" + std::to_string(estimate.stamps) + ",\"stamps_in_line\":" + std::to_string(estimate.pointsUsed) +
-                       ",\"lower_envelope\":" + (estimate.lowerEnvelope ? "true" : "false") +
-                       ",\"stamps_left_out\":" + std::to_string(estimate.pointsLeftOut) +
-                       ",\"segments\":" + std::to_string(estimate.segments) + ",\"xruns\":" + std::to_string(report.xruns) +
-                       ",\"silent_gaps\":" + std::to_string(estimate.silentGaps) +
-                       ",\"jitter_ms\":" + Fixed(estimate.jitterSeconds * 1e3, 4) +
-                       ",\"lateness_drift_allowance_ppm\":" + Fixed(estimate.driftAllowancePpm, 6) +
-                       ",\"system_clock\":" + SystemClockJson(report.clock);
+    JsonObject json;
+    json.Number("ppm", estimate.ppm, 6)
+        .Number("uncertainty_ppm", estimate.uncertaintyPpm, 6)
+        .Number("seconds", estimate.seconds, 3)
+        .Number("rate_hz", estimate.rate, 8)
+        .Number("nominal_rate_hz", report.nominalRate, 0)
+        .String("direction", report.direction)
+        .String("device", report.device)
+        .Integer("stamps", estimate.stamps)
+        .Integer("stamps_in_line", estimate.pointsUsed)
+        .Bool("lower_envelope", estimate.lowerEnvelope)
+        .Integer("stamps_left_out", estimate.pointsLeftOut)
+        .Integer("segments", estimate.segments)
+        .Integer("xruns", report.xruns)
+        .Integer("silent_gaps", estimate.silentGaps)
+        .Number("jitter_ms", estimate.jitterSeconds * 1e3, 4)
+        .Number("lateness_drift_allowance_ppm", estimate.driftAllowancePpm, 6)
+        .Object("system_clock", SystemClockJson(report.clock));
     if (report.haveExpect)
-        json += std::string(",\"within_tolerance\":") + (WithinExpectation(report) ? "true" : "false");
-    return json + "}";
+        json.Bool("within_tolerance", WithinExpectation(report));
+    return json;
 }
 
 std::string SystemClockLine(const SystemClockState& clock)
@@ -129,17 +121,17 @@ std::string SystemClockWarning(const SystemClockState& clock)
            "): the figure holds only as far as that clock does";
 }
 
-std::string SystemClockJson(const SystemClockState& clock)
+JsonObject SystemClockJson(const SystemClockState& clock)
 {
-    const char* synchronised = clock.sync == ClockSync::Synchronised     ? "true"
-                               : clock.sync == ClockSync::Unsynchronised ? "false"
-                                                                         : "null";
-    std::string json = std::string("{\"synchronised\":") + synchronised + ",\"source\":" + JsonString(clock.source) +
-                       ",\"detail\":" + JsonString(clock.detail);
+    JsonObject json;
+    if (clock.sync == ClockSync::Unknown)
+        json.Null("synchronised");
+    else
+        json.Bool("synchronised", clock.sync == ClockSync::Synchronised);
+    json.String("source", clock.source).String("detail", clock.detail);
     if (clock.haveFrequency)
-        json += ",\"frequency_correction_ppm\":" + Fixed(clock.frequencyPpm, 4);
+        json.Number("frequency_correction_ppm", clock.frequencyPpm, 4);
     if (clock.haveError)
-        json += ",\"estimated_error_s\":" + Fixed(clock.estimatedErrorSeconds, 6) +
-                ",\"maximum_error_s\":" + Fixed(clock.maximumErrorSeconds, 6);
-    return json + "}";
+        json.Number("estimated_error_s", clock.estimatedErrorSeconds, 6).Number("maximum_error_s", clock.maximumErrorSeconds, 6);
+    return json;
 }

@@ -3,6 +3,8 @@
 // which every rate carries (the rate is only as good as that clock).
 #pragma once
 
+#include "soundclock/json_writer.h"
+
 #include "audio/system_clock.h"
 #include "meter/rate_fit.h"
 
@@ -28,11 +30,11 @@ std::string RateLiveText(double secondsRun, const RateEstimate& estimate);
 // The result: one line.
 std::string RateResultLine(const RateReport& report);
 // The same as one JSON object (measure's names where they mean the same).
-std::string RateJson(const RateReport& report);
+JsonObject RateJson(const RateReport& report);
 
 // "system clock: synchronised (...), frequency correction ..., estimated error ..."
 std::string SystemClockLine(const SystemClockState& clock);
 // What a user must know when the clock is not known to be in step; empty
 // when it is.
 std::string SystemClockWarning(const SystemClockState& clock);
-std::string SystemClockJson(const SystemClockState& clock);
+JsonObject SystemClockJson(const SystemClockState& clock);

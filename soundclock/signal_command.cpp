@@ -1,5 +1,6 @@
 // soundclock signal: the transmitter's test signal as a file, a stream, or
 // played on a device.
+#include "soundclock/text_format.h"
 #include "soundclock/commands.h"
 #include "soundclock/console.h"
 #include "soundclock/live_audio.h"

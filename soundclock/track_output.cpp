@@ -1,5 +1,5 @@
 #include "soundclock/track_output.h"
-
+#include "soundclock/text_format.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,32 +24,23 @@ TrackSettings SettingsFor(const TrackOptions& options, int32_t signalRate)
     return settings;
 }
 
-// A drift and its uncertainty to two significant digits of the uncertainty
-// (an hour's steady run knows its drift to 1e-5 ppm/min), at least four
-// decimals.
-std::string DriftText(double drift, double uncertainty)
-{
-    int decimals = 4;
-    if (uncertainty > 0 && std::isfinite(uncertainty))
-        decimals = std::clamp(1 - static_cast<int>(std::floor(std::log10(uncertainty))), 4, 9);
-    char text[96];
-    std::snprintf(text, sizeof text, "%+.*f ppm/min +- %.*f", decimals, drift, decimals, uncertainty);
-    return text;
-}
-
 std::string WindowLine(const WindowEstimate& window)
 {
     std::string line = "window " + Format("%.1f", window.startSeconds) + "-" + Format("%.1f", window.endSeconds) + " s: ";
     if (window.valid)
-        line += Format("%+.4f", window.ppm) + " ppm +- " + Format("%.4f", window.uncertaintyPpm) + " ppm, ";
+        line += FigureText(window.ppm, window.uncertaintyPpm, "ppm") + ", ";
     else
         line += "too few bursts for a figure, ";
     return line + std::to_string(window.blocks) + " blocks";
 }
 
-std::string JsonNumber(const char* format, double value, bool present = true)
+// A figure that may be missing.
+void NumberOrNull(JsonObject& json, const std::string& name, double value, bool present, int decimals = 6)
 {
-    return present && std::isfinite(value) ? Format(format, value) : "null";
+    if (present)
+        json.Number(name, value, decimals);
+    else
+        json.Null(name);
 }
 
 }  // namespace
@@ -150,44 +141,49 @@ std::string TrackOutput::ResultWords(double uncertaintyPpm) const
     const Steadiness& s = steadiness;
     if (!s.valid)
         return "";
-    const std::string drift = DriftText(s.driftPpmPerMinute, s.driftUncertaintyPpmPerMinute);
+    const std::string drift = FigureText(s.driftPpmPerMinute, s.driftUncertaintyPpmPerMinute, "ppm/min");
     if (s.steady)
-        return "; steady (drift " + drift + " ppm/min)";
+        return "; steady (drift " + drift + ")";
     std::string words = "; not steady: ";
     if (s.drifts)
-        words += "the offset moved: " + drift + " ppm/min, from " + Format("%+.2f", s.startPpm) + " ppm in the run's first tenth to " +
+        words += "the offset moved: " + drift + ", from " + Format("%+.2f", s.startPpm) + " ppm in the run's first tenth to " +
                  Format("%+.2f", s.endPpm) + " ppm in its last";
     if (s.wanders)
         words += std::string(s.drifts ? "; " : "") + "it wanders by +-" + Format("%.2f", s.wanderPpm) + " ppm around " +
-                 (s.drifts ? "that" : "the mean") + (s.drifts ? "" : " (drift " + drift + " ppm/min)");
-    return words + "; +- " + Format("%.4f", uncertaintyPpm) + " ppm is the mean's uncertainty, not the offset's steadiness";
+                 (s.drifts ? "that" : "the mean") + (s.drifts ? "" : " (drift " + drift + ")");
+    return words + "; +- " + UncertaintyText(uncertaintyPpm) + " ppm is the mean's uncertainty, not the offset's steadiness";
 }
 
-std::string TrackOutput::JsonFields() const
+JsonObject TrackOutput::Json() const
 {
     const Steadiness& s = steadiness;
-    std::string text = std::string(",\"steady\":") + (!s.valid ? "null" : s.steady ? "true" : "false") +
-                       ",\"drift_ppm_per_min\":" + JsonNumber("%.6f", s.driftPpmPerMinute, s.valid) +
-                       ",\"drift_uncertainty_ppm_per_min\":" + JsonNumber("%.6f", s.driftUncertaintyPpmPerMinute, s.valid) +
-                       ",\"drifts\":" + (s.drifts ? "true" : "false") + ",\"wanders\":" + (s.wanders ? "true" : "false") +
-                       ",\"wander_ppm\":" + JsonNumber("%.6f", s.wanderPpm, s.wanders);
+    JsonObject json;
+    if (s.valid)
+        json.Bool("steady", s.steady);
+    else
+        json.Null("steady");
+    NumberOrNull(json, "drift_ppm_per_min", s.driftPpmPerMinute, s.valid);
+    NumberOrNull(json, "drift_uncertainty_ppm_per_min", s.driftUncertaintyPpmPerMinute, s.valid);
+    json.Bool("drifts", s.drifts).Bool("wanders", s.wanders);
+    NumberOrNull(json, "wander_ppm", s.wanderPpm, s.wanders);
     if (options.intervalSeconds > 0) {
-        text += ",\"windows\":[";
-        for (size_t i = 0; i < windows.size(); ++i) {
-            const WindowEstimate& w = windows[i];
-            text += std::string(i > 0 ? "," : "") + "{\"start_s\":" + Format("%.3f", w.startSeconds) + ",\"end_s\":" +
-                    Format("%.3f", w.endSeconds) + ",\"ppm\":" + JsonNumber("%.6f", w.ppm, w.valid) +
-                    ",\"uncertainty_ppm\":" + JsonNumber("%.6f", w.uncertaintyPpm, w.valid) +
-                    ",\"blocks\":" + std::to_string(w.blocks) + "}";
+        std::vector<JsonObject> items;
+        for (const WindowEstimate& w : windows) {
+            JsonObject item;
+            item.Number("start_s", w.startSeconds, 3).Number("end_s", w.endSeconds, 3);
+            NumberOrNull(item, "ppm", w.ppm, w.valid);
+            NumberOrNull(item, "uncertainty_ppm", w.uncertaintyPpm, w.valid);
+            items.push_back(item.Integer("blocks", w.blocks));
         }
-        text += "]";
+        json.Array("windows", items);
     }
-    text += ",\"adev\":[";
-    for (size_t i = 0; i < stability.size(); ++i) {
-        const StabilityPoint& p = stability[i];
-        text += std::string(i > 0 ? "," : "") + "{\"tau_s\":" + Format("%.6f", p.tauSeconds) + ",\"adev\":" +
-                JsonNumber("%.6e", p.adev.deviation) + ",\"terms\":" + std::to_string(p.adev.terms) +
-                ",\"mdev\":" + JsonNumber("%.6e", p.mdev.deviation) + ",\"mdev_terms\":" + std::to_string(p.mdev.terms) + "}";
-    }
-    return text + "]";
+    std::vector<JsonObject> points;
+    for (const StabilityPoint& p : stability)
+        points.push_back(JsonObject()
+                             .Number("tau_s", p.tauSeconds, 6)
+                             .Scientific("adev", p.adev.deviation, 6)
+                             .Integer("terms", p.adev.terms)
+                             .Scientific("mdev", p.mdev.deviation, 6)
+                             .Integer("mdev_terms", p.mdev.terms));
+    return json.Array("adev", points);
 }

@@ -5,6 +5,7 @@
 // measures (a file, or a device as it records).
 #pragma once
 
+#include "soundclock/json_writer.h"
 #include "soundclock/options.h"
 #include "meter/offset_track.h"
 
@@ -37,9 +38,9 @@ public:
     std::string Finish();
 
     // The result line's words on steadiness, after the offset with its
-    // uncertainty `uncertaintyPpm`; and the --json fields, each after a comma.
+    // uncertainty `uncertaintyPpm`; and the --json fields.
     std::string ResultWords(double uncertaintyPpm) const;
-    std::string JsonFields() const;
+    JsonObject Json() const;
 
 private:
     void Window(const WindowEstimate& window);

@@ -1,0 +1,41 @@
+// The result of a measurement of two cards' offset (measure and loop): a
+// line on standard output, or one JSON object, and the exit status; or,
+// when there is no figure, why not, with what was heard.
+#pragma once
+
+#include "soundclock/json_writer.h"
+#include "soundclock/options.h"
+#include "meter/clock_estimator.h"
+
+#include <cstdint>
+#include <string>
+
+// What the result says besides the figure.
+struct RunFacts {
+    int recordingRate = 0;
+    SignalChoice signal;
+    // Why the result covers only part of the run (a device lost); empty:
+    // it covers all that was asked for. A partial result has status 2.
+    std::string partial;
+    // The xruns of a live run, -1 where there is no such side: the
+    // capture's overruns, the playback's underruns (loop).
+    int64_t overruns = -1;
+    int64_t underruns = -1;
+    // More of the result: fields of its JSON, and lines printed after its line.
+    JsonObject extraJson;
+    std::string extraLine;
+};
+
+class TrackOutput;
+int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const RunFacts& facts,
+                const TrackOutput* track = nullptr);
+// "soundclock: MESSAGE" on standard error (and {"error": ...} with
+// --json): status 2.
+int Fail(const ResultOptions& options, const std::string& message);
+// A carrier the meter cannot measure is refused (the reason returned, empty
+// otherwise); one it measures less well than its figures say is warned about.
+std::string CarrierRefusal(const ResultOptions& options, const SignalChoice& signal);
+// The once-a-second line while it measures.
+std::string OffsetLiveText(const ClockEstimator& meter);
+// "-3 samples at 8.01 s".
+std::string JumpText(const JumpEvent& jump);

@@ -1,0 +1,100 @@
+#include "soundclock/option_parsing.h"
+#include "soundclock/track_output.h"
+
+#include "common/signal_facts.h"
+
+namespace {
+
+// The value's name in the help, as the usage writes it.
+const struct {
+    const char* option;
+    const char* value;
+} VALUE_NAMES[] = {
+    {"--seconds", "S"},   {"--rate", "R"},      {"--signal-rate", "R"}, {"--record-rate", "R"},
+    {"--carrier", "HZ"},  {"--channel", "N"},   {"--expect", "PPM"},    {"--tolerance", "PPM"},
+    {"--device", "D"},    {"--play", "D1"},     {"--record", "D2"},     {"--interval", "S"},
+};
+
+double Positive(const Text& text, const std::string& name)
+{
+    const double value = ParseNumber(text.value, name);
+    if (value <= 0)
+        throw UsageError{name + ": more than 0 is needed"};
+    return value;
+}
+
+}  // namespace
+
+void AddText(CLI::App& command, Text& text, const std::string& names, const std::string& help)
+{
+    text.option = command.add_option(names, text.value, help);
+    text.option->type_name("FILE");
+    const std::string first = names.substr(0, names.find(','));
+    for (const auto& name : VALUE_NAMES)
+        if (first == name.option)
+            text.option->type_name(name.value);
+}
+
+void AddSignalSettings(CLI::App& command, Parsed& p, const std::string& rateNames)
+{
+    AddText(command, p.signalRate, rateNames,
+            "the signal's sample rate, Hz (default: STANAG.SET, else " + std::to_string(DEFAULT_SAMPLE_RATE) + ")");
+    AddText(command, p.carrier, "--carrier",
+            "the signal's carrier, Hz (default: STANAG.SET, else " + std::to_string(DEFAULT_CARRIER_FREQUENCY) + ")");
+}
+
+SignalChoice TakeSignalSettings(const Parsed& p)
+{
+    SignalChoice signal = SettingsFromFile();
+    if (p.signalRate.Given())
+        signal.rate = ParseRate(p.signalRate.value, p.signalRate.option->get_name());
+    if (p.carrier.Given())
+        signal.carrier = ParseNumber(p.carrier.value, "--carrier");
+    CheckSignalChoice(signal);
+    return signal;
+}
+
+void AddSeconds(CLI::App& command, Parsed& p, const std::string& help)
+{
+    AddText(command, p.seconds, "--seconds", help);
+}
+
+double TakeSeconds(const Parsed& p)
+{
+    return p.seconds.Given() ? Positive(p.seconds, "--seconds") : -1;
+}
+
+void AddResultOptions(CLI::App& command, Parsed& p, const std::string& csvHelp, bool track)
+{
+    AddText(command, p.csv, "--csv", csvHelp);
+    command.add_flag("--json", p.json, "the result (or the error) as one JSON object on standard output");
+    command.add_flag("--quiet", p.quiet, "no live line and no reports as it runs on standard error");
+    AddText(command, p.expect, "--expect", "the figure expected, in ppm (with --tolerance: sets the exit status)");
+    AddText(command, p.tolerance, "--tolerance", "how far from --expect still counts as within, in ppm");
+    if (!track)
+        return;
+    AddText(command, p.interval, "--interval", INTERVAL_HELP);
+    AddText(command, p.track, "--track", TRACK_HELP);
+    AddText(command, p.adev, "--adev", ADEV_HELP);
+}
+
+ResultOptions TakeResultOptions(const Parsed& p, const std::string& command)
+{
+    ResultOptions result;
+    result.csv = p.csv.value;
+    result.json = p.json;
+    result.quiet = p.quiet;
+    if (p.expect.Given()) {
+        result.expect = ParseNumber(p.expect.value, "--expect");
+        result.haveExpect = true;
+    }
+    if (p.tolerance.Given()) {
+        result.tolerance = ParseNumber(p.tolerance.value, "--tolerance");
+        if (result.tolerance < 0)
+            throw UsageError{"--tolerance: not below 0"};
+    }
+    if (p.expect.Given() != p.tolerance.Given())
+        throw UsageError{command + ": --expect and --tolerance go together"};
+    result.track = TakeTrackOptions(p.interval.Given() ? p.interval.value : "", p.track.value, p.adev.value);
+    return result;
+}

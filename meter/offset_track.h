@@ -12,19 +12,12 @@
 #include "meter/allan_deviation.h"
 #include "meter/clock_estimator.h"
 #include "meter/steadiness.h"
+#include "meter/window_estimate.h"
 
 #include <cstdint>
 #include <functional>
 #include <vector>
 
-// One window's estimate. Without `valid` it held too few bursts for a line.
-struct WindowEstimate {
-    double startSeconds = 0, endSeconds = 0;  // in the recording
-    bool valid = false;
-    double ppm = 0;
-    double uncertaintyPpm = 0;  // from its residuals, and the rulers' systematic error
-    int64_t blocks = 0;
-};
 
 struct TrackSettings {
     double intervalSeconds = 0;  // the windows' length; 0: no windows

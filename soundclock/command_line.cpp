@@ -6,6 +6,8 @@
 #include "soundclock/option_parsing.h"
 #include "soundclock/usage.h"
 
+#include "common/signal_facts.h"
+
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -94,14 +96,8 @@ int RunSignal(const Parsed& p)
 
 void AddMeasure(CLI::App& command, Parsed& p)
 {
-    AddText(command, p.input, "FILE", "the recording: a WAV file, raw samples with --raw, - for standard input (the default)");
-    p.input.option->type_name("");
-    AddText(command, p.device, "--device", "record this device instead (an index or a name from soundclock devices)");
-    AddText(command, p.rate, "--rate", "the rate of --raw samples, or the rate to record --device at (default: the signal's)");
-    command.add_flag("--raw", p.raw, "the recording is bare 16-bit little-endian mono samples");
-    AddText(command, p.channel, "--channel", "the channel of a WAV file to measure, 1 to 8 (default: the first)");
+    AddInput(command, p, "the rate to record --device at (default: the signal's)");
     AddSeconds(command, p, "stop after this many seconds of audio (a device: else at Ctrl-C)");
-    AddText(command, p.save, "--save", "keep the capture of --device as this WAV file");
     AddResultOptions(command, p, "log one row per burst to FILE (block, time, lag, delays, phase, level, flags)", true);
     AddSignalSettings(command, p, "--signal-rate");
 }
@@ -112,33 +108,7 @@ int RunMeasure(const Parsed& p)
     options.result = TakeResultOptions(p, "measure");
     options.signal = TakeSignalSettings(p);
     options.seconds = TakeSeconds(p);
-    options.raw = p.raw;
-    options.fromDevice = p.device.Given();
-    options.device = p.device.value;
-    if (p.input.Given())
-        options.input = p.input.value;
-    if (p.channel.Given())
-        options.channel = static_cast<int>(ParseInteger(p.channel.value, "--channel", 1, 8)) - 1;
-    options.save = p.save.value;
-    if (options.fromDevice) {
-        if (p.input.Given())
-            throw UsageError{"measure: give a FILE or --device, not both"};
-        if (p.raw || p.channel.Given())
-            throw UsageError{"measure: --raw and --channel are for a file; a device is recorded 16-bit mono"};
-        if (p.rate.Given())
-            options.deviceRate = ParseRate(p.rate.value, "--rate");
-    } else {
-        if (p.save.Given())
-            throw UsageError{"measure: --save keeps a capture: it needs --device"};
-        if (p.rate.Given())
-            options.rawRate = ParseRate(p.rate.value, "--rate");
-        if (options.raw && options.rawRate == 0)
-            throw UsageError{"measure: --raw needs --rate R, the recording's sample rate"};
-        if (!options.raw && options.rawRate != 0)
-            throw UsageError{"measure: --rate is for --raw samples (or --device); a WAV file's header gives its rate"};
-        if (options.raw && options.channel > 0)
-            throw UsageError{"measure: raw samples are one channel"};
-    }
+    options.source = TakeInput(p, "measure");
     return MeasureCommand(options);
 }
 
@@ -175,14 +145,56 @@ int RunLoop(const Parsed& p)
 
 void AddRate(CLI::App& command, Parsed& p)
 {
-    AddText(command, p.device, "--device", "the device (an index or a name from soundclock devices)");
+    AddInput(command, p, "the rate to open --device at (default: STANAG.SET's, else " + std::to_string(DEFAULT_SAMPLE_RATE) + ")");
+    AddText(command, p.reference, "--reference",
+            "what the rate is measured against: system (the default: the stream's clock stamps), pps (a GPS receiver's "
+            "second pulse), tone:HZ (a steady tone of HZ), ticks:wwv, ticks:wwvh or ticks:chu (a time station's second ticks)");
+    AddText(command, p.polarity, "--polarity", "pps: the pulse's leading edge rises or falls (default: found by itself)");
     command.add_flag("--capture", p.capture, "measure the device's capture (the default)");
-    command.add_flag("--playback", p.playback, "measure its playback, playing the signal");
+    command.add_flag("--playback", p.playback, "measure its playback against the system clock, playing the signal");
     command.add_flag("--silence", p.silence, "play silence instead of the signal");
-    AddSeconds(command, p, "stop after this many seconds (else at Ctrl-C)");
-    AddResultOptions(command, p, "log the clock stamps to FILE (frames, system seconds, segment)", false);
-    // The device opens at the signal's rate: --rate names both.
-    AddSignalSettings(command, p, "--rate");
+    AddSeconds(command, p, "stop after this many seconds (else at Ctrl-C, or a recording's end)");
+    AddResultOptions(command, p, "log one row per event to FILE (a reference's pulse, tick or block; the system clock's stamps)", true);
+    AddText(command, p.carrier, "--carrier",
+            "the played signal's carrier, Hz (default: STANAG.SET, else " + std::to_string(DEFAULT_CARRIER_FREQUENCY) + ")");
+}
+
+PulsePolarity TakePolarity(const Parsed& p, const ReferenceKind& reference)
+{
+    if (!p.polarity.Given())
+        return PulsePolarity::Either;
+    if (reference.type != ReferenceType::Pps)
+        throw UsageError{"rate: --polarity is for --reference pps"};
+    if (p.polarity.value == "rising")
+        return PulsePolarity::Rising;
+    if (p.polarity.value == "falling")
+        return PulsePolarity::Falling;
+    throw UsageError{"--polarity: rising or falling, not " + p.polarity.value};
+}
+
+// What goes with what: a recording has no system clock; a reference in
+// the audio comes in on a capture.
+void CheckRateChoices(const Parsed& p, const RateOptions& options)
+{
+    const bool system = options.reference.type == ReferenceType::System;
+    if (system && !options.source.fromDevice && p.input.Given())
+        throw UsageError{"rate: a recording has no system clock: name the reference it holds with --reference pps, "
+                         "tone:HZ or ticks:STATION (--reference system is for --device D)"};
+    if (system && !options.source.fromDevice)
+        throw UsageError{"rate: --device D is needed (soundclock devices lists them)"};
+    if (p.capture && p.playback)
+        throw UsageError{"rate: --capture or --playback, not both"};
+    if (p.silence && !p.playback)
+        throw UsageError{"rate: --silence is for --playback"};
+    if (p.playback && !system)
+        throw UsageError{"rate: --playback is measured against the system clock: a reference in the audio comes in on a "
+                         "capture (a card's playback against it: soundclock calibrate)"};
+    if (p.playback && !options.source.save.empty())
+        throw UsageError{"rate: --save keeps a capture, not a playback"};
+    if (system && options.result.track.intervalSeconds > 0)
+        throw UsageError{"rate: --interval, --track and --adev are for a reference in the audio"};
+    if (system && (!options.result.track.adevFile.empty() || p.channel.Given()))
+        throw UsageError{"rate: --adev and --channel are for a reference in the audio"};
 }
 
 int RunRate(const Parsed& p)
@@ -191,13 +203,11 @@ int RunRate(const Parsed& p)
     options.result = TakeResultOptions(p, "rate");
     options.signal = TakeSignalSettings(p);
     options.seconds = TakeSeconds(p);
-    if (!p.device.Given())
-        throw UsageError{"rate: --device D is needed (soundclock devices lists them)"};
-    if (p.capture && p.playback)
-        throw UsageError{"rate: --capture or --playback, not both"};
-    if (p.silence && !p.playback)
-        throw UsageError{"rate: --silence is for --playback"};
-    options.device = p.device.value;
+    options.source = TakeInput(p, "rate");
+    if (p.reference.Given())
+        options.reference = ParseReference(p.reference.value);
+    options.reference.polarity = TakePolarity(p, options.reference);
+    CheckRateChoices(p, options);
     options.playback = p.playback;
     options.silence = p.silence;
     return RateCommand(options);

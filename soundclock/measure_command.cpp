@@ -5,6 +5,7 @@
 #include "soundclock/console.h"
 #include "soundclock/live_audio.h"
 #include "soundclock/measure_session.h"
+#include "soundclock/recording_input.h"
 
 #include "audio/audio_device.h"
 #include "meter/recording_reader.h"
@@ -31,33 +32,15 @@ std::string RateMismatchText(int recordingRate, const SignalChoice& signal, cons
            " Hz (STANAG.SET or --signal-rate): " + how;
 }
 
-uint64_t SampleLimit(double seconds, int rate)
-{
-    return seconds > 0 ? static_cast<uint64_t>(std::llround(seconds * rate)) : UINT64_MAX;
-}
-
 int MeasureFile(const MeasureOptions& options)
 {
-    std::FILE* file = stdin;
-    if (options.input == "-") {
-        if (IsTerminal(stdin))
-            throw UsageError{"measure: standard input is a terminal; give a FILE or pipe a recording in"};
-        UseBinaryMode(stdin);
-    } else {
-        file = std::fopen(options.input.c_str(), "rb");
-        if (file == nullptr)
-            return Fail(options.result, "cannot open " + options.input);
-    }
-    FileSource source(file);
-    RecordingReader reader;
+    RecordingInput input;
     std::string problem;
-    const bool opened = options.raw ? reader.OpenRaw(source, static_cast<int32_t>(options.rawRate), problem)
-                                    : reader.OpenWav(source, options.channel, problem);
-    if (!opened)
-        return Fail(options.result, (options.input == "-" ? std::string("standard input") : options.input) + ": " + problem);
-    if (!options.result.quiet && reader.Channels() > 1)
-        std::fprintf(stderr, "soundclock: %d channels: measuring channel %d%s\n", reader.Channels(), reader.Channel() + 1,
-                     options.channel < 0 ? " (--channel N for another)" : "");
+    if (!input.Open(options.source, "measure", problem))
+        return Fail(options.result, problem);
+    RecordingReader& reader = input.Reader();
+    if (!options.result.quiet && !input.ChannelNote().empty())
+        std::fprintf(stderr, "soundclock: %s\n", input.ChannelNote().c_str());
     if (!RateFits(reader.SampleRate(), options.signal))
         return Fail(options.result, RateMismatchText(reader.SampleRate(), options.signal, "record at the signal's rate"));
     const std::string refusal = CarrierRefusal(options.result, options.signal);
@@ -79,8 +62,8 @@ int MeasureFile(const MeasureOptions& options)
         read += got;
     }
     session.Finish();
-    if (source.Failed())
-        return session.Fail("reading " + options.input + " failed");
+    if (input.Failed())
+        return session.Fail("reading " + input.Name() + " failed");
     if (reader.MissingBytes() > 0)
         session.Say("the recording ends " + std::to_string(reader.MissingBytes()) +
                     " bytes before the end its data chunk declares; measured what is there");
@@ -89,7 +72,9 @@ int MeasureFile(const MeasureOptions& options)
 
 int MeasureDevice(const MeasureOptions& options)
 {
-    const int rate = options.deviceRate > 0 ? options.deviceRate : options.signal.rate;
+    const int rate = options.source.deviceRate > 0 ? options.source.deviceRate : options.signal.rate;
+    if (options.source.channel > 0)
+        throw UsageError{"measure: --channel on a device: this build records one channel"};
     if (!RateFits(rate, options.signal))
         return Fail(options.result, RateMismatchText(rate, options.signal, "record at (nearly) the signal's rate"));
     const std::string refusal = CarrierRefusal(options.result, options.signal);
@@ -97,7 +82,7 @@ int MeasureDevice(const MeasureOptions& options)
         return Fail(options.result, refusal);
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();
     std::string error;
-    std::unique_ptr<AudioStream> stream = system->Open(AudioDirection::Capture, options.device, rate, error);
+    std::unique_ptr<AudioStream> stream = system->Open(AudioDirection::Capture, options.source.device, rate, error);
     if (!stream)
         return Fail(options.result, error);
     MeasureSession session(options.result, options.signal, rate);
@@ -105,18 +90,18 @@ int MeasureDevice(const MeasureOptions& options)
     if (!session.Start(problem))
         return Fail(options.result, problem);
     WavWriter save;
-    if (!options.save.empty() && !save.Open(options.save, rate))
-        return Fail(options.result, "cannot write " + options.save);
+    if (!options.source.save.empty() && !save.Open(options.source.save, rate))
+        return Fail(options.result, "cannot write " + options.source.save);
 
     CatchInterrupt();
-    session.Say("recording " + std::string(options.device.empty() ? "the default device" : "\"" + options.device + "\"") +
+    session.Say("recording " + std::string(options.source.device.empty() ? "the default device" : "\"" + options.source.device + "\"") +
                 " at " + std::to_string(rate) + " Hz (" + system->Name() + ")" +
                 (options.seconds > 0 ? " for " + Fixed(options.seconds, 1) + " s" : "") + "; Ctrl-C ends it with the result");
-    const DeviceRunEnd end = CaptureInto(*stream, session, SampleLimit(options.seconds, rate), options.save.empty() ? nullptr : &save,
+    const DeviceRunEnd end = CaptureInto(*stream, session, SampleLimit(options.seconds, rate), options.source.save.empty() ? nullptr : &save,
                                          nullptr, nullptr);
     session.Finish();
-    if (!options.save.empty() && !save.Close())
-        session.Say("writing " + options.save + " failed", true);
+    if (!options.source.save.empty() && !save.Close())
+        session.Say("writing " + options.source.save + " failed", true);
     if (end.kind == DeviceRunEnd::Lost) {
         session.Facts().partial = LostText("recording", end);
         session.Say(session.Facts().partial + "; the result covers what was measured until then", true);
@@ -129,5 +114,5 @@ int MeasureDevice(const MeasureOptions& options)
 
 int MeasureCommand(const MeasureOptions& options)
 {
-    return options.fromDevice ? MeasureDevice(options) : MeasureFile(options);
+    return options.source.fromDevice ? MeasureDevice(options) : MeasureFile(options);
 }

@@ -19,6 +19,14 @@ std::string FlagText(unsigned flags)
     return text;
 }
 
+TrackSettings TrackSettingsFor(const ResultOptions& options, const SignalChoice& signal)
+{
+    TrackSettings settings;
+    settings.intervalSeconds = options.track.intervalSeconds;
+    settings.signalRate = signal.rate;
+    return settings;
+}
+
 MeterSettings SettingsFor(const SignalChoice& signal, int recordingRate)
 {
     MeterSettings settings;
@@ -32,9 +40,10 @@ MeterSettings SettingsFor(const SignalChoice& signal, int recordingRate)
 
 MeasureSession::MeasureSession(const ResultOptions& options, const SignalChoice& signal, int recordingRate)
     : options(options), meter(SettingsFor(signal, recordingRate)), live(!options.quiet),
-      track(std::make_unique<TrackOutput>(options.track, signal.rate, options.json))
+      offsetTrack(TrackSettingsFor(options, signal)), track(std::make_unique<TrackOutput>(options.track, options.json, "blocks"))
 {
     track->BeforeLine([this] { live.Break(); });
+    offsetTrack.OnWindow([this](const WindowEstimate& window) { track->Window(window); });
     facts.recordingRate = recordingRate;
     facts.signal = signal;
     meter.OnJump([this](const JumpEvent& jump) {
@@ -54,7 +63,7 @@ bool MeasureSession::Start(std::string& problem)
     if (!problem.empty())
         return false;
     meter.OnBlock([this](const BlockRecord& row) {
-        track->Add(row);
+        offsetTrack.Add(row);
         if (csv == nullptr)
             return;
         std::fprintf(csv, "%lld,%.6f,%lld,%.6f,%.6f,%.6f,%.2f,%s\n", static_cast<long long>(row.block), row.time,
@@ -92,7 +101,8 @@ void MeasureSession::Finish()
 {
     meter.Finish();
     live.Break();
-    trackProblem = track->Finish();
+    offsetTrack.Finish();
+    trackProblem = track->Finish(offsetTrack.Judge(), offsetTrack.Stability());
     if (csv != nullptr) {
         std::fclose(csv);
         csv = nullptr;

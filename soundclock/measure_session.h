@@ -8,6 +8,7 @@
 #include "soundclock/options.h"
 #include "soundclock/progress_line.h"
 #include "meter/clock_estimator.h"
+#include "meter/offset_track.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -46,6 +47,7 @@ private:
     ClockEstimator meter;
     ProgressLine live;
     std::FILE* csv = nullptr;
+    OffsetTrack offsetTrack;
     std::unique_ptr<TrackOutput> track;
     std::string trackProblem;
 };

@@ -170,15 +170,6 @@ std::string OffsetLiveText(const ClockEstimator& meter)
     return text;
 }
 
-int Fail(const ResultOptions& options, const std::string& message)
-{
-    std::fprintf(stderr, "soundclock: %s\n", message.c_str());
-    if (options.json)
-        std::printf("%s\n", JsonObject().String("error", message).Text().c_str());
-    std::fflush(stdout);
-    return EXIT_UNUSABLE;
-}
-
 int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const RunFacts& facts, const TrackOutput* track)
 {
     const ClockEstimate estimate = meter.Estimate();

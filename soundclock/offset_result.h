@@ -3,6 +3,7 @@
 // when there is no figure, why not, with what was heard.
 #pragma once
 
+#include "soundclock/failure.h"
 #include "soundclock/json_writer.h"
 #include "soundclock/options.h"
 #include "meter/clock_estimator.h"
@@ -29,9 +30,6 @@ struct RunFacts {
 class TrackOutput;
 int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const RunFacts& facts,
                 const TrackOutput* track = nullptr);
-// "soundclock: MESSAGE" on standard error (and {"error": ...} with
-// --json): status 2.
-int Fail(const ResultOptions& options, const std::string& message);
 // A carrier the meter cannot measure is refused (the reason returned, empty
 // otherwise); one it measures less well than its figures say is warned about.
 std::string CarrierRefusal(const ResultOptions& options, const SignalChoice& signal);

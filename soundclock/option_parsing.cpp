@@ -13,7 +13,11 @@ const struct {
     {"--seconds", "S"},   {"--rate", "R"},      {"--signal-rate", "R"}, {"--record-rate", "R"},
     {"--carrier", "HZ"},  {"--channel", "N"},   {"--expect", "PPM"},    {"--tolerance", "PPM"},
     {"--device", "D"},    {"--play", "D1"},     {"--record", "D2"},     {"--interval", "S"},
+    {"--reference", "KIND"}, {"--polarity", "rising|falling"},
 };
+
+// The channels a recording or a capture may be asked for.
+constexpr long MAX_CHANNEL = 32;
 
 double Positive(const Text& text, const std::string& name)
 {
@@ -62,6 +66,50 @@ void AddSeconds(CLI::App& command, Parsed& p, const std::string& help)
 double TakeSeconds(const Parsed& p)
 {
     return p.seconds.Given() ? Positive(p.seconds, "--seconds") : -1;
+}
+
+void AddInput(CLI::App& command, Parsed& p, const std::string& deviceRateHelp)
+{
+    AddText(command, p.input, "FILE", "a recording: a WAV file, raw samples with --raw, - for standard input");
+    p.input.option->type_name("");
+    AddText(command, p.device, "--device", "record this device instead (an index or a name from soundclock devices)");
+    AddText(command, p.rate, "--rate", "the rate of --raw samples, or " + deviceRateHelp);
+    command.add_flag("--raw", p.raw, "the recording is bare 16-bit little-endian mono samples");
+    AddText(command, p.channel, "--channel", "the channel to measure, from 1 (default: the first)");
+    AddText(command, p.save, "--save", "keep the capture of --device as this WAV file (every channel, at the device's resolution)");
+}
+
+InputChoice TakeInput(const Parsed& p, const std::string& command)
+{
+    InputChoice source;
+    source.raw = p.raw;
+    source.fromDevice = p.device.Given();
+    source.device = p.device.value;
+    if (p.input.Given())
+        source.input = p.input.value;
+    if (p.channel.Given())
+        source.channel = static_cast<int>(ParseInteger(p.channel.value, "--channel", 1, MAX_CHANNEL)) - 1;
+    source.save = p.save.value;
+    if (source.fromDevice) {
+        if (p.input.Given())
+            throw UsageError{command + ": give a FILE or --device, not both"};
+        if (p.raw)
+            throw UsageError{command + ": --raw is for a file; a device's format is the device's"};
+        if (p.rate.Given())
+            source.deviceRate = ParseRate(p.rate.value, "--rate");
+        return source;
+    }
+    if (p.save.Given())
+        throw UsageError{command + ": --save keeps a capture: it needs --device"};
+    if (p.rate.Given())
+        source.rawRate = ParseRate(p.rate.value, "--rate");
+    if (source.raw && source.rawRate == 0)
+        throw UsageError{command + ": --raw needs --rate R, the recording's sample rate"};
+    if (!source.raw && source.rawRate != 0)
+        throw UsageError{command + ": --rate is for --raw samples (or --device); a WAV file's header gives its rate"};
+    if (source.raw && source.channel > 0)
+        throw UsageError{command + ": raw samples are one channel"};
+    return source;
 }
 
 void AddResultOptions(CLI::App& command, Parsed& p, const std::string& csvHelp, bool track)

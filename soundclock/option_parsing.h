@@ -24,7 +24,7 @@ struct Text {
 // each command has one (it must stay where it is while CLI11 parses).
 struct Parsed {
     Text output, seconds, rate, carrier, signalRate, channel, csv, expect, tolerance, device, save, play, record,
-        recordRate, input, interval, track, adev;
+        recordRate, input, interval, track, adev, reference, polarity;
     bool raw = false, json = false, quiet = false, capture = false, playback = false, silence = false;
 };
 
@@ -40,6 +40,12 @@ SignalChoice TakeSignalSettings(const Parsed& p);
 // --seconds S; -1 when not given.
 void AddSeconds(CLI::App& command, Parsed& p, const std::string& help);
 double TakeSeconds(const Parsed& p);
+
+// Where the samples come from: FILE (or - for standard input) with --raw,
+// --rate R (the raw samples' rate, or the device's) and --channel N, or
+// --device D with --rate R, --channel N and --save FILE.
+void AddInput(CLI::App& command, Parsed& p, const std::string& deviceRateHelp);
+InputChoice TakeInput(const Parsed& p, const std::string& command);
 
 // --csv, --json, --quiet, --expect/--tolerance; with `track`, --interval,
 // --track and --adev too.

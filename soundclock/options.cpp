@@ -41,3 +41,24 @@ void CheckSignalChoice(const SignalChoice& choice)
     if (!(choice.carrier > 0 && choice.carrier < choice.rate / 2.0))
         throw UsageError{"the carrier " + std::to_string(choice.carrier) + " Hz must lie between 0 and half the sample rate"};
 }
+
+ReferenceKind ParseReference(const std::string& text)
+{
+    ReferenceKind kind;
+    const std::string tonePrefix = "tone:";
+    if (text == "system")
+        kind.type = ReferenceType::System;
+    else if (text == "pps")
+        kind.type = ReferenceType::Pps;
+    else if (text.compare(0, tonePrefix.size(), tonePrefix) == 0) {
+        kind.type = ReferenceType::Tone;
+        kind.toneHz = ParseNumber(text.substr(tonePrefix.size()), "--reference tone:HZ");
+        if (kind.toneHz <= 0)
+            throw UsageError{"--reference tone:HZ: the tone's frequency must be more than 0 Hz"};
+    } else if (text == "ticks:wwv" || text == "ticks:wwvh" || text == "ticks:chu") {
+        kind.type = ReferenceType::Ticks;
+        kind.station = text == "ticks:wwv" ? TimeStation::Wwv : text == "ticks:wwvh" ? TimeStation::Wwvh : TimeStation::Chu;
+    } else
+        throw UsageError{"--reference: system, pps, tone:HZ, ticks:wwv, ticks:wwvh or ticks:chu, not " + text};
+    return kind;
+}

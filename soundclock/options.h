@@ -3,6 +3,8 @@
 // commands see only these, never the parser.
 #pragma once
 
+#include "meter/reference/reference_kind.h"
+
 #include <string>
 
 // Bad usage: the message goes to standard error with exit status 2.
@@ -62,20 +64,27 @@ struct SignalOptions {
     std::string device;
 };
 
-struct MeasureOptions {
-    ResultOptions result;
-    SignalChoice signal;
-    double seconds = -1;  // -1: all of it (a device: until Ctrl-C)
+// Where a measurement's samples come from: a recording, or a device's
+// capture (measure, rate).
+struct InputChoice {
     // a recording
     std::string input = "-";
     bool raw = false;
-    long rawRate = 0;
-    int channel = -1;  // 0-based; -1: the first
-    // or a device, recorded at deviceRate (0: the signal's rate)
+    int rawRate = 0;
+    // or a device, recorded at deviceRate (0: the command's default)
     bool fromDevice = false;
     std::string device;
     int deviceRate = 0;
     std::string save;  // the capture as WAV too; empty: not kept
+    // the channel measured, 0-based; -1: the first
+    int channel = -1;
+};
+
+struct MeasureOptions {
+    ResultOptions result;
+    SignalChoice signal;
+    double seconds = -1;  // -1: all of it (a device: until Ctrl-C)
+    InputChoice source;
 };
 
 struct LoopOptions {
@@ -89,9 +98,16 @@ struct LoopOptions {
 
 struct RateOptions {
     ResultOptions result;
-    SignalChoice signal;  // opened at signal.rate; a playback plays the signal
-    std::string device;
+    SignalChoice signal;  // a device opens at signal.rate; a playback plays the signal
+    ReferenceKind reference;
+    // a device (the system clock's stamps, or a reference in its capture),
+    // or a recording (a reference in it)
+    InputChoice source;
     bool playback = false;
     bool silence = false;  // playback: zeros instead of the signal
-    double seconds = -1;   // -1: until Ctrl-C
+    double seconds = -1;   // -1: until Ctrl-C, or the recording's end
 };
+
+// --reference KIND: "system", "pps", "tone:HZ", "ticks:wwv", "ticks:wwvh",
+// "ticks:chu"; UsageError otherwise.
+ReferenceKind ParseReference(const std::string& text);

@@ -16,22 +16,14 @@ std::string Format(const char* format, double value)
     return text;
 }
 
-TrackSettings SettingsFor(const TrackOptions& options, int32_t signalRate)
-{
-    TrackSettings settings;
-    settings.intervalSeconds = options.intervalSeconds;
-    settings.signalRate = signalRate;
-    return settings;
-}
-
-std::string WindowLine(const WindowEstimate& window)
+std::string WindowLine(const WindowEstimate& window, const std::string& countName)
 {
     std::string line = "window " + Format("%.1f", window.startSeconds) + "-" + Format("%.1f", window.endSeconds) + " s: ";
     if (window.valid)
         line += FigureText(window.ppm, window.uncertaintyPpm, "ppm") + ", ";
     else
         line += "too few bursts for a figure, ";
-    return line + std::to_string(window.blocks) + " blocks";
+    return line + std::to_string(window.blocks) + " " + countName;
 }
 
 // A figure that may be missing.
@@ -64,10 +56,9 @@ TrackOptions TakeTrackOptions(const std::string& interval, const std::string& tr
     return options;
 }
 
-TrackOutput::TrackOutput(const TrackOptions& trackOptions, int32_t signalRate, bool jsonOutput)
-    : options(trackOptions), json(jsonOutput), track(SettingsFor(trackOptions, signalRate))
+TrackOutput::TrackOutput(const TrackOptions& trackOptions, bool jsonOutput, std::string count)
+    : options(trackOptions), json(jsonOutput), countName(std::move(count))
 {
-    track.OnWindow([this](const WindowEstimate& window) { Window(window); });
 }
 
 TrackOutput::~TrackOutput()
@@ -84,7 +75,7 @@ std::string TrackOutput::Open()
         trackFile = std::fopen(options.trackFile.c_str(), "w");
         if (trackFile == nullptr)
             return "cannot write " + options.trackFile;
-        std::fprintf(trackFile, "start_s,end_s,ppm,uncertainty_ppm,blocks\n");
+        std::fprintf(trackFile, "start_s,end_s,ppm,uncertainty_ppm,%s\n", countName.c_str());
     }
     if (!options.adevFile.empty()) {
         adevFile = std::fopen(options.adevFile.c_str(), "w");
@@ -109,15 +100,14 @@ void TrackOutput::Window(const WindowEstimate& window)
         return;
     if (beforeLine)
         beforeLine();
-    std::printf("%s\n", WindowLine(window).c_str());
+    std::printf("%s\n", WindowLine(window, countName).c_str());
     std::fflush(stdout);
 }
 
-std::string TrackOutput::Finish()
+std::string TrackOutput::Finish(const Steadiness& judgement, const std::vector<StabilityPoint>& table)
 {
-    track.Finish();
-    steadiness = track.Judge();
-    stability = track.Stability();
+    steadiness = judgement;
+    stability = table;
     std::string problem;
     if (trackFile != nullptr) {
         if (std::fclose(trackFile) != 0)
@@ -173,7 +163,7 @@ JsonObject TrackOutput::Json() const
             item.Number("start_s", w.startSeconds, 3).Number("end_s", w.endSeconds, 3);
             NumberOrNull(item, "ppm", w.ppm, w.valid);
             NumberOrNull(item, "uncertainty_ppm", w.uncertaintyPpm, w.valid);
-            items.push_back(item.Integer("blocks", w.blocks));
+            items.push_back(item.Integer(countName, w.blocks));
         }
         json.Array("windows", items);
     }

@@ -1,13 +1,17 @@
-// The offset as it moves, on the command line: --interval S (a line per
+// A figure as it moves, on the command line: --interval S (a line per
 // window before the result), --track FILE (the windows as CSV), --adev FILE
 // (the Allan deviation as CSV), the steadiness words on the result line and
-// their fields in --json. Fed the meter's bursts by whichever command
-// measures (a file, or a device as it records).
+// their fields in --json. Fed the windows as a track ends them (the burst's
+// offset, meter/offset_track.h, or a card against a reference,
+// meter/reference/reference_track.h) and, at the end, the judgement and
+// the Allan deviation.
 #pragma once
 
 #include "soundclock/json_writer.h"
 #include "soundclock/options.h"
-#include "meter/offset_track.h"
+#include "meter/allan_deviation.h"
+#include "meter/steadiness.h"
+#include "meter/window_estimate.h"
 
 #include <cstdio>
 #include <functional>
@@ -24,7 +28,8 @@ extern const char* const ADEV_HELP;
 
 class TrackOutput {
 public:
-    TrackOutput(const TrackOptions& options, int32_t signalRate, bool json);
+    // `countName`: what the windows count ("blocks", "events").
+    TrackOutput(const TrackOptions& options, bool json, std::string countName);
     ~TrackOutput();
 
     // Opens the files, so that a name that cannot be written is refused
@@ -32,10 +37,11 @@ public:
     std::string Open();
     // Before a window's line on standard output (to end a live line first).
     void BeforeLine(std::function<void()> callback) { beforeLine = std::move(callback); }
-    void Add(const BlockRecord& record) { track.Add(record); }
-    // At the end of the recording: the last window, the judgement and the
+    // A window as it ends: its line, its CSV row.
+    void Window(const WindowEstimate& window);
+    // At the end of the run: the judgement (not `valid`: none) and the
     // Allan deviation (and --adev's file); "" or what went wrong.
-    std::string Finish();
+    std::string Finish(const Steadiness& judgement, const std::vector<StabilityPoint>& table);
 
     // The result line's words on steadiness, after the offset with its
     // uncertainty `uncertaintyPpm`; and the --json fields.
@@ -43,11 +49,9 @@ public:
     JsonObject Json() const;
 
 private:
-    void Window(const WindowEstimate& window);
-
     TrackOptions options;
     bool json;
-    OffsetTrack track;
+    std::string countName;
     std::FILE* trackFile = nullptr;
     std::FILE* adevFile = nullptr;
     std::vector<WindowEstimate> windows;  // for --json: one per interval

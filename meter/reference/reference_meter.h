@@ -70,6 +70,9 @@ public:
 
     virtual ReferenceEstimate Estimate() const = 0;
     virtual ReferenceHeard Heard() const = 0;
+    // The reference's time between events (a pulse or a tick: a second; a
+    // tone: its block), the Allan deviation's tau0.
+    virtual double EventSeconds() const { return 1.0; }
 
     // Called once per event, in order of position, once it is settled.
     void OnEvent(std::function<void(const ReferenceEvent&)> observer) { eventObserver = std::move(observer); }

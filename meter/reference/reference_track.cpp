@@ -86,14 +86,14 @@ void ReferenceTrack::CloseWindow(bool atEnd)
 {
     if (windowIndex < 0 || window.Count() == 0)
         return;
-    ReferenceWindow estimate;
+    WindowEstimate estimate;
     estimate.startSeconds = static_cast<double>(windowIndex) * intervalSeconds;
     estimate.endSeconds = static_cast<double>(windowIndex + 1) * intervalSeconds;
     if (atEnd)
         estimate.endSeconds = std::min(estimate.endSeconds, lastSeconds);
-    estimate.events = static_cast<int64_t>(window.Count());
+    estimate.blocks = static_cast<int64_t>(window.Count());
     const EventLineFit fit = window.Fit();
-    estimate.valid = fit.valid && estimate.events >= MIN_WINDOW_EVENTS;
+    estimate.valid = fit.valid && estimate.blocks >= MIN_WINDOW_EVENTS;
     if (estimate.valid) {
         estimate.ppm = (fit.slope / nominalRate - 1) * 1e6;
         estimate.uncertaintyPpm = fit.slopeUncertainty / nominalRate * 1e6;

@@ -13,20 +13,13 @@
 #pragma once
 
 #include "meter/allan_deviation.h"
+#include "meter/window_estimate.h"
 #include "meter/reference/event_line.h"
 #include "meter/reference/reference_event.h"
 
 #include <cstdint>
 #include <functional>
 #include <vector>
-
-struct ReferenceWindow {
-    double startSeconds = 0, endSeconds = 0;  // of the reference's time
-    bool valid = false;                       // enough events for a line with a scatter
-    double ppm = 0;
-    double uncertaintyPpm = 0;
-    int64_t events = 0;
-};
 
 class ReferenceTrack {
 public:
@@ -39,7 +32,7 @@ public:
     void Add(const ReferenceEvent& event);
     // At the end: the last window, however short.
     void Finish();
-    void OnWindow(std::function<void(const ReferenceWindow&)> observer) { windowObserver = std::move(observer); }
+    void OnWindow(std::function<void(const WindowEstimate&)> observer) { windowObserver = std::move(observer); }
 
     // The Allan and modified Allan deviations at tau = 1, 2, 5, 10, ... s.
     std::vector<StabilityPoint> Stability() const;
@@ -65,5 +58,5 @@ private:
     int64_t windowIndex = -1;
     double lastSeconds = 0;
     EventLine window;
-    std::function<void(const ReferenceWindow&)> windowObserver;
+    std::function<void(const WindowEstimate&)> windowObserver;
 };

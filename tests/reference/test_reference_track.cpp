@@ -35,16 +35,16 @@ std::vector<ReferenceEvent> Pulses(int count, double ppm, double noiseSeconds, i
 TEST(ReferenceTrack, WindowsGiveTheRateAndTheirUncertaintyHolds)
 {
     ReferenceTrack track(30, RATE, 1);
-    std::vector<ReferenceWindow> windows;
-    track.OnWindow([&](const ReferenceWindow& w) { windows.push_back(w); });
+    std::vector<WindowEstimate> windows;
+    track.OnWindow([&](const WindowEstimate& w) { windows.push_back(w); });
     for (const ReferenceEvent& e : Pulses(300, 12.5, 2e-7))
         track.Add(e);
     track.Finish();
     ASSERT_EQ(windows.size(), 10u);
     double squares = 0;
-    for (const ReferenceWindow& w : windows) {
+    for (const WindowEstimate& w : windows) {
         ASSERT_TRUE(w.valid);
-        EXPECT_EQ(w.events, 30);
+        EXPECT_EQ(w.blocks, 30);
         const double z = (w.ppm - 12.5) / w.uncertaintyPpm;
         squares += z * z;
     }

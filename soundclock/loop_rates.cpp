@@ -24,8 +24,11 @@ RatesCheck CheckRates(const RateEstimate& playback, const RateEstimate& capture,
     if (!playback.valid || !capture.valid)
         return check;
     check.valid = true;
-    // The recording card's samples per playing card's sample, less one.
-    check.offsetPpm = ((1 + capture.ppm * 1e-6) / (1 + playback.ppm * 1e-6) - 1) * 1e6;
+    // The recording card's samples per playing card's sample, less one, as
+    // the signal measures it: from the actual rates, so that a capture
+    // opened at another nominal rate (--record-rate 8008 against 8000)
+    // counts that ratio in, as the signal's offset does.
+    check.offsetPpm = (capture.rate / playback.rate - 1) * 1e6;
     check.uncertaintyPpm = std::hypot(playback.uncertaintyPpm, capture.uncertaintyPpm);
     check.agree = std::fabs(check.offsetPpm - signalPpm) <= 3 * std::hypot(check.uncertaintyPpm, signalUncertainty);
     return check;

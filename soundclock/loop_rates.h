@@ -22,7 +22,9 @@ private:
     double latenessDrift = 0;  // the stream's allowance for its stamps
 };
 
-// The offset the two rates imply, and whether it agrees with the signal's.
+// The offset the two rates imply (the recording card's samples per playing
+// card's sample, less one, with the nominal rates' ratio in it as the
+// signal's offset has it), and whether it agrees with the signal's.
 struct RatesCheck {
     bool valid = false;
     double offsetPpm = 0, uncertaintyPpm = 0;

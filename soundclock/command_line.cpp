@@ -213,6 +213,94 @@ int RunRate(const Parsed& p)
     return RateCommand(options);
 }
 
+// ------------------------------------------------------------ calibrate
+
+void AddCalibrate(CLI::App& command, Parsed& p)
+{
+    AddText(command, p.device, "--device", "the card: its output plays the signal, its input records the loop and the reference");
+    AddText(command, p.play, "--play", "the output, where it is another device or another name of the card's output");
+    AddText(command, p.reference, "--reference",
+            "what both clocks are measured against: system (the default), pps, tone:HZ, ticks:wwv, ticks:wwvh, ticks:chu");
+    AddText(command, p.channel, "--channel", "the input channel of the reference, from 1 (default: 1)");
+    AddText(command, p.loopChannel, "--loop-channel",
+            "the input channel the output comes back on, and the output channel played (default: 2; 1 with --reference system)");
+    AddText(command, p.polarity, "--polarity", "pps: the pulse's leading edge rises or falls (default: found by itself)");
+    AddText(command, p.recordRate, "--record-rate", "the rate to record at (default: the signal's)");
+    AddSeconds(command, p, "stop after this many seconds (else at Ctrl-C)");
+    AddText(command, p.save, "--save", "keep the capture as this WAV file (every channel, at the device's resolution)");
+    command.add_flag("--json", p.json, "the result (or the error) as one JSON object on standard output");
+    command.add_flag("--quiet", p.quiet, "no live line and no reports as it runs on standard error");
+    AddText(command, p.expectReceive, "--expect-receive", "the receive clock expected, in ppm (with --tolerance: sets the exit status)");
+    AddText(command, p.expectTransmit, "--expect-transmit", "the transmit clock expected, in ppm (with --tolerance)");
+    AddText(command, p.tolerance, "--tolerance", "how far from the figures expected still counts as within, in ppm");
+    command.add_option("--from-files", p.fromFiles, "combine a `rate --json` result and a `loop --json` result saved earlier")
+        ->expected(2)
+        ->type_name("RATE.json LOOP.json");
+    AddSignalSettings(command, p, "--rate");
+}
+
+CalibrateExpectation TakeExpectation(const Parsed& p)
+{
+    CalibrateExpectation expect;
+    if (p.expectReceive.Given()) {
+        expect.haveReceive = true;
+        expect.receive = ParseNumber(p.expectReceive.value, "--expect-receive");
+    }
+    if (p.expectTransmit.Given()) {
+        expect.haveTransmit = true;
+        expect.transmit = ParseNumber(p.expectTransmit.value, "--expect-transmit");
+    }
+    if (p.tolerance.Given()) {
+        expect.tolerance = ParseNumber(p.tolerance.value, "--tolerance");
+        if (expect.tolerance < 0)
+            throw UsageError{"--tolerance: not below 0"};
+    }
+    if ((expect.haveReceive || expect.haveTransmit) != p.tolerance.Given())
+        throw UsageError{"calibrate: --expect-receive or --expect-transmit go with --tolerance"};
+    return expect;
+}
+
+int RunCalibrate(const Parsed& p)
+{
+    CalibrateOptions options;
+    options.result.json = p.json;
+    options.result.quiet = p.quiet;
+    options.expect = TakeExpectation(p);
+    options.signal = TakeSignalSettings(p);
+    options.seconds = TakeSeconds(p);
+    if (p.reference.Given())
+        options.reference = ParseReference(p.reference.value);
+    options.reference.polarity = TakePolarity(p, options.reference);
+    if (!p.fromFiles.empty()) {
+        if (p.device.Given() || p.play.Given() || p.save.Given() || p.seconds.Given())
+            throw UsageError{"calibrate: --from-files combines results saved earlier: no device is opened"};
+        options.rateFile = p.fromFiles[0];
+        options.loopFile = p.fromFiles[1];
+        return CalibrateCommand(options);
+    }
+    if (!p.device.Given())
+        throw UsageError{"calibrate: --device D is needed (soundclock devices lists them), or --from-files RATE.json LOOP.json"};
+    options.device = p.device.value;
+    options.play = p.play.Given() ? p.play.value : p.device.value;
+    options.save = p.save.value;
+    if (p.channel.Given())
+        options.channel = static_cast<int>(ParseInteger(p.channel.value, "--channel", 1, 32)) - 1;
+    if (p.loopChannel.Given())
+        options.loopChannel = static_cast<int>(ParseInteger(p.loopChannel.value, "--loop-channel", 1, 32)) - 1;
+    if (p.recordRate.Given())
+        options.recordRate = ParseRate(p.recordRate.value, "--record-rate");
+    const bool system = options.reference.type == ReferenceType::System;
+    if (system && p.channel.Given())
+        throw UsageError{"calibrate: --channel is the reference's input: with --reference system there is none"};
+    if (options.loopChannel < 0)
+        options.loopChannel = system ? 0 : 1;
+    if (options.channel < 0 && !system)
+        options.channel = options.loopChannel == 0 ? 1 : 0;
+    if (!system && options.channel == options.loopChannel)
+        throw UsageError{"calibrate: the reference (--channel) and the loop (--loop-channel) need inputs of their own"};
+    return CalibrateCommand(options);
+}
+
 // ------------------------------------------------------------ devices
 
 void AddDevices(CLI::App&, Parsed&) {}
@@ -235,7 +323,9 @@ const std::vector<Command>& Commands()
         {"signal", "the transmitter's test signal, to a file, standard output or a device", AddSignal, RunSignal},
         {"measure", "the clock offset from a recording of the signal, or live from a device", AddMeasure, RunMeasure},
         {"loop", "plays the signal on one device and measures it recorded on another", AddLoop, RunLoop},
-        {"rate", "one device's sample rate against the system clock", AddRate, RunRate},
+        {"rate", "one card's sample rate, against the system clock or a reference in its samples", AddRate, RunRate},
+        {"calibrate", "a card's receive and transmit clocks against one reference, its output looped to its input", AddCalibrate,
+         RunCalibrate},
         {"devices", "lists the playback and capture devices", AddDevices, RunDevices},
     };
     return commands;

@@ -15,6 +15,7 @@ int MeasureCommand(const MeasureOptions& options);
 int DevicesCommand();
 int LoopCommand(const LoopOptions& options);
 int RateCommand(const RateOptions& options);
+int CalibrateCommand(const CalibrateOptions& options);
 
 // The whole command line: parses, runs the command, returns the status.
 int RunCommandLine(int argc, char** argv);

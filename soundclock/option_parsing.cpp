@@ -13,7 +13,8 @@ const struct {
     {"--seconds", "S"},   {"--rate", "R"},      {"--signal-rate", "R"}, {"--record-rate", "R"},
     {"--carrier", "HZ"},  {"--channel", "N"},   {"--expect", "PPM"},    {"--tolerance", "PPM"},
     {"--device", "D"},    {"--play", "D1"},     {"--record", "D2"},     {"--interval", "S"},
-    {"--reference", "KIND"}, {"--polarity", "rising|falling"},
+    {"--reference", "KIND"}, {"--polarity", "rising|falling"}, {"--loop-channel", "M"}, {"--expect-receive", "PPM"},
+    {"--expect-transmit", "PPM"},
 };
 
 // The channels a recording or a capture may be asked for.

@@ -12,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include <string>
+#include <vector>
 
 // An option whose value is kept as text until it is checked.
 struct Text {
@@ -24,7 +25,8 @@ struct Text {
 // each command has one (it must stay where it is while CLI11 parses).
 struct Parsed {
     Text output, seconds, rate, carrier, signalRate, channel, csv, expect, tolerance, device, save, play, record,
-        recordRate, input, interval, track, adev, reference, polarity;
+        recordRate, input, interval, track, adev, reference, polarity, loopChannel, expectReceive, expectTransmit;
+    std::vector<std::string> fromFiles;
     bool raw = false, json = false, quiet = false, capture = false, playback = false, silence = false;
 };
 

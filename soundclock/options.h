@@ -108,6 +108,29 @@ struct RateOptions {
     double seconds = -1;   // -1: until Ctrl-C, or the recording's end
 };
 
+// What calibrate's exit status is judged by: --expect-receive and
+// --expect-transmit, each within --tolerance.
+struct CalibrateExpectation {
+    bool haveReceive = false, haveTransmit = false;
+    double receive = 0, transmit = 0, tolerance = 0;
+};
+
+struct CalibrateOptions {
+    ResultOptions result;
+    CalibrateExpectation expect;
+    SignalChoice signal;  // played at signal.rate (--rate R)
+    ReferenceKind reference;
+    std::string device;   // its input is recorded, its output played
+    std::string play;     // the output, when it is another device name; empty: `device`
+    int channel = -1;     // the reference's input channel, 0-based; -1: the default
+    int loopChannel = -1; // the looped-back signal's input (and output) channel; -1: the default
+    int recordRate = 0;   // 0: the signal's rate
+    double seconds = -1;
+    std::string save;     // the capture as WAV too
+    // or two results saved earlier (rate --json, loop --json)
+    std::string rateFile, loopFile;
+};
+
 // --reference KIND: "system", "pps", "tone:HZ", "ticks:wwv", "ticks:wwvh",
 // "ticks:chu"; UsageError otherwise.
 ReferenceKind ParseReference(const std::string& text);

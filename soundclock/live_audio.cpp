@@ -39,27 +39,26 @@ bool Interrupted()
     return interruptSeen != 0;
 }
 
-bool WavWriter::Open(const std::string& path, int rate)
+bool WavWriter::Open(const std::string& path, int rate, int channelCount, SampleEncoding deviceEncoding)
 {
     file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
         return false;
     sampleRate = rate;
-    const std::string header = MakeWavHeader(rate, 1, WAV_SIZE_UNKNOWN);
+    channels = channelCount;
+    encoding = WavEncodingFor(deviceEncoding);
+    const std::string header = MakeWavHeader(rate, static_cast<uint16_t>(channels), WAV_SIZE_UNKNOWN, encoding);
     failed = std::fwrite(header.data(), 1, header.size(), file) != header.size();
     return !failed;
 }
 
-bool WavWriter::Write(const int16_t* samples, size_t count)
+bool WavWriter::Write(const int32_t* samples, size_t frames)
 {
     if (file == nullptr || failed)
         return false;
-    std::vector<unsigned char> out(count * 2);
-    for (size_t i = 0; i < count; ++i) {
-        const auto bits = static_cast<uint16_t>(samples[i]);
-        out[2 * i] = static_cast<unsigned char>(bits & 0xFF);
-        out[2 * i + 1] = static_cast<unsigned char>(bits >> 8);
-    }
+    const size_t count = frames * static_cast<size_t>(channels);
+    std::vector<unsigned char> out(count * SampleBytes(encoding));
+    EncodeSamples(encoding, samples, count, out.data());
     failed = std::fwrite(out.data(), 1, out.size(), file) != out.size();
     bytes += out.size();
     return !failed;
@@ -70,7 +69,7 @@ bool WavWriter::Close()
     if (file == nullptr)
         return !failed;
     // The sizes, now that they are known (past 4 GiB they stay "unknown").
-    const std::string header = MakeWavHeader(sampleRate, 1, bytes);
+    const std::string header = MakeWavHeader(sampleRate, static_cast<uint16_t>(channels), bytes, encoding);
     if (std::fseek(file, 0, SEEK_SET) != 0 || std::fwrite(header.data(), 1, header.size(), file) != header.size())
         failed = true;
     if (std::fclose(file) != 0)
@@ -79,17 +78,29 @@ bool WavWriter::Close()
     return !failed;
 }
 
+AudioResult WriteMono(AudioPlayback& stream, const int16_t* mono, size_t count, size_t& done, int timeoutMs,
+                      std::vector<int16_t>& frames)
+{
+    if (stream.Channels() == 1)
+        return stream.Write(mono, count, done, timeoutMs);
+    frames.resize(count * static_cast<size_t>(stream.Channels()));
+    SpreadMono(mono, count, stream.Channels(), ALL_CHANNELS, frames.data());
+    return stream.Write(frames.data(), count, done, timeoutMs);
+}
+
 std::string LostText(const char* stream, const DeviceRunEnd& end)
 {
     return "device lost at " + Seconds(end.seconds) + " of the " + stream + ": " + end.text;
 }
 
-DeviceRunEnd CaptureInto(AudioStream& stream, MeasureSession& session, uint64_t limit, WavWriter* save,
+DeviceRunEnd CaptureInto(AudioCapture& stream, MeasureSession& session, uint64_t limit, WavWriter* save,
                          const std::function<bool()>& stop, const std::function<void()>& between)
 {
     const int rate = stream.SampleRate();
+    const size_t channels = static_cast<size_t>(stream.Channels());
     // About 20 ms at a time: the live line and the reports stay current.
     std::vector<int16_t> samples(static_cast<size_t>(std::max(64, rate / 50)));
+    std::vector<int32_t> frames(samples.size() * channels);
     uint64_t read = 0;
     double silentSeconds = 0;
     int64_t& overruns = session.Facts().overruns;
@@ -108,7 +119,7 @@ DeviceRunEnd CaptureInto(AudioStream& stream, MeasureSession& session, uint64_t 
         const size_t wanted = static_cast<size_t>(std::min<uint64_t>(samples.size(), limit - read));
         size_t got = 0;
         const auto before = std::chrono::steady_clock::now();
-        const AudioResult result = stream.Read(samples.data(), wanted, got, DEVICE_WAIT_MS);
+        const AudioResult result = stream.Read(frames.data(), wanted, got, DEVICE_WAIT_MS);
         for (const AudioXrun& xrun : stream.TakeXruns()) {
             ++overruns;
             session.Say("overrun at " + Seconds(xrun.seconds) +
@@ -122,9 +133,11 @@ DeviceRunEnd CaptureInto(AudioStream& stream, MeasureSession& session, uint64_t 
             break;
         }
         if (got > 0) {
+            for (size_t i = 0; i < got; ++i)
+                samples[i] = Int16FromInt32(frames[i * channels]);
             session.Push(samples.data(), got);
             if (save != nullptr)
-                save->Write(samples.data(), got);
+                save->Write(frames.data(), got);
             read += got;
             silentSeconds = 0;
         } else {
@@ -141,12 +154,13 @@ DeviceRunEnd CaptureInto(AudioStream& stream, MeasureSession& session, uint64_t 
     return end;
 }
 
-DeviceRunEnd PlaySignal(AudioStream& stream, const SignalChoice& signal, uint64_t limit, const std::function<bool()>& stop,
+DeviceRunEnd PlaySignal(AudioPlayback& stream, const SignalChoice& signal, uint64_t limit, const std::function<bool()>& stop,
                         const std::function<void(const AudioXrun&)>& underrun)
 {
     const int rate = stream.SampleRate();
     Synthesis synthesis = InitialisedSynthesis(signal.rate, signal.carrier);
     std::vector<int16_t> samples;
+    std::vector<int16_t> frames;
     size_t next = 0;  // the first of `samples` not yet written
     uint64_t written = 0;
     double stuckSeconds = 0;
@@ -174,7 +188,7 @@ DeviceRunEnd PlaySignal(AudioStream& stream, const SignalChoice& signal, uint64_
         const size_t count = static_cast<size_t>(std::min<uint64_t>(samples.size() - next, limit - written));
         size_t done = 0;
         const auto before = std::chrono::steady_clock::now();
-        const AudioResult result = stream.Write(samples.data() + next, count, done, DEVICE_WAIT_MS);
+        const AudioResult result = WriteMono(stream, samples.data() + next, count, done, DEVICE_WAIT_MS, frames);
         report();
         if (result == AudioResult::Lost) {
             end.kind = DeviceRunEnd::Lost;

@@ -37,10 +37,10 @@ int LoopCommand(const LoopOptions& options)
         return Fail(options.result, refusal);
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();
     std::string error;
-    std::unique_ptr<AudioStream> capture = system->Open(AudioDirection::Capture, options.record, recordRate, error);
+    std::unique_ptr<AudioCapture> capture = system->OpenCapture(options.record, recordRate, 1, error);
     if (!capture)
         return Fail(options.result, error);
-    std::unique_ptr<AudioStream> playback = system->Open(AudioDirection::Playback, options.play, options.signal.rate, error);
+    std::unique_ptr<AudioPlayback> playback = system->OpenPlayback(options.play, options.signal.rate, 1, error);
     if (!playback)
         return Fail(options.result, error);
 
@@ -49,7 +49,7 @@ int LoopCommand(const LoopOptions& options)
     if (!session.Start(problem))
         return Fail(options.result, problem);
     WavWriter save;
-    if (!options.save.empty() && !save.Open(options.save, recordRate))
+    if (!options.save.empty() && !save.Open(options.save, recordRate, capture->Channels(), capture->DeviceEncoding()))
         return Fail(options.result, "cannot write " + options.save);
 
     CatchInterrupt();

@@ -96,7 +96,7 @@ int MeasureDevice(const MeasureOptions& options)
         return Fail(options.result, refusal);
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();
     std::string error;
-    std::unique_ptr<AudioStream> stream = system->Open(AudioDirection::Capture, options.device, rate, error);
+    std::unique_ptr<AudioCapture> stream = system->OpenCapture(options.device, rate, 1, error);
     if (!stream)
         return Fail(options.result, error);
     MeasureSession session(options.result, options.signal, rate);
@@ -104,7 +104,7 @@ int MeasureDevice(const MeasureOptions& options)
     if (!session.Start(problem))
         return Fail(options.result, problem);
     WavWriter save;
-    if (!options.save.empty() && !save.Open(options.save, rate))
+    if (!options.save.empty() && !save.Open(options.save, rate, stream->Channels(), stream->DeviceEncoding()))
         return Fail(options.result, "cannot write " + options.save);
 
     CatchInterrupt();

@@ -49,10 +49,12 @@ std::string Samples(std::initializer_list<int> values)
     return bytes;
 }
 
-std::vector<int16_t> ReadAll(RecordingReader& reader)
+// Everything the reader gives, three samples a call.
+template <typename Sample = int16_t>
+std::vector<Sample> ReadAll(RecordingReader& reader)
 {
-    std::vector<int16_t> all;
-    int16_t buffer[3];
+    std::vector<Sample> all;
+    Sample buffer[3];
     while (size_t got = reader.ReadSamples(buffer, 3))
         all.insert(all.end(), buffer, buffer + got);
     return all;
@@ -138,16 +140,6 @@ std::string Extensible(int subFormat, int channels, uint32_t rate, int bits, int
            std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
 }
 
-template <typename Sample>
-std::vector<Sample> ReadAllAs(RecordingReader& reader)
-{
-    std::vector<Sample> all;
-    Sample buffer[3];
-    while (size_t got = reader.ReadSamples(buffer, 3))
-        all.insert(all.end(), buffer, buffer + got);
-    return all;
-}
-
 // Each layout recorders write, with the channel taken both as the 16-bit
 // samples the burst meter reads (rounded half to even, clipped) and at full
 // resolution. The chosen channel's neighbours hold other values, so a
@@ -197,9 +189,9 @@ TEST(RecordingReader, ReadsEveryLayoutAtFullResolutionAndAsSixteenBits)
             std::string problem;
             ASSERT_TRUE(reader.OpenWav(source, c.channel, problem)) << c.what << ": " << problem;
             if (full)
-                EXPECT_EQ(ReadAllAs<float>(reader), c.full) << c.what;
+                EXPECT_EQ(ReadAll<float>(reader), c.full) << c.what;
             else
-                EXPECT_EQ(ReadAllAs<int16_t>(reader), c.samples) << c.what;
+                EXPECT_EQ(ReadAll<int16_t>(reader), c.samples) << c.what;
         }
     }
 }

@@ -2,7 +2,8 @@
 // (hw:..., plughw:...) and, through ALSA's plugins, the sound servers
 // (default, pulse, pipewire).
 //
-// This file: the devices, and opening one (alsa_stream.cpp: the stream).
+// This file: the devices, and opening one (alsa_params.cpp: its parameters;
+// alsa_stream.cpp: the streams; alsa_pcm.cpp: what they share).
 // Every stream is opened non-blocking; a call that has to wait does so in
 // snd_pcm_wait with what is left of its deadline, so a device that stops
 // answering gives Timeout, never a hang. An xrun (EPIPE) or a suspend
@@ -10,11 +11,13 @@
 // error that cannot be recovered (ENODEV, EBADFD, EIO, a failed resume or
 // prepare, ...) makes the stream Lost, with the device's own words.
 #include "audio/audio_device.h"
+#include "audio/alsa_params.h"
 #include "audio/alsa_stream.h"
 #include "audio/alsa_support.h"
 
 #include <alsa/asoundlib.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -33,12 +36,12 @@ std::string OneLine(const char* text)
     return line;
 }
 
-// Frames per period and in the buffer, as asked (the device picks the
-// nearest it can): short periods so that positions and xruns are seen
-// early; enough buffer to ride out a busy moment.
-constexpr unsigned PERIOD_US = 20000;
-constexpr unsigned PLAYBACK_BUFFER_US = 250000;
-constexpr unsigned CAPTURE_BUFFER_US = 500000;
+// An open, configured PCM, or the error text.
+struct OpenedPcm {
+    snd_pcm_t* pcm = nullptr;
+    std::string name;
+    AlsaSetup setup;
+};
 
 class AlsaSystem : public AudioSystem {
 public:
@@ -84,93 +87,66 @@ public:
         return devices;
     }
 
-    std::unique_ptr<AudioStream> Open(AudioDirection direction, const std::string& device, int sampleRate,
-                                      std::string& error) override
+    std::unique_ptr<AudioCapture> OpenCapture(const std::string& device, int sampleRate, int leastChannels,
+                                              std::string& error) override
     {
-        std::string name = device.empty() ? "default" : device;
-        if (!device.empty() && device.find_first_not_of("0123456789") == std::string::npos) {
-            const std::vector<AudioDeviceInfo> devices = Devices(direction);
-            const unsigned long index = std::strtoul(device.c_str(), nullptr, 10);
-            if (device.size() > 6 || index >= devices.size()) {
-                error = std::string("there is no ") + DirectionWord(direction) + " device " + device + " (" +
-                        std::to_string(devices.size()) + " listed, 0 to " + std::to_string(devices.size() - 1) +
-                        "; soundclock devices shows them)";
-                return nullptr;
-            }
-            name = devices[index].name;
-        }
-        const std::string asked = std::string(DirectionWord(direction)) + " device " + Quoted(name) + " (16-bit mono at " +
-                                  std::to_string(sampleRate) + " Hz)";
-        ForgetAlsaMessage();
-        snd_pcm_t* pcm = nullptr;
-        int err = snd_pcm_open(&pcm, name.c_str(),
-                               direction == AudioDirection::Playback ? SND_PCM_STREAM_PLAYBACK : SND_PCM_STREAM_CAPTURE,
-                               SND_PCM_NONBLOCK);
-        if (err < 0) {
-            error = "cannot open the " + asked + ": " + AlsaErrorWords(err);
+        OpenedPcm opened;
+        if (!OpenPcm(AudioDirection::Capture, device, sampleRate, leastChannels, opened, error))
             return nullptr;
-        }
-        snd_pcm_uframes_t period = 0, buffer = 0;
-        error = Configure(pcm, direction, sampleRate, asked, period, buffer);
-        if (!error.empty()) {
-            snd_pcm_close(pcm);
+        return MakeAlsaCapture(opened.pcm, opened.name, sampleRate, opened.setup);
+    }
+
+    std::unique_ptr<AudioPlayback> OpenPlayback(const std::string& device, int sampleRate, int channels,
+                                                std::string& error) override
+    {
+        OpenedPcm opened;
+        if (!OpenPcm(AudioDirection::Playback, device, sampleRate, channels, opened, error))
             return nullptr;
-        }
-        return MakeAlsaStream(direction, sampleRate, pcm, name, period, buffer);
+        return MakeAlsaPlayback(opened.pcm, opened.name, sampleRate, opened.setup);
     }
 
 private:
-    // The hardware and software parameters; the error text, or empty.
-    static std::string Configure(snd_pcm_t* pcm, AudioDirection direction, int sampleRate, const std::string& asked,
-                                 snd_pcm_uframes_t& period, snd_pcm_uframes_t& buffer)
+    // The PCM name `device` means (an index from Devices(), or a name), or
+    // false with `error` set.
+    bool Resolve(AudioDirection direction, const std::string& device, std::string& name, std::string& error)
     {
-        snd_pcm_hw_params_t* hw = nullptr;
-        snd_pcm_hw_params_alloca(&hw);
-        int err = snd_pcm_hw_params_any(pcm, hw);
-        if (err < 0)
-            return "the " + asked + " gives no parameters: " + AlsaErrorWords(err);
-        if ((err = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0)
-            return "the " + asked + " refuses interleaved read/write access: " + AlsaErrorWords(err);
-        if ((err = snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16_LE)) < 0)
-            return "the " + asked + " refuses 16-bit samples (S16_LE): " + AlsaErrorWords(err);
-        if ((err = snd_pcm_hw_params_set_channels(pcm, hw, 1)) < 0) {
-            unsigned lowest = 0, highest = 0;
-            snd_pcm_hw_params_get_channels_min(hw, &lowest);
-            snd_pcm_hw_params_get_channels_max(hw, &highest);
-            return "the " + asked + " refuses one channel: " + AlsaErrorWords(err) + "; it offers " + std::to_string(lowest) +
-                   (highest != lowest ? " to " + std::to_string(highest) : "") + " channels";
+        name = device.empty() ? "default" : device;
+        if (device.empty() || device.find_first_not_of("0123456789") != std::string::npos)
+            return true;
+        const std::vector<AudioDeviceInfo> devices = Devices(direction);
+        const unsigned long index = std::strtoul(device.c_str(), nullptr, 10);
+        if (device.size() > 6 || index >= devices.size()) {
+            error = std::string("there is no ") + DirectionWord(direction) + " device " + device + " (" +
+                    std::to_string(devices.size()) + " listed, 0 to " + std::to_string(devices.size() - 1) +
+                    "; soundclock devices shows them)";
+            return false;
         }
-        unsigned lowestRate = 0, highestRate = 0;
-        int dir = 0;
-        snd_pcm_hw_params_get_rate_min(hw, &lowestRate, &dir);
-        snd_pcm_hw_params_get_rate_max(hw, &highestRate, &dir);
-        if ((err = snd_pcm_hw_params_set_rate(pcm, hw, static_cast<unsigned>(sampleRate), 0)) < 0)
-            return "the " + asked + " refuses " + std::to_string(sampleRate) + " Hz: " + AlsaErrorWords(err) + "; it offers " +
-                   (lowestRate == highestRate ? std::to_string(lowestRate) + " Hz"
-                                              : std::to_string(lowestRate) + " to " + std::to_string(highestRate) + " Hz");
-        unsigned periodUs = PERIOD_US;
-        unsigned bufferUs = direction == AudioDirection::Playback ? PLAYBACK_BUFFER_US : CAPTURE_BUFFER_US;
-        snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &bufferUs, &dir);
-        snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, &dir);
-        if ((err = snd_pcm_hw_params(pcm, hw)) < 0)
-            return "the " + asked + " refuses its parameters: " + AlsaErrorWords(err);
-        snd_pcm_hw_params_get_period_size(hw, &period, &dir);
-        snd_pcm_hw_params_get_buffer_size(hw, &buffer);
+        name = devices[index].name;
+        return true;
+    }
 
-        snd_pcm_sw_params_t* sw = nullptr;
-        snd_pcm_sw_params_alloca(&sw);
-        if ((err = snd_pcm_sw_params_current(pcm, sw)) < 0)
-            return "the " + asked + " gives no software parameters: " + AlsaErrorWords(err);
-        snd_pcm_sw_params_set_avail_min(pcm, sw, period);
-        // Playback starts once the buffer is full: no underrun at the start.
-        snd_pcm_sw_params_set_start_threshold(pcm, sw, direction == AudioDirection::Playback ? buffer : 1);
-        snd_pcm_sw_params_set_tstamp_mode(pcm, sw, SND_PCM_TSTAMP_ENABLE);
-        snd_pcm_sw_params_set_tstamp_type(pcm, sw, SND_PCM_TSTAMP_TYPE_MONOTONIC);
-        if ((err = snd_pcm_sw_params(pcm, sw)) < 0)
-            return "the " + asked + " refuses its software parameters: " + AlsaErrorWords(err);
-        if ((err = snd_pcm_prepare(pcm)) < 0)
-            return "the " + asked + " cannot be prepared: " + AlsaErrorWords(err);
-        return "";
+    bool OpenPcm(AudioDirection direction, const std::string& device, int sampleRate, int channels, OpenedPcm& opened,
+                 std::string& error)
+    {
+        if (!Resolve(direction, device, opened.name, error))
+            return false;
+        const std::string asked = std::string(DirectionWord(direction)) + " device " + Quoted(opened.name) + " (" +
+                                  (direction == AudioDirection::Capture ? "at least " : "") + ChannelWords(channels) +
+                                  " at " + std::to_string(sampleRate) + " Hz)";
+        ForgetAlsaMessage();
+        int err = snd_pcm_open(&opened.pcm, opened.name.c_str(),
+                               direction == AudioDirection::Playback ? SND_PCM_STREAM_PLAYBACK : SND_PCM_STREAM_CAPTURE,
+                               SND_PCM_NONBLOCK);
+        if (err < 0) {
+            const std::string advice = err == -EBUSY ? BusyCardAdvice(opened.name) : "";
+            error = "cannot open the " + asked + ": " + AlsaErrorWords(err) + (advice.empty() ? "" : "; " + advice);
+            return false;
+        }
+        error = ConfigureAlsa(opened.pcm, direction, sampleRate, static_cast<unsigned>(channels), asked, opened.setup);
+        if (error.empty())
+            return true;
+        snd_pcm_close(opened.pcm);
+        return false;
     }
 };
 

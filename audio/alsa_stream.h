@@ -1,9 +1,8 @@
-// The ALSA backend's stream: reads or writes of an open, configured PCM,
-// each wait on it bounded by the caller's deadline; xruns and suspends
-// recovered and reported with the stream's position, anything else the
-// stream's loss, in the device's own words.
+// The ALSA backend's streams: a capture and a playback over one AlsaPcm
+// each, converting between the device's layout and the interface's.
 #pragma once
 
+#include "audio/alsa_params.h"
 #include "audio/audio_device.h"
 
 #include <alsa/asoundlib.h>
@@ -11,8 +10,7 @@
 #include <memory>
 #include <string>
 
-// Takes over `pcm` (non-blocking, prepared, with timestamps on the
-// monotonic clock) and closes it at the end; `period` and `buffer` in
-// frames.
-std::unique_ptr<AudioStream> MakeAlsaStream(AudioDirection direction, int sampleRate, snd_pcm_t* pcm, std::string name,
-                                            snd_pcm_uframes_t period, snd_pcm_uframes_t buffer);
+// Each takes over `pcm` (non-blocking, configured as `setup`, prepared)
+// and closes it at the end.
+std::unique_ptr<AudioCapture> MakeAlsaCapture(snd_pcm_t* pcm, std::string name, int sampleRate, const AlsaSetup& setup);
+std::unique_ptr<AudioPlayback> MakeAlsaPlayback(snd_pcm_t* pcm, std::string name, int sampleRate, const AlsaSetup& setup);

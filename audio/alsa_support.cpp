@@ -2,6 +2,8 @@
 
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -54,4 +56,56 @@ const char* DirectionWord(AudioDirection direction)
 std::string Quoted(const std::string& name)
 {
     return "\"" + name + "\"";
+}
+
+namespace {
+
+// "hw:" and "plughw:" name a card directly; anything else is a plugin.
+bool NamesCardDirectly(const std::string& name, std::string& rest)
+{
+    for (const char* prefix : {"hw:", "plughw:"}) {
+        const std::string start = prefix;
+        if (name.compare(0, start.size(), start) == 0) {
+            rest = name.substr(start.size());
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int CardNumberOf(const std::string& name)
+{
+    std::string rest;
+    if (!NamesCardDirectly(name, rest))
+        return -1;
+    // The card is the first argument, given bare or as CARD=...
+    std::string card = rest.substr(0, rest.find(','));
+    if (card.compare(0, 5, "CARD=") == 0)
+        card = card.substr(5);
+    if (card.size() >= 2 && card.front() == '"' && card.back() == '"')
+        card = card.substr(1, card.size() - 2);
+    if (card.empty())
+        return -1;
+    if (std::all_of(card.begin(), card.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
+        return card.size() <= 2 ? std::stoi(card) : -1;
+    const int number = snd_card_get_index(card.c_str());
+    ForgetAlsaMessage();
+    return number >= 0 ? number : -1;
+}
+
+std::string BusyCardAdvice(const std::string& name)
+{
+    std::string rest;
+    if (!NamesCardDirectly(name, rest))
+        return "";
+    const int card = CardNumberOf(name);
+    const std::string reservation = card >= 0 ? "Audio" + std::to_string(card) : "AudioN";
+    return "another program holds the card, most likely the desktop's sound server (PulseAudio or PipeWire): "
+           "reach the card through the server (the device \"pulse\" or \"pipewire\"; soundclock devices lists "
+           "them), or have the server let go of it for the run: under PulseAudio run soundclock as "
+           "\"pasuspender -- soundclock ...\"; under PipeWire (or PulseAudio) keep \"pw-reserve -n " +
+           reservation + " -r\" running in another terminal while soundclock runs" +
+           (card >= 0 ? "" : " (N: the card's number, from aplay -l)");
 }

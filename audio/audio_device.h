@@ -3,10 +3,27 @@
 // this header (the commands, the meter) sees only these types and never
 // knows which backend runs.
 //
-// Streams are 16-bit mono at one sample rate. Every call that waits on the
-// device takes a deadline, so a device that stops answering (a USB card
-// pulled out, an audio server gone) gives an error instead of a hang.
+// A stream runs at one sample rate, with Channels() channels in a layout
+// the device offers (DeviceEncoding()); both are settled when it opens.
+//   A capture opens at least the channels asked for (the caller wants
+//   channel N: it asks for N), more where the device's least is more, in
+//   the widest integer layout the device offers (32-bit, then 24-bit in 3
+//   or 4 bytes, then 16-bit; 32-bit float where that is all). Read gives
+//   interleaved frames of Channels() int32_t samples at full scale 2^31
+//   (a 16-bit sample shifted up 16 bits, a 24-bit one 8 bits).
+//   A playback opens the channels asked for, or the device's least where
+//   it takes no fewer; Write takes interleaved frames of Channels() 16-bit
+//   samples (the caller puts a mono signal on the channels it chooses:
+//   SpreadMono in common/sample_format.h) and converts them where the
+//   device refuses 16-bit samples.
+// Every call that waits on the device takes a deadline, so a device that
+// stops answering (a USB card pulled out, an audio server gone) gives an
+// error instead of a hang.
 #pragma once
+
+#include "audio/stream_life.h"
+#include "audio/stream_timeline.h"
+#include "common/sample_format.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,33 +40,12 @@ struct AudioDeviceInfo {
     bool isDefault = false;
 };
 
-// An underrun (playback) or overrun (capture): samples the device did not
-// get or could not keep.
-struct AudioXrun {
-    uint64_t frame = 0;   // the stream position where it happened
-    double seconds = 0;   // the same in seconds of the stream
-};
-
-// Where the stream was at a moment of the system's monotonic clock: the
-// frames the device had played or captured by then. Taken where the sound
-// system stamps it itself (ALSA: the status's timestamp; winmm: the
-// performance counter when a buffer comes back), once per period.
-// `segment` goes up by one after each xrun: the stream's position keeps
-// counting, but what the card did meanwhile is unknown.
-struct AudioClockPoint {
-    uint64_t frames = 0;
-    double systemSeconds = 0;
-    uint32_t segment = 0;
-};
-
 // How far the lateness of a stream's clock points may drift over a run
 // without any of them showing it, as a standard uncertainty in seconds (a
 // rate taken from them allows for it). Through an audio server the points
-// follow the server's wake-ups: on the shared 2-core test machine the
-// least late points of every stream on both servers moved together by up
-// to 0.2 ms over a minute, and repeated minutes scattered accordingly. A
-// card's own driver stamps its interrupts, which wander far less (not
-// measured here: no card).
+// follow the server's wake-ups, which drift together; a card's own driver
+// stamps its interrupts, which wander far less.
+// Why 0.2 ms and 0.02 ms: docs/accuracy.md#server-lateness-drift
 constexpr double SERVER_LATENESS_DRIFT_S = 2e-4;
 constexpr double CARD_LATENESS_DRIFT_S = 2e-5;
 
@@ -59,40 +55,76 @@ enum class AudioResult {
     Lost,      // the device is gone or failed for good: ErrorText() says why
 };
 
+// What capture and playback streams share: the format, the clock, the end.
 class AudioStream {
 public:
     virtual ~AudioStream() = default;
+    AudioStream(const AudioStream&) = delete;
+    AudioStream& operator=(const AudioStream&) = delete;
 
-    int SampleRate() const { return sampleRate; }
     AudioDirection Direction() const { return direction; }
+    int SampleRate() const { return sampleRate; }
+    int Channels() const { return channels; }
+    // The layout the device gives or takes (the stream converts to and
+    // from it), and both for messages: "2 channels, 24-bit".
+    SampleEncoding DeviceEncoding() const { return encoding; }
+    std::string FormatWords() const;
 
-    // Capture: up to `count` samples into `samples`, waiting at most
-    // `timeoutMs` for the first; `done` gets the number read.
-    virtual AudioResult Read(int16_t* samples, size_t count, size_t& done, int timeoutMs) = 0;
-    // Playback: up to `count` samples, waiting at most `timeoutMs` for room;
-    // `done` gets the number queued.
-    virtual AudioResult Write(const int16_t* samples, size_t count, size_t& done, int timeoutMs) = 0;
-    // Playback: waits up to `timeoutMs` until what was written has played.
-    virtual AudioResult Drain(int timeoutMs) = 0;
     // Ends the stream at once (what is queued is dropped). Idempotent.
     virtual void Stop() = 0;
 
     // The xruns and clock points since the last call, oldest first.
-    virtual std::vector<AudioXrun> TakeXruns() = 0;
-    virtual std::vector<AudioClockPoint> TakeClockPoints() = 0;
+    std::vector<AudioXrun> TakeXruns() { return timeline.TakeXruns(); }
+    std::vector<AudioClockPoint> TakeClockPoints() { return timeline.TakeClockPoints(); }
     // Their lateness's unseen drift over a run (above); a server's unless
     // the backend knows its points come from the card.
     virtual double LatenessDriftSeconds() const { return SERVER_LATENESS_DRIFT_S; }
 
-    // The last error in the device's own words (with what was asked).
-    virtual std::string ErrorText() const = 0;
+    // The error that lost the stream, in the device's own words (with what
+    // was asked).
+    std::string ErrorText() const { return life.Words(); }
 
 protected:
-    AudioStream(AudioDirection direction, int sampleRate) : direction(direction), sampleRate(sampleRate) {}
+    AudioStream(AudioDirection direction, int sampleRate) : timeline(sampleRate), direction(direction), sampleRate(sampleRate) {}
+    // Set once the device has accepted a format.
+    void SetLayout(int channelCount, SampleEncoding deviceEncoding)
+    {
+        channels = channelCount;
+        encoding = deviceEncoding;
+    }
+
+    StreamTimeline timeline;
+    StreamLife life;
 
 private:
     AudioDirection direction;
     int sampleRate;
+    int channels = 1;
+    SampleEncoding encoding = SampleEncoding::S16;
+};
+
+class AudioCapture : public AudioStream {
+public:
+    // Up to `frames` frames into `samples` (frames x Channels() samples),
+    // waiting at most `timeoutMs` for the first; `done` gets the frames
+    // read. The device records from the first call on (a call for 0 frames
+    // starts it).
+    virtual AudioResult Read(int32_t* samples, size_t frames, size_t& done, int timeoutMs) = 0;
+
+protected:
+    explicit AudioCapture(int sampleRate) : AudioStream(AudioDirection::Capture, sampleRate) {}
+};
+
+class AudioPlayback : public AudioStream {
+public:
+    // Up to `frames` frames of `samples` (frames x Channels() samples),
+    // waiting at most `timeoutMs` for room; `done` gets the frames queued.
+    virtual AudioResult Write(const int16_t* samples, size_t frames, size_t& done, int timeoutMs) = 0;
+    // Waits up to `timeoutMs` until what was written has played.
+    virtual AudioResult Drain(int timeoutMs) = 0;
+
+protected:
+    explicit AudioPlayback(int sampleRate) : AudioStream(AudioDirection::Playback, sampleRate) {}
 };
 
 class AudioSystem {
@@ -104,10 +136,15 @@ public:
     virtual std::vector<AudioDeviceInfo> Devices(AudioDirection direction) = 0;
     // `device` is an index from Devices() or a name; empty opens the
     // default. Null on failure, with `error` in the device's own words and
-    // what was asked (device, direction, rate).
-    virtual std::unique_ptr<AudioStream> Open(AudioDirection direction, const std::string& device, int sampleRate,
-                                              std::string& error) = 0;
+    // what was asked (device, direction, channels, rate).
+    virtual std::unique_ptr<AudioCapture> OpenCapture(const std::string& device, int sampleRate, int leastChannels,
+                                                      std::string& error) = 0;
+    virtual std::unique_ptr<AudioPlayback> OpenPlayback(const std::string& device, int sampleRate, int channels,
+                                                        std::string& error) = 0;
 };
 
 // The backend of this build.
 std::unique_ptr<AudioSystem> MakeAudioSystem();
+
+// "1 channel", "2 channels": for the backends' messages.
+std::string ChannelWords(int channels);

@@ -45,8 +45,10 @@ public:
 
     std::string Name() const override { return "winmm"; }
     std::vector<AudioDeviceInfo> Devices(AudioDirection direction) override;
-    std::unique_ptr<AudioStream> Open(AudioDirection direction, const std::string& device, int sampleRate,
-                                      std::string& error) override;
+    std::unique_ptr<AudioCapture> OpenCapture(const std::string& device, int sampleRate, int leastChannels,
+                                              std::string& error) override;
+    std::unique_ptr<AudioPlayback> OpenPlayback(const std::string& device, int sampleRate, int channels,
+                                                std::string& error) override;
 
 private:
     WaveDeviceCatalog& Catalog(AudioDirection direction)
@@ -56,6 +58,9 @@ private:
     // The device index `device` means, or false with `error` set.
     bool Resolve(AudioDirection direction, const std::string& device, UINT& index, std::string& error);
     std::string Label(AudioDirection direction, UINT index, int sampleRate);
+    // After a failed open: how many devices Windows lists, where the index
+    // was beyond them.
+    void SayHowManyListed(AudioDirection direction, UINT index, std::string& error);
     std::string Description(AudioDirection direction, UINT index);
 
     WaveInDevice& waveIn;
@@ -145,20 +150,37 @@ std::string WinmmAudioSystem::Label(AudioDirection direction, UINT index, int sa
     return label + " at " + std::to_string(sampleRate) + " Hz";
 }
 
-std::unique_ptr<AudioStream> WinmmAudioSystem::Open(AudioDirection direction, const std::string& device,
-                                                    int sampleRate, std::string& error)
+void WinmmAudioSystem::SayHowManyListed(AudioDirection direction, UINT index, std::string& error)
 {
-    UINT index = 0;
-    if (!Resolve(direction, device, index, error))
-        return nullptr;
-    const std::string label = Label(direction, index, sampleRate);
-    std::unique_ptr<AudioStream> stream =
-        direction == AudioDirection::Playback ? OpenWinmmPlayback(waveOut, index, label, sampleRate, settings, error)
-                                              : OpenWinmmCapture(waveIn, index, label, sampleRate, settings, error);
     const unsigned count = Catalog(direction).DeviceCount();
-    if (stream == nullptr && index >= count)
+    if (index >= count)
         error += "; Windows lists " + std::to_string(count) + " " + DirectionWord(direction) + " device" +
                  (count == 1 ? "" : "s");
+}
+
+std::unique_ptr<AudioCapture> WinmmAudioSystem::OpenCapture(const std::string& device, int sampleRate,
+                                                            int leastChannels, std::string& error)
+{
+    UINT index = 0;
+    if (!Resolve(AudioDirection::Capture, device, index, error))
+        return nullptr;
+    const std::string label = Label(AudioDirection::Capture, index, sampleRate);
+    std::unique_ptr<AudioCapture> stream = OpenWinmmCapture(waveIn, index, label, sampleRate, leastChannels, settings, error);
+    if (stream == nullptr)
+        SayHowManyListed(AudioDirection::Capture, index, error);
+    return stream;
+}
+
+std::unique_ptr<AudioPlayback> WinmmAudioSystem::OpenPlayback(const std::string& device, int sampleRate, int channels,
+                                                              std::string& error)
+{
+    UINT index = 0;
+    if (!Resolve(AudioDirection::Playback, device, index, error))
+        return nullptr;
+    const std::string label = Label(AudioDirection::Playback, index, sampleRate);
+    std::unique_ptr<AudioPlayback> stream = OpenWinmmPlayback(waveOut, index, label, sampleRate, channels, settings, error);
+    if (stream == nullptr)
+        SayHowManyListed(AudioDirection::Playback, index, error);
     return stream;
 }
 

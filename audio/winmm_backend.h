@@ -19,12 +19,12 @@ class WaveInDevice;
 class WaveOutDevice;
 
 struct WinmmStreamSettings {
-    // The rings: buffers of `samplesPerBufferAt8000` samples at 8000 Hz,
+    // The rings: buffers of `samplesPerBufferAt8000` frames at 8000 Hz,
     // scaled with the rate (128 ms each). Playback keeps about a second
-    // queued, so a drain ends soon. Capture keeps four: under Wine with a
-    // long PULSE_LATENCY_MSEC the driver hands over the capture in chunks
-    // of seconds (2.4 s at 200 ms), and with a one-second ring a 15 s loop
-    // at 200 ms had a 256-sample jump every second; with four, none.
+    // queued, so a drain ends soon. Capture keeps four seconds, because a
+    // driver may hand over the capture in chunks of seconds (Wine's on
+    // PulseAudio with a long PULSE_LATENCY_MSEC).
+    // Why four: docs/accuracy.md#winmm-capture-ring
     size_t playbackBufferCount = 8;
     size_t captureBufferCount = 32;
     size_t samplesPerBufferAt8000 = 1024;

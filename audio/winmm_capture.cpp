@@ -9,20 +9,18 @@
 
 namespace {
 
-class WinmmCapture final : public WinmmStream {
+class WinmmCapture final : public AudioCapture {
 public:
     WinmmCapture(WaveInDevice& device, const std::string& label, int sampleRate, const WinmmStreamSettings& settings)
-        : WinmmStream(AudioDirection::Capture, sampleRate, label, settings), device(device)
+        : AudioCapture(sampleRate), ring(label, AudioDirection::Capture, sampleRate, settings, timeline, life), device(device)
     {
     }
     ~WinmmCapture() override { Stop(); }
 
-    // Opens the device, queues the ring and starts; false with `error` set.
-    bool Open(UINT deviceId, std::string& error);
+    // Opens the device, queues the ring; false with `error` set.
+    bool Open(UINT deviceId, int leastChannels, std::string& error);
 
-    AudioResult Read(int16_t* samples, size_t count, size_t& done, int timeoutMs) override;
-    AudioResult Write(const int16_t*, size_t, size_t& done, int) override;
-    AudioResult Drain(int) override { return IsLost() ? AudioResult::Lost : AudioResult::Ok; }
+    AudioResult Read(int32_t* samples, size_t frames, size_t& done, int timeoutMs) override;
     void Stop() override;
 
 private:
@@ -34,119 +32,100 @@ private:
     // Hands buffer `index` to the driver; a refusal loses the device.
     MMRESULT Queue(size_t index);
 
+    WinmmRing ring;
     WaveInDevice& device;
     HWAVEIN handle = nullptr;
-    std::deque<int16_t> captured;  // back from the driver, not yet read
-    uint64_t capturedFrames = 0;
-    bool started = false;
+    std::deque<int32_t> captured;  // back from the driver, not yet read: whole frames
 };
 
-bool WinmmCapture::Open(UINT deviceId, std::string& error)
+bool WinmmCapture::Open(UINT deviceId, int leastChannels, std::string& error)
 {
-    if (!HasEvent()) {
-        error = label + ": no event to wait on the device with";
+    WinmmFormat opened;
+    if (!ring.Open(device, handle, deviceId, CaptureFormats(leastChannels), "waveInOpen", opened, error))
         return false;
-    }
-    WAVEFORMATEX format{};
-    SetWaveFormat(format, 1, SampleRate(), 16);
-    const MMRESULT opened = device.Open(&handle, deviceId, &format, EventCallback(), 0, CALLBACK_EVENT);
-    if (opened != MMSYSERR_NOERROR) {
-        handle = nullptr;
-        error = "cannot open " + label + ", 16-bit mono: " + DriverText(device, opened, "waveInOpen");
-        return false;
-    }
+    SetLayout(opened.channels, opened.encoding);
     MMRESULT result = MMSYSERR_NOERROR;
     const char* call = "waveInPrepareHeader";
-    for (size_t i = 0; i < BufferCount() && result == MMSYSERR_NOERROR; ++i) {
-        SetWaveHeader(Header(i), Bytes(i), static_cast<DWORD>(BufferSamples() * 2), 0);
-        result = device.PrepareHeader(handle, &Header(i), WAVE_HEADER_SIZE);
+    for (size_t i = 0; i < ring.BufferCount() && result == MMSYSERR_NOERROR; ++i) {
+        SetWaveHeader(ring.Header(i), ring.Bytes(i), static_cast<DWORD>(ring.BufferFrames() * ring.FrameBytes()), 0);
+        result = device.PrepareHeader(handle, &ring.Header(i), WAVE_HEADER_SIZE);
         if (result == MMSYSERR_NOERROR) {
             call = "waveInAddBuffer";
             result = Queue(i);
         }
     }
     if (result != MMSYSERR_NOERROR) {
-        error = "cannot start " + label + ": " + DriverText(device, result, call);
+        error = "cannot start " + ring.label + ": " + DriverText(device, result, call);
         Stop();
         return false;
     }
     return true;
 }
 
-AudioResult WinmmCapture::Read(int16_t* samples, size_t count, size_t& done, int timeoutMs)
+AudioResult WinmmCapture::Read(int32_t* samples, size_t frames, size_t& done, int timeoutMs)
 {
     done = 0;
-    if (handle == nullptr)
-        MarkLost("the stream was stopped");
-    if (!started && !IsLost())
+    if (life.State() == StreamState::Stopped)
+        ring.MarkLost("the stream was stopped");
+    if (life.State() == StreamState::Ready)
         StartRecording();
-    const double deadline = DeadlineAfter(timeoutMs);
+    const size_t channels = static_cast<size_t>(Channels());
+    const double deadline = WinmmRing::DeadlineAfter(timeoutMs);
     for (;;) {
-        if (!IsLost())
+        if (life.Usable())
             CollectReturned();
         // What came back before a loss is still read: the run keeps it.
-        if (!captured.empty() || count == 0) {
-            done = std::min(count, captured.size());
-            std::copy_n(captured.begin(), done, samples);
-            captured.erase(captured.begin(), captured.begin() + static_cast<std::ptrdiff_t>(done));
+        if (!captured.empty() || frames == 0) {
+            done = std::min(frames, captured.size() / channels);
+            const auto end = captured.begin() + static_cast<std::ptrdiff_t>(done * channels);
+            std::copy(captured.begin(), end, samples);
+            captured.erase(captured.begin(), end);
             return AudioResult::Ok;
         }
-        if (IsLost() || CheckStall())
+        if (ring.CheckStall())
             return AudioResult::Lost;
         if (PerformanceCounterSeconds() >= deadline)
             return AudioResult::Timeout;
-        WaitForReturn(deadline);
+        ring.WaitForReturn(deadline);
     }
 }
 
-AudioResult WinmmCapture::Write(const int16_t*, size_t, size_t& done, int)
-{
-    done = 0;
-    MarkLost("a capture stream cannot be written");
-    return AudioResult::Lost;
-}
-
-// Reset gives every queued buffer back at once (what they hold is
-// dropped); only then may the headers be unprepared and the device closed.
 void WinmmCapture::Stop()
 {
-    if (handle == nullptr)
-        return;
-    device.Reset(handle);
-    for (size_t i = 0; i < BufferCount(); ++i)
-        device.UnprepareHeader(handle, &Header(i), WAVE_HEADER_SIZE);
-    device.Close(handle);
-    handle = nullptr;
-    if (AnyHeaderInQueue())
-        AbandonBuffers();
+    if (life.Stop())
+        ring.Close(device, handle);
 }
 
 void WinmmCapture::StartRecording()
 {
-    started = true;
-    RestartStallClock();
+    life.Run();
+    ring.RestartStallClock();
     const MMRESULT result = device.Start(handle);
     if (result != MMSYSERR_NOERROR)
-        MarkLost(DriverText(device, result, "waveInStart"));
+        ring.MarkLost(DriverText(device, result, "waveInStart"));
 }
 
 void WinmmCapture::CollectReturned()
 {
-    const std::vector<size_t> returned = TakeReturned();
+    const std::vector<size_t> returned = ring.TakeReturned();
     if (returned.empty())
         return;
+    std::vector<int32_t> decoded;
     for (size_t index : returned) {
-        const size_t count = std::min<size_t>(Header(index).dwBytesRecorded / 2, BufferSamples());
-        captured.insert(captured.end(), Samples(index), Samples(index) + count);
-        capturedFrames += count;
+        const size_t count = std::min<size_t>(ring.Header(index).dwBytesRecorded / ring.FrameBytes(), ring.BufferFrames());
+        decoded.resize(count * static_cast<size_t>(Channels()));
+        DecodeSamples(DeviceEncoding(), reinterpret_cast<const unsigned char*>(ring.Bytes(index)), decoded.size(),
+                      decoded.data());
+        captured.insert(captured.end(), decoded.begin(), decoded.end());
+        timeline.Advance(count);
     }
-    AddClockPoint(capturedFrames);
-    if (QueuedCount() == 0)
-        AddXrun(capturedFrames);
+    ring.AddClockPoint();
+    if (ring.QueuedCount() == 0)
+        timeline.AddXrun();
     for (size_t index : returned) {
         const MMRESULT result = Queue(index);
         if (result != MMSYSERR_NOERROR) {
-            MarkLost(DriverText(device, result, "waveInAddBuffer"));
+            ring.MarkLost(DriverText(device, result, "waveInAddBuffer"));
             return;
         }
     }
@@ -154,20 +133,20 @@ void WinmmCapture::CollectReturned()
 
 MMRESULT WinmmCapture::Queue(size_t index)
 {
-    const MMRESULT result = device.AddBuffer(handle, &Header(index), WAVE_HEADER_SIZE);
+    const MMRESULT result = device.AddBuffer(handle, &ring.Header(index), WAVE_HEADER_SIZE);
     if (result == MMSYSERR_NOERROR)
-        NoteQueued(index);
+        ring.NoteQueued(index);
     return result;
 }
 
 }  // namespace
 
-std::unique_ptr<AudioStream> OpenWinmmCapture(WaveInDevice& device, UINT deviceId, const std::string& label,
-                                              int sampleRate, const WinmmStreamSettings& settings,
-                                              std::string& error)
+std::unique_ptr<AudioCapture> OpenWinmmCapture(WaveInDevice& device, UINT deviceId, const std::string& label,
+                                               int sampleRate, int leastChannels, const WinmmStreamSettings& settings,
+                                               std::string& error)
 {
     auto stream = std::make_unique<WinmmCapture>(device, label, sampleRate, settings);
-    if (!stream->Open(deviceId, error))
+    if (!stream->Open(deviceId, leastChannels, error))
         return nullptr;
     return stream;
 }

@@ -12,61 +12,49 @@ namespace {
 
 constexpr size_t NO_BUFFER = static_cast<size_t>(-1);
 
-class WinmmPlayback final : public WinmmStream {
+class WinmmPlayback final : public AudioPlayback {
 public:
-    WinmmPlayback(WaveOutDevice& device, const std::string& label, int sampleRate,
-                  const WinmmStreamSettings& settings)
-        : WinmmStream(AudioDirection::Playback, sampleRate, label, settings), device(device)
+    WinmmPlayback(WaveOutDevice& device, const std::string& label, int sampleRate, const WinmmStreamSettings& settings)
+        : AudioPlayback(sampleRate), ring(label, AudioDirection::Playback, sampleRate, settings, timeline, life), device(device)
     {
     }
     ~WinmmPlayback() override { Stop(); }
 
     // Opens the device and prepares every buffer; false with `error` set.
-    bool Open(UINT deviceId, std::string& error);
+    bool Open(UINT deviceId, int channels, std::string& error);
 
-    AudioResult Read(int16_t*, size_t, size_t& done, int) override;
-    AudioResult Write(const int16_t* samples, size_t count, size_t& done, int timeoutMs) override;
+    AudioResult Write(const int16_t* samples, size_t frames, size_t& done, int timeoutMs) override;
     AudioResult Drain(int timeoutMs) override;
     void Stop() override;
 
 private:
     void CollectReturned();
     // Copies what fits into the buffer being filled (taking a free one when
-    // none is) and queues it once full; the number of samples taken.
-    size_t Fill(const int16_t* samples, size_t count);
+    // none is) and queues it once full; the number of frames taken.
+    size_t Fill(const int16_t* samples, size_t frames);
     void QueueFilling();
-    bool PrepareForLength(size_t index, size_t sampleCount);
+    bool PrepareForLength(size_t index, size_t frames);
 
+    WinmmRing ring;
     WaveOutDevice& device;
     HWAVEOUT handle = nullptr;
     std::deque<size_t> freeBuffers;
     size_t filling = NO_BUFFER;
-    size_t filled = 0;
-    uint64_t playedFrames = 0;
-    // Drain or Stop has begun: a queue that runs dry now is the end of the
-    // stream, not an underrun.
-    bool ending = false;
+    size_t filled = 0;  // frames in the buffer being filled
+    std::vector<int32_t> wide;  // a 16-bit frame widened, for a device that refuses 16 bits
 };
 
-bool WinmmPlayback::Open(UINT deviceId, std::string& error)
+bool WinmmPlayback::Open(UINT deviceId, int channels, std::string& error)
 {
-    if (!HasEvent()) {
-        error = label + ": no event to wait on the device with";
+    WinmmFormat opened;
+    if (!ring.Open(device, handle, deviceId, PlaybackFormats(channels), "waveOutOpen", opened, error))
         return false;
-    }
-    WAVEFORMATEX format{};
-    SetWaveFormat(format, 1, SampleRate(), 16);
-    const MMRESULT opened = device.Open(&handle, deviceId, &format, EventCallback(), 0, CALLBACK_EVENT);
-    if (opened != MMSYSERR_NOERROR) {
-        handle = nullptr;
-        error = "cannot open " + label + ", 16-bit mono: " + DriverText(device, opened, "waveOutOpen");
-        return false;
-    }
-    for (size_t i = 0; i < BufferCount(); ++i) {
-        SetWaveHeader(Header(i), Bytes(i), static_cast<DWORD>(BufferSamples() * 2), 0);
-        const MMRESULT prepared = device.PrepareHeader(handle, &Header(i), WAVE_HEADER_SIZE);
+    SetLayout(opened.channels, opened.encoding);
+    for (size_t i = 0; i < ring.BufferCount(); ++i) {
+        SetWaveHeader(ring.Header(i), ring.Bytes(i), static_cast<DWORD>(ring.BufferFrames() * ring.FrameBytes()), 0);
+        const MMRESULT prepared = device.PrepareHeader(handle, &ring.Header(i), WAVE_HEADER_SIZE);
         if (prepared != MMSYSERR_NOERROR) {
-            error = "cannot open " + label + ": " + DriverText(device, prepared, "waveOutPrepareHeader");
+            error = "cannot open " + ring.label + ": " + DriverText(device, prepared, "waveOutPrepareHeader");
             Stop();
             return false;
         }
@@ -75,89 +63,74 @@ bool WinmmPlayback::Open(UINT deviceId, std::string& error)
     return true;
 }
 
-AudioResult WinmmPlayback::Read(int16_t*, size_t, size_t& done, int)
+AudioResult WinmmPlayback::Write(const int16_t* samples, size_t frames, size_t& done, int timeoutMs)
 {
     done = 0;
-    MarkLost("a playback stream cannot be read");
-    return AudioResult::Lost;
-}
-
-AudioResult WinmmPlayback::Write(const int16_t* samples, size_t count, size_t& done, int timeoutMs)
-{
-    done = 0;
-    if (handle == nullptr)
-        MarkLost("the stream was stopped");
-    ending = false;
-    const double deadline = DeadlineAfter(timeoutMs);
+    if (life.State() == StreamState::Stopped)
+        ring.MarkLost("the stream was stopped");
+    life.Run();
+    const double deadline = WinmmRing::DeadlineAfter(timeoutMs);
+    const size_t channels = static_cast<size_t>(Channels());
     for (;;) {
         CollectReturned();
-        while (!IsLost() && done < count) {
-            const size_t taken = Fill(samples + done, count - done);
+        while (life.Usable() && done < frames) {
+            const size_t taken = Fill(samples + done * channels, frames - done);
             if (taken == 0)
                 break;
             done += taken;
         }
-        if (IsLost() || CheckStall())
+        if (ring.CheckStall())
             return AudioResult::Lost;
-        if (done == count)
+        if (done == frames)
             return AudioResult::Ok;
         if (PerformanceCounterSeconds() >= deadline)
             return done > 0 ? AudioResult::Ok : AudioResult::Timeout;
-        WaitForReturn(deadline);
+        ring.WaitForReturn(deadline);
     }
 }
 
 AudioResult WinmmPlayback::Drain(int timeoutMs)
 {
-    if (handle == nullptr)
-        MarkLost("the stream was stopped");
-    ending = true;
-    if (filling != NO_BUFFER && filled > 0 && !IsLost())
+    if (life.State() == StreamState::Stopped)
+        ring.MarkLost("the stream was stopped");
+    life.End();
+    if (filling != NO_BUFFER && filled > 0 && life.Usable())
         QueueFilling();
-    const double deadline = DeadlineAfter(timeoutMs);
+    const double deadline = WinmmRing::DeadlineAfter(timeoutMs);
     for (;;) {
         CollectReturned();
-        if (IsLost() || CheckStall())
+        if (ring.CheckStall())
             return AudioResult::Lost;
-        if (QueuedCount() == 0)
+        if (ring.QueuedCount() == 0)
             return AudioResult::Ok;
         if (PerformanceCounterSeconds() >= deadline)
             return AudioResult::Timeout;
-        WaitForReturn(deadline);
+        ring.WaitForReturn(deadline);
     }
 }
 
-// Reset gives every queued buffer back at once; only then may the headers
-// be unprepared and the device closed.
 void WinmmPlayback::Stop()
 {
-    if (handle == nullptr)
-        return;
-    ending = true;
-    device.Reset(handle);
-    for (size_t i = 0; i < BufferCount(); ++i)
-        device.UnprepareHeader(handle, &Header(i), WAVE_HEADER_SIZE);
-    device.Close(handle);
-    handle = nullptr;
-    if (AnyHeaderInQueue())
-        AbandonBuffers();
+    if (life.Stop())
+        ring.Close(device, handle);
 }
 
 void WinmmPlayback::CollectReturned()
 {
-    const std::vector<size_t> returned = TakeReturned();
+    const std::vector<size_t> returned = ring.TakeReturned();
     for (size_t index : returned) {
-        playedFrames += Header(index).dwBufferLength / 2;
+        timeline.Advance(ring.Header(index).dwBufferLength / ring.FrameBytes());
         freeBuffers.push_back(index);
     }
     if (returned.empty())
         return;
-    AddClockPoint(playedFrames);
-    if (QueuedCount() == 0 && !ending)
-        AddXrun(playedFrames);
+    ring.AddClockPoint();
+    // Run dry while Ending is the end of the stream, not an underrun.
+    if (ring.QueuedCount() == 0 && life.State() == StreamState::Running)
+        timeline.AddXrun();
 }
 
-size_t WinmmPlayback::Fill(const int16_t* samples, size_t count)
+size_t WinmmPlayback::Fill(const int16_t* samples, size_t frames)
 {
     if (filling == NO_BUFFER) {
         if (freeBuffers.empty())
@@ -166,10 +139,19 @@ size_t WinmmPlayback::Fill(const int16_t* samples, size_t count)
         freeBuffers.pop_front();
         filled = 0;
     }
-    const size_t taken = std::min(count, BufferSamples() - filled);
-    std::memcpy(Samples(filling) + filled, samples, taken * sizeof *samples);
+    const size_t taken = std::min(frames, ring.BufferFrames() - filled);
+    const size_t count = taken * static_cast<size_t>(Channels());
+    char* at = ring.Bytes(filling) + filled * ring.FrameBytes();
+    if (DeviceEncoding() == SampleEncoding::S16) {
+        std::memcpy(at, samples, count * sizeof *samples);
+    } else {
+        wide.resize(count);
+        for (size_t i = 0; i < count; ++i)
+            wide[i] = static_cast<int32_t>(samples[i]) * 65536;
+        EncodeSamples(DeviceEncoding(), wide.data(), count, reinterpret_cast<unsigned char*>(at));
+    }
     filled += taken;
-    if (filled == BufferSamples())
+    if (filled == ring.BufferFrames())
         QueueFilling();
     return taken;
 }
@@ -180,31 +162,31 @@ void WinmmPlayback::QueueFilling()
     filling = NO_BUFFER;
     if (!PrepareForLength(index, filled))
         return;
-    const MMRESULT written = device.Write(handle, &Header(index), WAVE_HEADER_SIZE);
+    const MMRESULT written = device.Write(handle, &ring.Header(index), WAVE_HEADER_SIZE);
     if (written != MMSYSERR_NOERROR) {
         freeBuffers.push_back(index);
-        MarkLost(DriverText(device, written, "waveOutWrite"));
+        ring.MarkLost(DriverText(device, written, "waveOutWrite"));
         return;
     }
-    NoteQueued(index);
+    ring.NoteQueued(index);
 }
 
 // A header is prepared for its length: the shorter last buffer of a drain,
 // and the full one after it, are prepared again.
-bool WinmmPlayback::PrepareForLength(size_t index, size_t sampleCount)
+bool WinmmPlayback::PrepareForLength(size_t index, size_t frames)
 {
-    WAVEHDR& header = Header(index);
-    const auto bytes = static_cast<DWORD>(sampleCount * 2);
+    WAVEHDR& header = ring.Header(index);
+    const auto bytes = static_cast<DWORD>(frames * ring.FrameBytes());
     if (header.dwBufferLength == bytes)
         return true;
     MMRESULT result = device.UnprepareHeader(handle, &header, WAVE_HEADER_SIZE);
     if (result == MMSYSERR_NOERROR) {
-        SetWaveHeader(header, Bytes(index), bytes, 0);
+        SetWaveHeader(header, ring.Bytes(index), bytes, 0);
         result = device.PrepareHeader(handle, &header, WAVE_HEADER_SIZE);
     }
     if (result != MMSYSERR_NOERROR) {
         freeBuffers.push_back(index);
-        MarkLost(DriverText(device, result, "waveOutPrepareHeader"));
+        ring.MarkLost(DriverText(device, result, "waveOutPrepareHeader"));
         return false;
     }
     return true;
@@ -212,12 +194,12 @@ bool WinmmPlayback::PrepareForLength(size_t index, size_t sampleCount)
 
 }  // namespace
 
-std::unique_ptr<AudioStream> OpenWinmmPlayback(WaveOutDevice& device, UINT deviceId, const std::string& label,
-                                               int sampleRate, const WinmmStreamSettings& settings,
-                                               std::string& error)
+std::unique_ptr<AudioPlayback> OpenWinmmPlayback(WaveOutDevice& device, UINT deviceId, const std::string& label,
+                                                 int sampleRate, int channels, const WinmmStreamSettings& settings,
+                                                 std::string& error)
 {
     auto stream = std::make_unique<WinmmPlayback>(device, label, sampleRate, settings);
-    if (!stream->Open(deviceId, error))
+    if (!stream->Open(deviceId, channels, error))
         return nullptr;
     return stream;
 }

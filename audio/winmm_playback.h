@@ -2,14 +2,15 @@
 // order and queues each one as it fills; Drain queues the last, shorter one.
 #pragma once
 
-#include "audio/winmm_stream.h"
+#include "audio/winmm_ring.h"
 #include "platform/wave_out.h"
 
 #include <memory>
 #include <string>
 
-// Opens `deviceId` at `sampleRate`, 16-bit mono; null with `error` (the
+// Opens `deviceId` at `sampleRate` with `channels` channels (two where it
+// refuses mono; PlaybackFormats: 16-bit first); null with `error` (the
 // driver's words, with `label`) when the device refuses.
-std::unique_ptr<AudioStream> OpenWinmmPlayback(WaveOutDevice& device, UINT deviceId, const std::string& label,
-                                               int sampleRate, const WinmmStreamSettings& settings,
-                                               std::string& error);
+std::unique_ptr<AudioPlayback> OpenWinmmPlayback(WaveOutDevice& device, UINT deviceId, const std::string& label,
+                                                 int sampleRate, int channels, const WinmmStreamSettings& settings,
+                                                 std::string& error);

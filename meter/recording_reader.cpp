@@ -5,6 +5,9 @@
 namespace {
 
 constexpr size_t READ_CHUNK = 16384;
+// At most this many bytes of frames are held for one read: a file of many
+// wide channels gives fewer samples a call rather than a huge buffer.
+constexpr size_t READ_BYTES_LIMIT = 1 << 20;
 constexpr int32_t HIGHEST_RAW_RATE = 1000000;
 
 }  // namespace
@@ -70,30 +73,55 @@ bool RecordingReader::OpenRaw(ByteSource& input, int32_t sampleRate, std::string
     info.channels = 1;
     info.bitsPerSample = 16;
     info.blockAlign = 2;
+    info.encoding = SampleEncoding::S16;
     channel = 0;
     return true;
 }
 
-size_t RecordingReader::ReadSamples(int16_t* out, size_t count)
+size_t RecordingReader::FramesReady(size_t count)
 {
     const size_t frameBytes = info.blockAlign;
-    size_t frames = count;
+    size_t frames = std::min(count, std::max<size_t>(1, READ_BYTES_LIMIT / frameBytes));
     if (info.dataSizeKnown)
         frames = static_cast<size_t>(std::min<uint64_t>(frames, dataLeft / frameBytes));
     if (frames == 0)
         return 0;
     const size_t available = Fill(frames * frameBytes);
     frames = std::min(frames, available / frameBytes);
-    const unsigned char* bytes = pending.data() + pendingStart;
+    if (frames == 0 && info.dataSizeKnown && ended)
+        missingBytes = dataLeft;
+    return frames;
+}
+
+void RecordingReader::Consume(size_t frames)
+{
+    pendingStart += frames * info.blockAlign;
+    if (info.dataSizeKnown)
+        dataLeft -= frames * info.blockAlign;
+}
+
+const unsigned char* RecordingReader::ChannelSample(size_t frame) const
+{
+    return pending.data() + pendingStart + frame * info.blockAlign + SampleBytes(info.encoding) * static_cast<size_t>(channel);
+}
+
+size_t RecordingReader::ReadSamples(int16_t* out, size_t count)
+{
+    const size_t frames = FramesReady(count);
     for (size_t i = 0; i < frames; ++i) {
-        const unsigned char* sample = bytes + i * frameBytes + 2 * static_cast<size_t>(channel);
-        out[i] = static_cast<int16_t>(static_cast<uint16_t>(sample[0] | (sample[1] << 8)));
+        const unsigned char* sample = ChannelSample(i);
+        out[i] = IsFloat(info.encoding) ? Int16FromFloat(DecodeFloat(info.encoding, sample))
+                                        : Int16FromInt32(DecodeInt32(info.encoding, sample));
     }
-    pendingStart += frames * frameBytes;
-    if (info.dataSizeKnown) {
-        dataLeft -= frames * frameBytes;
-        if (frames == 0 && ended)
-            missingBytes = dataLeft;
-    }
+    Consume(frames);
+    return frames;
+}
+
+size_t RecordingReader::ReadSamples(float* out, size_t count)
+{
+    const size_t frames = FramesReady(count);
+    for (size_t i = 0; i < frames; ++i)
+        out[i] = DecodeFloat(info.encoding, ChannelSample(i));
+    Consume(frames);
     return frames;
 }

@@ -1,6 +1,7 @@
 // The samples of a recording, read as a stream: a WAV file (its header gives
-// the rate and the channels) or raw signed 16-bit little-endian mono. One
-// channel is taken; memory stays the same whatever the length.
+// the rate, the channels and the samples' layout: meter/wav_format.h) or raw
+// signed 16-bit little-endian mono. One channel is taken, as 16-bit samples
+// or at its full resolution; memory stays the same whatever the length.
 #pragma once
 
 #include "meter/wav_format.h"
@@ -31,9 +32,16 @@ public:
     int Channels() const { return info.channels; }
     int Channel() const { return channel; }
 
-    // Up to `count` samples of the chosen channel; 0 at the end. A last,
-    // incomplete frame is dropped.
+    SampleEncoding Encoding() const { return info.encoding; }
+
+    // Up to `count` samples of the chosen channel; 0 at the end, fewer
+    // than asked only when the input holds no more yet or a frame is very
+    // wide. A last, incomplete frame is dropped. As 16-bit samples (wider
+    // ones rounded half to even, clipped), or at full resolution with full
+    // scale 1.0 (a float file's samples as they are, a NaN as 0 and an
+    // infinity as +-1). The two may be mixed; each sample is read once.
     size_t ReadSamples(int16_t* out, size_t count);
+    size_t ReadSamples(float* out, size_t count);
 
     // After the end: how many bytes the data chunk declared but the input
     // did not hold (0 when complete or of unknown size).
@@ -41,6 +49,11 @@ public:
 
 private:
     size_t Fill(size_t wanted);
+    // Makes up to `count` whole frames available; the frames to take.
+    size_t FramesReady(size_t count);
+    // Past `frames` frames of what FramesReady offered.
+    void Consume(size_t frames);
+    const unsigned char* ChannelSample(size_t frame) const;
 
     ByteSource* source = nullptr;
     WavInfo info;

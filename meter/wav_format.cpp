@@ -39,6 +39,28 @@ WavParse Fail(std::string& problem, std::string text)
     return WavParse::Invalid;
 }
 
+constexpr const char* WHAT_IS_READ = "soundclock reads 16-, 24- and 32-bit PCM and 32-bit float";
+
+// The layout of a format tag (PCM or float, after WAVE_FORMAT_EXTENSIBLE's
+// sub-format) and container size, or false with `problem` set.
+bool EncodingOf(uint16_t tag, uint16_t bits, SampleEncoding& encoding, std::string& problem)
+{
+    if (tag == FORMAT_FLOAT && bits == 32) {
+        encoding = SampleEncoding::Float32;
+        return true;
+    }
+    if (tag == FORMAT_PCM && (bits == 16 || bits == 24 || bits == 32)) {
+        encoding = bits == 16 ? SampleEncoding::S16 : bits == 24 ? SampleEncoding::S24In3 : SampleEncoding::S32;
+        return true;
+    }
+    problem = "unsupported WAV format: " +
+              (tag == FORMAT_FLOAT ? std::to_string(bits) + "-bit floating-point samples"
+               : tag == FORMAT_PCM ? std::to_string(bits) + "-bit PCM"
+                                   : "format tag " + std::to_string(tag) + " (compressed?)") +
+              "; " + WHAT_IS_READ;
+    return false;
+}
+
 // The "fmt " chunk's body, `length` bytes at `body` (all present).
 WavParse ReadFormat(const unsigned char* body, uint32_t length, WavInfo& info, std::string& problem)
 {
@@ -54,23 +76,21 @@ WavParse ReadFormat(const unsigned char* body, uint32_t length, WavInfo& info, s
             return Fail(problem, "not a usable WAV file: an extensible fmt chunk of " + std::to_string(length) + " bytes, fewer than 40");
         tag = Le16(body + 24);  // the first two bytes of the sub-format GUID
     }
-    if (tag == FORMAT_FLOAT)
-        return Fail(problem, "unsupported WAV format: " + std::to_string(bits) + "-bit floating-point samples; soundclock reads 16-bit PCM");
-    if (tag != FORMAT_PCM)
-        return Fail(problem, "unsupported WAV format: format tag " + std::to_string(tag) + " (compressed?); soundclock reads 16-bit PCM");
-    if (bits != 16)
-        return Fail(problem, "unsupported WAV format: " + std::to_string(bits) + "-bit PCM; soundclock reads 16-bit PCM");
-    if (channels < 1 || channels > 8)
-        return Fail(problem, "unsupported WAV format: " + std::to_string(channels) + " channels");
-    if (blockAlign != channels * 2)
+    SampleEncoding encoding = SampleEncoding::S16;
+    if (!EncodingOf(tag, bits, encoding, problem))
+        return WavParse::Invalid;
+    if (channels < 1)
+        return Fail(problem, "unsupported WAV format: 0 channels");
+    if (blockAlign != static_cast<uint32_t>(channels) * SampleBytes(encoding))
         return Fail(problem, "not a usable WAV file: block align " + std::to_string(blockAlign) + " does not match " +
-                                 std::to_string(channels) + " channels of 16 bits");
+                                 std::to_string(channels) + " channels of " + std::to_string(bits) + " bits");
     if (rate < 1 || rate > static_cast<uint32_t>(HIGHEST_RATE))
         return Fail(problem, "unsupported WAV format: sample rate " + std::to_string(rate) + " Hz");
     info.sampleRate = static_cast<int32_t>(rate);
     info.channels = channels;
     info.bitsPerSample = bits;
     info.blockAlign = blockAlign;
+    info.encoding = encoding;
     return WavParse::Complete;
 }
 
@@ -134,19 +154,37 @@ void PutLe(std::string& out, uint32_t value, int bytes)
 
 }  // namespace
 
-std::string MakeWavHeader(int32_t sampleRate, uint16_t channels, uint64_t dataBytes)
+SampleEncoding WavEncodingFor(SampleEncoding encoding)
 {
-    const bool known = dataBytes != WAV_SIZE_UNKNOWN && dataBytes <= 0xFFFFFFFFull - 36;
+    return encoding == SampleEncoding::S24In4 ? SampleEncoding::S24In3 : encoding;
+}
+
+std::string MakeWavHeader(int32_t sampleRate, uint16_t channels, uint64_t dataBytes, SampleEncoding encoding)
+{
+    encoding = WavEncodingFor(encoding);
+    const uint32_t sampleBytes = static_cast<uint32_t>(SampleBytes(encoding));
+    const bool extensible = encoding != SampleEncoding::S16 || channels > 2;
+    const uint32_t formatBytes = extensible ? 40 : 16;
+    const uint32_t headerAfterRiff = 4 + 8 + formatBytes + 8;  // "WAVE", fmt chunk, data chunk header
+    const bool known = dataBytes != WAV_SIZE_UNKNOWN && dataBytes <= 0xFFFFFFFFull - headerAfterRiff;
+    const uint16_t tag = IsFloat(encoding) ? FORMAT_FLOAT : FORMAT_PCM;
     std::string header = "RIFF";
-    PutLe(header, known ? static_cast<uint32_t>(dataBytes + 36) : SIZE_UNKNOWN, 4);
+    PutLe(header, known ? static_cast<uint32_t>(dataBytes + headerAfterRiff) : SIZE_UNKNOWN, 4);
     header += "WAVEfmt ";
-    PutLe(header, 16, 4);
-    PutLe(header, FORMAT_PCM, 2);
+    PutLe(header, formatBytes, 4);
+    PutLe(header, extensible ? FORMAT_EXTENSIBLE : tag, 2);
     PutLe(header, channels, 2);
     PutLe(header, static_cast<uint32_t>(sampleRate), 4);
-    PutLe(header, static_cast<uint32_t>(sampleRate) * 2u * channels, 4);
-    PutLe(header, 2u * channels, 2);
-    PutLe(header, 16, 2);
+    PutLe(header, static_cast<uint32_t>(sampleRate) * sampleBytes * channels, 4);
+    PutLe(header, sampleBytes * channels, 2);
+    PutLe(header, 8 * sampleBytes, 2);
+    if (extensible) {
+        PutLe(header, 22, 2);                           // the extension's size
+        PutLe(header, 8 * sampleBytes, 2);              // valid bits: the whole container
+        PutLe(header, 0, 4);                            // no speaker positions
+        PutLe(header, tag, 2);                          // the sub-format GUID:
+        header += std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);  // KSDATAFORMAT_SUBTYPE_*
+    }
     header += "data";
     PutLe(header, known ? static_cast<uint32_t>(dataBytes) : SIZE_UNKNOWN, 4);
     return header;

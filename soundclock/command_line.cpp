@@ -119,8 +119,9 @@ void AddLoop(CLI::App& command, Parsed& p)
     AddText(command, p.play, "--play", "the playback device (an index or a name from soundclock devices)");
     AddText(command, p.record, "--record", "the capture device");
     AddText(command, p.recordRate, "--record-rate", "the rate to record at (default: the signal's)");
+    AddText(command, p.channel, "--channel", "the capture's channel the signal comes back on, from 1 (default: 1)");
     AddSeconds(command, p, "stop after this many seconds of recording (else at Ctrl-C)");
-    AddText(command, p.save, "--save", "keep the capture as this WAV file");
+    AddText(command, p.save, "--save", "keep the capture as this WAV file (every channel, at the device's resolution)");
     AddResultOptions(command, p, "log one row per burst to FILE (block, time, lag, delays, phase, level, flags)", true);
     AddSignalSettings(command, p, "--rate,--signal-rate");
 }
@@ -138,6 +139,8 @@ int RunLoop(const Parsed& p)
     options.play = p.play.value;
     options.record = p.record.value;
     options.save = p.save.value;
+    if (p.channel.Given())
+        options.channel = static_cast<int>(ParseInteger(p.channel.value, "--channel", 1, 32)) - 1;
     return LoopCommand(options);
 }
 

@@ -39,27 +39,26 @@ bool Interrupted()
     return interruptSeen != 0;
 }
 
-bool WavWriter::Open(const std::string& path, int rate)
+bool WavWriter::Open(const std::string& path, int rate, int channelCount, SampleEncoding deviceEncoding)
 {
     file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
         return false;
     sampleRate = rate;
-    const std::string header = MakeWavHeader(rate, 1, WAV_SIZE_UNKNOWN);
+    channels = channelCount;
+    encoding = WavEncodingFor(deviceEncoding);
+    const std::string header = MakeWavHeader(rate, static_cast<uint16_t>(channels), WAV_SIZE_UNKNOWN, encoding);
     failed = std::fwrite(header.data(), 1, header.size(), file) != header.size();
     return !failed;
 }
 
-bool WavWriter::Write(const int16_t* samples, size_t count)
+bool WavWriter::Write(const int32_t* samples, size_t frames)
 {
     if (file == nullptr || failed)
         return false;
-    std::vector<unsigned char> out(count * 2);
-    for (size_t i = 0; i < count; ++i) {
-        const auto bits = static_cast<uint16_t>(samples[i]);
-        out[2 * i] = static_cast<unsigned char>(bits & 0xFF);
-        out[2 * i + 1] = static_cast<unsigned char>(bits >> 8);
-    }
+    const size_t count = frames * static_cast<size_t>(channels);
+    std::vector<unsigned char> out(count * SampleBytes(encoding));
+    EncodeSamples(encoding, samples, count, out.data());
     failed = std::fwrite(out.data(), 1, out.size(), file) != out.size();
     bytes += out.size();
     return !failed;
@@ -70,7 +69,7 @@ bool WavWriter::Close()
     if (file == nullptr)
         return !failed;
     // The sizes, now that they are known (past 4 GiB they stay "unknown").
-    const std::string header = MakeWavHeader(sampleRate, 1, bytes);
+    const std::string header = MakeWavHeader(sampleRate, static_cast<uint16_t>(channels), bytes, encoding);
     if (std::fseek(file, 0, SEEK_SET) != 0 || std::fwrite(header.data(), 1, header.size(), file) != header.size())
         failed = true;
     if (std::fclose(file) != 0)
@@ -79,22 +78,49 @@ bool WavWriter::Close()
     return !failed;
 }
 
+AudioResult WriteMono(AudioPlayback& stream, const int16_t* mono, size_t count, size_t& done, int timeoutMs,
+                      std::vector<int16_t>& frames)
+{
+    if (stream.Channels() == 1)
+        return stream.Write(mono, count, done, timeoutMs);
+    frames.resize(count * static_cast<size_t>(stream.Channels()));
+    SpreadMono(mono, count, stream.Channels(), ALL_CHANNELS, frames.data());
+    return stream.Write(frames.data(), count, done, timeoutMs);
+}
+
 std::string LostText(const char* stream, const DeviceRunEnd& end)
 {
     return "device lost at " + Seconds(end.seconds) + " of the " + stream + ": " + end.text;
 }
 
-DeviceRunEnd CaptureInto(AudioStream& stream, MeasureSession& session, uint64_t limit, WavWriter* save,
-                         const std::function<bool()>& stop, const std::function<void()>& between)
+void TakeChannel(const int32_t* frames, size_t count, int channels, int channel, int16_t* out)
+{
+    for (size_t i = 0; i < count; ++i)
+        out[i] = Int16FromInt32(frames[i * static_cast<size_t>(channels) + static_cast<size_t>(channel)]);
+}
+
+void TakeChannel(const int32_t* frames, size_t count, int channels, int channel, float* out)
+{
+    constexpr float FULL_SCALE = 2147483648.0f;
+    for (size_t i = 0; i < count; ++i)
+        out[i] = static_cast<float>(frames[i * static_cast<size_t>(channels) + static_cast<size_t>(channel)]) / FULL_SCALE;
+}
+
+std::string OverrunText(const AudioXrun& xrun)
+{
+    return "overrun at " + Seconds(xrun.seconds) + " of the recording: the capture lost samples there (stepped over like a jump)";
+}
+
+DeviceRunEnd CaptureFrames(AudioCapture& stream, const CaptureSink& sink, uint64_t limit, WavWriter* save,
+                           const std::function<bool()>& stop, const std::function<void()>& between)
 {
     const int rate = stream.SampleRate();
+    const int channels = stream.Channels();
     // About 20 ms at a time: the live line and the reports stay current.
-    std::vector<int16_t> samples(static_cast<size_t>(std::max(64, rate / 50)));
+    const size_t chunk = static_cast<size_t>(std::max(64, rate / 50));
+    std::vector<int32_t> frames(chunk * static_cast<size_t>(channels));
     uint64_t read = 0;
     double silentSeconds = 0;
-    int64_t& overruns = session.Facts().overruns;
-    if (overruns < 0)
-        overruns = 0;
     DeviceRunEnd end;
     while (read < limit) {
         if (Interrupted()) {
@@ -105,15 +131,13 @@ DeviceRunEnd CaptureInto(AudioStream& stream, MeasureSession& session, uint64_t 
             end.kind = DeviceRunEnd::Stopped;
             break;
         }
-        const size_t wanted = static_cast<size_t>(std::min<uint64_t>(samples.size(), limit - read));
+        const size_t wanted = static_cast<size_t>(std::min<uint64_t>(chunk, limit - read));
         size_t got = 0;
         const auto before = std::chrono::steady_clock::now();
-        const AudioResult result = stream.Read(samples.data(), wanted, got, DEVICE_WAIT_MS);
-        for (const AudioXrun& xrun : stream.TakeXruns()) {
-            ++overruns;
-            session.Say("overrun at " + Seconds(xrun.seconds) +
-                        " of the recording: the capture lost samples there (stepped over like a jump)");
-        }
+        const AudioResult result = stream.Read(frames.data(), wanted, got, DEVICE_WAIT_MS);
+        for (const AudioXrun& xrun : stream.TakeXruns())
+            if (sink.overrun)
+                sink.overrun(xrun);
         if (between)
             between();
         if (result == AudioResult::Lost) {
@@ -122,9 +146,9 @@ DeviceRunEnd CaptureInto(AudioStream& stream, MeasureSession& session, uint64_t 
             break;
         }
         if (got > 0) {
-            session.Push(samples.data(), got);
+            sink.frames(frames.data(), got, channels);
             if (save != nullptr)
-                save->Write(samples.data(), got);
+                save->Write(frames.data(), got);
             read += got;
             silentSeconds = 0;
         } else {
@@ -141,12 +165,33 @@ DeviceRunEnd CaptureInto(AudioStream& stream, MeasureSession& session, uint64_t 
     return end;
 }
 
-DeviceRunEnd PlaySignal(AudioStream& stream, const SignalChoice& signal, uint64_t limit, const std::function<bool()>& stop,
+DeviceRunEnd CaptureInto(AudioCapture& stream, MeasureSession& session, int channel, uint64_t limit, WavWriter* save,
+                         const std::function<bool()>& stop, const std::function<void()>& between)
+{
+    int64_t& overruns = session.Facts().overruns;
+    if (overruns < 0)
+        overruns = 0;
+    std::vector<int16_t> samples;
+    CaptureSink sink;
+    sink.frames = [&](const int32_t* frames, size_t count, int channels) {
+        samples.resize(count);
+        TakeChannel(frames, count, channels, channel, samples.data());
+        session.Push(samples.data(), count);
+    };
+    sink.overrun = [&](const AudioXrun& xrun) {
+        ++overruns;
+        session.Say(OverrunText(xrun));
+    };
+    return CaptureFrames(stream, sink, limit, save, stop, between);
+}
+
+DeviceRunEnd PlaySignal(AudioPlayback& stream, const SignalChoice& signal, uint64_t limit, const std::function<bool()>& stop,
                         const std::function<void(const AudioXrun&)>& underrun)
 {
     const int rate = stream.SampleRate();
     Synthesis synthesis = InitialisedSynthesis(signal.rate, signal.carrier);
     std::vector<int16_t> samples;
+    std::vector<int16_t> frames;
     size_t next = 0;  // the first of `samples` not yet written
     uint64_t written = 0;
     double stuckSeconds = 0;
@@ -174,7 +219,7 @@ DeviceRunEnd PlaySignal(AudioStream& stream, const SignalChoice& signal, uint64_
         const size_t count = static_cast<size_t>(std::min<uint64_t>(samples.size() - next, limit - written));
         size_t done = 0;
         const auto before = std::chrono::steady_clock::now();
-        const AudioResult result = stream.Write(samples.data() + next, count, done, DEVICE_WAIT_MS);
+        const AudioResult result = WriteMono(stream, samples.data() + next, count, done, DEVICE_WAIT_MS, frames);
         report();
         if (result == AudioResult::Lost) {
             end.kind = DeviceRunEnd::Lost;

@@ -1,6 +1,7 @@
 // The live side of soundclock: Ctrl-C, the signal played on a device
 // without gaps, a device's capture fed to a measure session, and the
-// capture kept as a WAV file. Portable: the device is only an AudioStream.
+// capture kept as a WAV file. Portable: the device is only an AudioCapture
+// or AudioPlayback.
 #pragma once
 
 #include "audio/audio_device.h"
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 // Ctrl-C (SIGINT, std::signal on both platforms): the first asks the run
 // to end with its result; a second ends the program as usual.
@@ -31,34 +33,62 @@ struct DeviceRunEnd {
     double seconds = 0;  // of the stream, when it ended
 };
 
-// A WAV file written as the samples come; the header gets its sizes when
-// it is closed (on Ctrl-C too).
+// A WAV file written as the frames come, at the device's resolution and
+// channels; the header gets its sizes when it is closed (on Ctrl-C too).
 class WavWriter {
 public:
     ~WavWriter() { Close(); }
-    bool Open(const std::string& path, int sampleRate);
-    bool Write(const int16_t* samples, size_t count);
+    bool Open(const std::string& path, int sampleRate, int channels, SampleEncoding encoding);
+    // `frames` frames of the channels given to Open, at full scale 2^31.
+    bool Write(const int32_t* samples, size_t frames);
     bool Close();
 
 private:
     std::FILE* file = nullptr;
     int sampleRate = 0;
+    int channels = 1;
+    SampleEncoding encoding = SampleEncoding::S16;
     uint64_t bytes = 0;
     bool failed = false;
 };
 
-// Reads `stream` into `session` until `limit` samples, Ctrl-C, `stop()`,
-// or the device is lost; overruns are reported (and counted in the
-// session's facts) at their time in the recording. Between reads,
+// Where a capture's frames go as they are read.
+struct CaptureSink {
+    // `count` interleaved frames of `channels` samples, full scale 2^31.
+    std::function<void(const int32_t* frames, size_t count, int channels)> frames;
+    // An overrun: samples the capture lost, at this position.
+    std::function<void(const AudioXrun& xrun)> overrun;
+};
+
+// Reads `stream` into `sink` (and `save`, when given) until `limit`
+// frames, Ctrl-C, `stop()`, or the device is lost. Between reads,
 // `between()` may report what other threads saw.
-DeviceRunEnd CaptureInto(AudioStream& stream, MeasureSession& session, uint64_t limit, WavWriter* save,
+DeviceRunEnd CaptureFrames(AudioCapture& stream, const CaptureSink& sink, uint64_t limit, WavWriter* save,
+                           const std::function<bool()>& stop, const std::function<void()>& between);
+
+// The same into a measure session, channel `channel` (0-based) as 16-bit;
+// overruns are reported and counted in the session's facts.
+DeviceRunEnd CaptureInto(AudioCapture& stream, MeasureSession& session, int channel, uint64_t limit, WavWriter* save,
                          const std::function<bool()>& stop, const std::function<void()>& between);
+
+// Channel `channel` of `count` frames of `channels` samples (full scale
+// 2^31), as 16-bit samples or at full scale 1.0.
+void TakeChannel(const int32_t* frames, size_t count, int channels, int channel, int16_t* out);
+void TakeChannel(const int32_t* frames, size_t count, int channels, int channel, float* out);
+
+// "overrun at 12.34 s of the recording: the capture lost samples there"
+std::string OverrunText(const AudioXrun& xrun);
 
 // Plays the test signal on `stream` until `limit` samples (then waits for
 // them to play), Ctrl-C, `stop()`, or the device is lost; each underrun
 // goes to `underrun` with its time in the signal.
-DeviceRunEnd PlaySignal(AudioStream& stream, const SignalChoice& signal, uint64_t limit, const std::function<bool()>& stop,
+DeviceRunEnd PlaySignal(AudioPlayback& stream, const SignalChoice& signal, uint64_t limit, const std::function<bool()>& stop,
                         const std::function<void(const AudioXrun&)>& underrun);
+
+// Writes up to `count` samples of a mono signal, on every channel of
+// `stream`; `done` gets the samples taken. `frames` is scratch.
+AudioResult WriteMono(AudioPlayback& stream, const int16_t* mono, size_t count, size_t& done, int timeoutMs,
+                      std::vector<int16_t>& frames);
 
 // "device lost at 20.31 s of the recording: TEXT" (`stream`: "recording"
 // or "signal").

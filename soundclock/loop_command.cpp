@@ -38,10 +38,10 @@ int LoopCommand(const LoopOptions& options)
         return Fail(options.result, refusal);
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();
     std::string error;
-    std::unique_ptr<AudioStream> capture = system->Open(AudioDirection::Capture, options.record, recordRate, error);
+    std::unique_ptr<AudioCapture> capture = system->OpenCapture(options.record, recordRate, options.channel + 1, error);
     if (!capture)
         return Fail(options.result, error);
-    std::unique_ptr<AudioStream> playback = system->Open(AudioDirection::Playback, options.play, options.signal.rate, error);
+    std::unique_ptr<AudioPlayback> playback = system->OpenPlayback(options.play, options.signal.rate, 1, error);
     if (!playback)
         return Fail(options.result, error);
 
@@ -50,13 +50,14 @@ int LoopCommand(const LoopOptions& options)
     if (!session.Start(problem))
         return Fail(options.result, problem);
     WavWriter save;
-    if (!options.save.empty() && !save.Open(options.save, recordRate))
+    if (!options.save.empty() && !save.Open(options.save, recordRate, capture->Channels(), capture->DeviceEncoding()))
         return Fail(options.result, "cannot write " + options.save);
 
     CatchInterrupt();
     session.Say("playing the signal on " + Named(options.play) + " at " + std::to_string(options.signal.rate) +
-                " Hz, recording " + Named(options.record) + " at " + std::to_string(recordRate) + " Hz (" + system->Name() +
-                ")" + (options.seconds > 0 ? " for " + Fixed(options.seconds, 1) + " s" : "") +
+                " Hz, recording " + Named(options.record) + " at " + std::to_string(recordRate) + " Hz, " + capture->FormatWords() +
+                " (" + system->Name() + "), the signal on channel " + std::to_string(options.channel + 1) +
+                (options.seconds > 0 ? " for " + Fixed(options.seconds, 1) + " s" : "") +
                 "; Ctrl-C ends it with the result");
 
     // The player's reports, handed to the main thread, which prints.
@@ -90,7 +91,7 @@ int LoopCommand(const LoopOptions& options)
         session.Facts().underruns = underruns;
     };
     const uint64_t limit = options.seconds > 0 ? static_cast<uint64_t>(std::llround(options.seconds * recordRate)) : UINT64_MAX;
-    const DeviceRunEnd recorded = CaptureInto(*capture, session, limit, options.save.empty() ? nullptr : &save,
+    const DeviceRunEnd recorded = CaptureInto(*capture, session, options.channel, limit, options.save.empty() ? nullptr : &save,
                                               [&] { return playerEnded.load(); }, between);
     stopPlayer = true;
     player.join();

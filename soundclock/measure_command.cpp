@@ -73,8 +73,6 @@ int MeasureFile(const MeasureOptions& options)
 int MeasureDevice(const MeasureOptions& options)
 {
     const int rate = options.source.deviceRate > 0 ? options.source.deviceRate : options.signal.rate;
-    if (options.source.channel > 0)
-        throw UsageError{"measure: --channel on a device: this build records one channel"};
     if (!RateFits(rate, options.signal))
         return Fail(options.result, RateMismatchText(rate, options.signal, "record at (nearly) the signal's rate"));
     const std::string refusal = CarrierRefusal(options.result, options.signal);
@@ -82,7 +80,8 @@ int MeasureDevice(const MeasureOptions& options)
         return Fail(options.result, refusal);
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();
     std::string error;
-    std::unique_ptr<AudioStream> stream = system->Open(AudioDirection::Capture, options.source.device, rate, error);
+    const int channel = std::max(0, options.source.channel);
+    std::unique_ptr<AudioCapture> stream = system->OpenCapture(options.source.device, rate, channel + 1, error);
     if (!stream)
         return Fail(options.result, error);
     MeasureSession session(options.result, options.signal, rate);
@@ -90,14 +89,15 @@ int MeasureDevice(const MeasureOptions& options)
     if (!session.Start(problem))
         return Fail(options.result, problem);
     WavWriter save;
-    if (!options.source.save.empty() && !save.Open(options.source.save, rate))
+    if (!options.source.save.empty() && !save.Open(options.source.save, rate, stream->Channels(), stream->DeviceEncoding()))
         return Fail(options.result, "cannot write " + options.source.save);
 
     CatchInterrupt();
     session.Say("recording " + std::string(options.source.device.empty() ? "the default device" : "\"" + options.source.device + "\"") +
-                " at " + std::to_string(rate) + " Hz (" + system->Name() + ")" +
+                " at " + std::to_string(rate) + " Hz, " + stream->FormatWords() + " (" + system->Name() + "), measuring channel " +
+                std::to_string(channel + 1) +
                 (options.seconds > 0 ? " for " + Fixed(options.seconds, 1) + " s" : "") + "; Ctrl-C ends it with the result");
-    const DeviceRunEnd end = CaptureInto(*stream, session, SampleLimit(options.seconds, rate), options.source.save.empty() ? nullptr : &save,
+    const DeviceRunEnd end = CaptureInto(*stream, session, channel, SampleLimit(options.seconds, rate), options.source.save.empty() ? nullptr : &save,
                                          nullptr, nullptr);
     session.Finish();
     if (!options.source.save.empty() && !save.Close())

@@ -93,6 +93,7 @@ struct LoopOptions {
     double seconds = -1;
     std::string play, record;
     int recordRate = 0;  // 0: the signal's rate
+    int channel = 0;     // of the capture, 0-based
     std::string save;
 };
 

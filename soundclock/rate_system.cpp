@@ -1,7 +1,9 @@
 // soundclock rate against the system clock: one card's actual sample rate
 // from the (position, time) stamps its backend takes once a period.
 #include "soundclock/commands.h"
+#include "soundclock/failure.h"
 #include "soundclock/rate_commands.h"
+#include "soundclock/text_format.h"
 #include "soundclock/live_audio.h"
 #include "soundclock/measure_session.h"
 #include "soundclock/progress_line.h"
@@ -75,14 +77,23 @@ void TakeStamps(AudioStream& stream, RateRun& run, ProgressLine& live, bool quie
     }
 }
 
-AudioResult MoveSamples(AudioStream& stream, PlaybackSamples& playback, std::vector<int16_t>& buffer, size_t wanted,
-                        size_t& done)
+// The stream opened, as the interface its direction has.
+struct RateStream {
+    std::unique_ptr<AudioCapture> capture;
+    std::unique_ptr<AudioPlayback> playback;
+    AudioStream& Stream() { return capture ? static_cast<AudioStream&>(*capture) : *playback; }
+};
+
+AudioResult MoveSamples(RateStream& stream, PlaybackSamples& playback, std::vector<int32_t>& buffer,
+                        std::vector<int16_t>& frames, size_t wanted, size_t& done)
 {
-    if (stream.Direction() == AudioDirection::Capture)
-        return stream.Read(buffer.data(), std::min(wanted, buffer.size()), done, DEVICE_WAIT_MS);
+    if (stream.capture) {
+        const size_t channels = static_cast<size_t>(stream.capture->Channels());
+        return stream.capture->Read(buffer.data(), std::min(wanted, buffer.size() / channels), done, DEVICE_WAIT_MS);
+    }
     size_t count = 0;
     const int16_t* samples = playback.Pending(count);
-    const AudioResult result = stream.Write(samples, std::min(count, wanted), done, DEVICE_WAIT_MS);
+    const AudioResult result = WriteMono(*stream.playback, samples, std::min(count, wanted), done, DEVICE_WAIT_MS, frames);
     playback.Written(done);
     return result;
 }
@@ -93,11 +104,13 @@ RateEstimate Fit(const RateRun& run, int rate)
 }
 
 // Runs the stream until `limit` frames, Ctrl-C, or the device fails.
-RateRun RunStream(AudioStream& stream, const RateOptions& options, uint64_t limit)
+RateRun RunStream(RateStream& opened, const RateOptions& options, uint64_t limit)
 {
+    AudioStream& stream = opened.Stream();
     const int rate = stream.SampleRate();
     PlaybackSamples playback(options.signal, rate, options.silence);
-    std::vector<int16_t> buffer(static_cast<size_t>(std::max(64, rate / 50)));
+    std::vector<int32_t> buffer(static_cast<size_t>(std::max(64, rate / 50)) * static_cast<size_t>(stream.Channels()));
+    std::vector<int16_t> frames;
     ProgressLine live(!options.result.quiet);
     RateRun run;
     run.latenessDrift = stream.LatenessDriftSeconds();
@@ -105,7 +118,7 @@ RateRun RunStream(AudioStream& stream, const RateOptions& options, uint64_t limi
     while (run.frames < limit && !Interrupted()) {
         size_t done = 0;
         const auto before = std::chrono::steady_clock::now();
-        const AudioResult result = MoveSamples(stream, playback, buffer, static_cast<size_t>(limit - run.frames), done);
+        const AudioResult result = MoveSamples(opened, playback, buffer, frames, static_cast<size_t>(limit - run.frames), done);
         TakeStamps(stream, run, live, options.result.quiet);
         if (result == AudioResult::Lost) {
             run.lostText = stream.ErrorText();
@@ -157,18 +170,21 @@ std::string SecondsText(double seconds)
 int RateAgainstSystem(const RateOptions& options)
 {
     const int rate = options.source.deviceRate > 0 ? options.source.deviceRate : options.signal.rate;
-    const AudioDirection direction = options.playback ? AudioDirection::Playback : AudioDirection::Capture;
     const char* side = options.playback ? "playback" : "capture";
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();
     std::string error;
-    std::unique_ptr<AudioStream> stream = system->Open(direction, options.source.device, rate, error);
-    if (!stream)
+    RateStream stream;
+    if (options.playback)
+        stream.playback = system->OpenPlayback(options.source.device, rate, 1, error);
+    else
+        stream.capture = system->OpenCapture(options.source.device, rate, 1, error);
+    if (!stream.capture && !stream.playback)
         return Fail(options.result, error);
 
     CatchInterrupt();
     const uint64_t limit =
         options.seconds > 0 ? static_cast<uint64_t>(std::llround(options.seconds * rate)) : UINT64_MAX;
-    const RateRun run = RunStream(*stream, options, limit);
+    const RateRun run = RunStream(stream, options, limit);
     if (!run.lostText.empty())
         return Fail(options.result, std::string("the ") + side + " device \"" + DeviceName(options) + "\" was lost after " +
                                  SecondsText(static_cast<double>(run.frames) / rate) + ": " + run.lostText);

@@ -26,7 +26,7 @@ int PlayOnDevice(const SignalOptions& options)
 {
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();
     std::string error;
-    std::unique_ptr<AudioStream> stream = system->Open(AudioDirection::Playback, options.device, options.signal.rate, error);
+    std::unique_ptr<AudioPlayback> stream = system->OpenPlayback(options.device, options.signal.rate, 1, error);
     if (!stream) {
         Say(error);
         return EXIT_UNUSABLE;

@@ -8,44 +8,39 @@
 set -uo pipefail
 
 SOUNDCLOCK=$1 MAKE_RECORDING=$2
+HERE=$(cd "$(dirname "$0")" && pwd)
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/alsa_devices.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 cd "$WORK" || exit 1
-FAILURES=0
+. "$HERE/alsa_test_lib.sh"
 
 # 20 s of the signal recorded 1000 ppm fast, as bare samples for the
-# capture device to read.
+# capture device to read. The file plugin reads them in the layout the
+# capture negotiates, so its slave offers what a 16-bit mono card offers
+# (speex, with nothing switched on, takes only that and leaves the samples
+# as they are).
 "$MAKE_RECORDING" 8000 1500 1000 20 | tail -c +45 >fast.raw
 cat >alsa.conf <<EOF
+pcm.mono16 {
+  type speex
+  slave.pcm null
+  denoise off
+}
 pcm.from_recording {
   type file
-  slave.pcm null
+  slave.pcm mono16
   file "/dev/null"
   infile "$WORK/fast.raw"
   format raw
 }
 EOF
 export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$WORK/alsa.conf"
+# Under the sanitizers: the speex plugin's own leak is not soundclock's.
+export LSAN_OPTIONS="suppressions=$HERE/alsa_plugins.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 # No sound server is involved (the default device is not used).
 unset PULSE_SERVER
 
-# expect STATUS PATTERN ARGS...: soundclock's exit status and output.
-expect() {
-  local status=$1 pattern=$2 output actual
-  shift 2
-  output=$(timeout -k 5 30 "$SOUNDCLOCK" "$@" 2>&1 </dev/null)
-  actual=$?
-  if [ "$actual" != "$status" ] || ! grep -Ezq -- "$pattern" <<<"$output"; then
-    printf 'FAIL: soundclock %s\n  exit %s (expected %s), output:\n%s\n  expected to match: %s\n' "$*" "$actual" "$status" "$output" "$pattern"
-    FAILURES=$((FAILURES + 1))
-  else
-    printf 'ok: soundclock %s -> %s\n' "$*" "$status"
-  fi
-}
 
-same() {
-  if cmp -s "$1" "$2"; then echo "ok: $3"; else echo "FAIL: $3 ($(cmp "$1" "$2" 2>&1))"; FAILURES=$((FAILURES + 1)); fi
-}
 
 # Played: exactly `soundclock signal`'s samples, in order, across every
 # buffer boundary (10 s are 50 of the backend's periods, at a rate that
@@ -70,9 +65,9 @@ expect 0 'clock offset \+(999\.999|1000\.000)[0-9]* ppm' measure saved.wav --qui
 # The list, and devices that cannot be had: status 2 with ALSA's words
 # and what was asked.
 expect 0 'playback devices \(ALSA\):.* 0 \* default .*null .*capture devices \(ALSA\):.* 0 \* default .*null ' devices
-expect 2 'cannot open the capture device "no_such_pcm" \(16-bit mono at 8000 Hz\): No such file or directory \(ALSA: Unknown PCM no_such_pcm\)' \
+expect 2 'cannot open the capture device "no_such_pcm" \(at least 1 channel at 8000 Hz\): No such file or directory \(ALSA: Unknown PCM no_such_pcm\)' \
   measure --device no_such_pcm --signal-rate 8000 --carrier 1500
-expect 2 'cannot open the playback device "no_such_pcm" \(16-bit mono at 8000 Hz\)' \
+expect 2 'cannot open the playback device "no_such_pcm" \(1 channel at 8000 Hz\)' \
   signal --device no_such_pcm --rate 8000 --carrier 1500
 expect 2 'there is no playback device 999 \([0-9]+ listed' loop --play 999 --record null --rate 8000 --carrier 1500
 expect 2 'there is no capture device 999 ' measure --device 999 --signal-rate 8000 --carrier 1500
@@ -80,8 +75,4 @@ expect 2 'the recording runs at 48000 Hz, the signal at 8000 Hz' measure --devic
 expect 2 'no test signal found: 5\.0 s of digital silence' measure --device null --seconds 5 --signal-rate 8000 --carrier 1500
 expect 2 '"error":"no test signal found' measure --device null --seconds 5 --json --signal-rate 8000 --carrier 1500
 
-if [ "$FAILURES" -gt 0 ]; then
-  echo "$FAILURES case(s) failed"
-  exit 1
-fi
-echo "ALSA devices: all cases passed"
+finish "ALSA devices"

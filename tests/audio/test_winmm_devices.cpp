@@ -69,7 +69,10 @@ TEST_F(WinmmTest, ADeviceThatCannotBeOpenedSaysWhyAndWhatWasAsked)
         waveOut = ScriptedWaveOut{};
         c.arrange(*this);
         std::string error;
-        EXPECT_EQ(System()->Open(c.direction, c.device, 7996, error), nullptr) << c.name;
+        if (c.direction == AudioDirection::Capture)
+            EXPECT_EQ(System()->OpenCapture(c.device, 7996, 1, error), nullptr) << c.name;
+        else
+            EXPECT_EQ(System()->OpenPlayback(c.device, 7996, 1, error), nullptr) << c.name;
         for (const std::string& part : c.errorParts)
             EXPECT_TRUE(Contains(error, part)) << c.name << ": " << error << "\n  lacks: " << part;
         // Nothing is left open or prepared behind a failed open.
@@ -94,9 +97,9 @@ const std::vector<int16_t> RING_OF_SAMPLES(RING_BUFFERS * BUFFER_SAMPLES_AT_8000
 
 AudioResult ReadLongWait(AudioStream& stream)
 {
-    std::vector<int16_t> buffer(4096);
+    std::vector<int32_t> buffer(4096 * static_cast<size_t>(stream.Channels()));
     size_t done = 0;
-    return stream.Read(buffer.data(), buffer.size(), done, LONG_WAIT_MS);
+    return WinmmTest::Capture(stream).Read(buffer.data(), 4096, done, LONG_WAIT_MS);
 }
 
 const LossCase LOSS_CASES[] = {
@@ -120,7 +123,7 @@ const LossCase LOSS_CASES[] = {
     {"playback: the device stops returning buffers", AudioDirection::Playback,
      [](WinmmTest&, AudioStream& s) {
          size_t done = 0;
-         return s.Write(RING_OF_SAMPLES.data(), RING_OF_SAMPLES.size(), done, LONG_WAIT_MS);
+         return WinmmTest::Playback(s).Write(RING_OF_SAMPLES.data(), RING_OF_SAMPLES.size(), done, LONG_WAIT_MS);
      },
      {"playback device 0", "gave no buffer back"}},
     {"playback: the device vanishes", AudioDirection::Playback,
@@ -128,13 +131,13 @@ const LossCase LOSS_CASES[] = {
          WinmmTest::WriteNow(s, RING_OF_SAMPLES.data(), 2 * BUFFER_SAMPLES_AT_8000);
          t.waveOut.vanished = true;
          size_t done = 0;
-         return s.Write(RING_OF_SAMPLES.data(), BUFFER_SAMPLES_AT_8000, done, LONG_WAIT_MS);
+         return WinmmTest::Playback(s).Write(RING_OF_SAMPLES.data(), BUFFER_SAMPLES_AT_8000, done, LONG_WAIT_MS);
      },
      {"playback device 0", ScriptedWaveOut::ErrorText(MMSYSERR_NODRIVER), "waveOutWrite"}},
     {"playback: the device stops during the drain", AudioDirection::Playback,
      [](WinmmTest&, AudioStream& s) {
          WinmmTest::WriteNow(s, RING_OF_SAMPLES.data(), 1000);
-         return s.Drain(LONG_WAIT_MS);
+         return WinmmTest::Playback(s).Drain(LONG_WAIT_MS);
      },
      {"playback device 0", "gave no buffer back"}},
 };

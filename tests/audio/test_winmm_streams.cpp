@@ -63,9 +63,9 @@ TEST_F(WinmmTest, PlaybackPlaysTheSignalExactlyAndInOrder)
             if (queued < count)
                 waveOut.PlayBuffers(c.playPerFull);
         }
-        EXPECT_EQ(stream->Drain(0), AudioResult::Timeout) << c.name;
+        EXPECT_EQ(Playback(*stream).Drain(0), AudioResult::Timeout) << c.name;
         waveOut.PlayBuffers(RING_BUFFERS);
-        EXPECT_EQ(stream->Drain(0), AudioResult::Ok) << c.name;
+        EXPECT_EQ(Playback(*stream).Drain(0), AudioResult::Ok) << c.name;
         EXPECT_EQ(PlayedSamples(waveOut), signal) << c.name;
         EXPECT_TRUE(stream->TakeXruns().empty()) << c.name;
         ExpectClockPointsUpTo(*stream, signal.size(), c.name);
@@ -169,9 +169,9 @@ const XrunCase XRUN_CASES[] = {
     {"playback: played out after the drain", AudioDirection::Playback,
      [](WinmmTest& t, AudioStream& s) {
          WinmmTest::WriteNow(s, SECOND_OF_SAMPLES.data(), 3000);
-         s.Drain(0);
+         WinmmTest::Playback(s).Drain(0);
          t.waveOut.PlayBuffers(RING_BUFFERS);
-         s.Drain(0);
+         WinmmTest::Playback(s).Drain(0);
      },
      {}},
     {"playback: stopped with buffers queued", AudioDirection::Playback,

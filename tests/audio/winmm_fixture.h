@@ -24,36 +24,55 @@ struct WinmmTest : ::testing::Test {
 
     std::unique_ptr<AudioSystem> System() { return MakeWinmmAudioSystem(waveIn, waveOut, settings); }
 
+    // A capture (at least `channels` channels) or a playback (`channels`).
     std::unique_ptr<AudioStream> OpenOrFail(AudioSystem& system, AudioDirection direction, int rate,
-                                            const std::string& device = "")
+                                            const std::string& device = "", int channels = 1)
     {
         std::string error;
-        auto stream = system.Open(direction, device, rate, error);
+        std::unique_ptr<AudioStream> stream;
+        if (direction == AudioDirection::Capture)
+            stream = system.OpenCapture(device, rate, channels, error);
+        else
+            stream = system.OpenPlayback(device, rate, channels, error);
         EXPECT_NE(stream, nullptr) << error;
         // Capture starts at the first read.
         size_t done = 0;
         if (stream != nullptr && direction == AudioDirection::Capture) {
-            EXPECT_EQ(stream->Read(nullptr, 0, done, 0), AudioResult::Ok);
+            EXPECT_EQ(Capture(*stream).Read(nullptr, 0, done, 0), AudioResult::Ok);
         }
         return stream;
     }
 
-    // Reads what the stream has now, without waiting.
-    static std::vector<int16_t> ReadAvailable(AudioStream& stream, size_t chunk)
+    static AudioCapture& Capture(AudioStream& stream) { return dynamic_cast<AudioCapture&>(stream); }
+    static AudioPlayback& Playback(AudioStream& stream) { return dynamic_cast<AudioPlayback&>(stream); }
+
+    // Reads what the stream has now, without waiting: whole frames.
+    static std::vector<int32_t> ReadFrames(AudioStream& stream, size_t chunk)
     {
-        std::vector<int16_t> read;
-        std::vector<int16_t> buffer(chunk);
+        const size_t channels = static_cast<size_t>(stream.Channels());
+        std::vector<int32_t> read;
+        std::vector<int32_t> buffer(chunk * channels);
         size_t done = 0;
-        while (stream.Read(buffer.data(), chunk, done, 0) == AudioResult::Ok && done > 0)
-            read.insert(read.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(done));
+        while (Capture(stream).Read(buffer.data(), chunk, done, 0) == AudioResult::Ok && done > 0)
+            read.insert(read.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(done * channels));
         return read;
     }
 
-    // Writes `count` samples of `samples` without waiting; the number queued.
+    // The same, the first channel as the 16-bit samples the meter takes.
+    static std::vector<int16_t> ReadAvailable(AudioStream& stream, size_t chunk)
+    {
+        const std::vector<int32_t> frames = ReadFrames(stream, chunk);
+        std::vector<int16_t> read;
+        for (size_t i = 0; i < frames.size(); i += static_cast<size_t>(stream.Channels()))
+            read.push_back(Int16FromInt32(frames[i]));
+        return read;
+    }
+
+    // Writes `count` frames of `samples` without waiting; the number queued.
     static size_t WriteNow(AudioStream& stream, const int16_t* samples, size_t count)
     {
         size_t done = 0;
-        stream.Write(samples, count, done, 0);
+        Playback(stream).Write(samples, count, done, 0);
         return done;
     }
 };

@@ -1,9 +1,11 @@
 // libFuzzer target for the recording reader: any bytes, as a WAV file and
 // as raw samples, must be read or refused with words, never read outside
-// the input; the samples read go through the clock meter as well.
+// the input; the samples read go through the clock meter as well, and read
+// at full resolution they are finite.
 #include "meter/clock_estimator.h"
 #include "meter/recording_reader.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -56,6 +58,24 @@ void ReadThrough(RecordingReader& reader, size_t inputSize)
     Require(!estimate.valid || estimate.blocksUsed >= 8, "a figure only from enough bursts");
 }
 
+// The same input read at full resolution, 16-bit and float reads mixed.
+void ReadFullResolution(RecordingReader& reader, size_t inputSize)
+{
+    float full[129];
+    int16_t narrow[5];
+    size_t total = 0;
+    for (;;) {
+        const size_t got = reader.ReadSamples(full, 129);
+        for (size_t i = 0; i < got; ++i)
+            Require(std::isfinite(full[i]), "full-resolution samples are finite");
+        const size_t more = reader.ReadSamples(narrow, 5);
+        total += got + more;
+        if (got == 0 && more == 0)
+            break;
+    }
+    Require(total * 2 <= inputSize, "no more samples than the input holds");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -71,6 +91,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         } else {
             Require(!problem.empty(), "a refusal says why");
         }
+    }
+    {
+        MemorySource source(data, size);
+        RecordingReader reader;
+        std::string problem;
+        if (reader.OpenWav(source, size > 1 ? data[size - 2] % 9 - 1 : -1, problem))
+            ReadFullResolution(reader, size);
     }
     {
         MemorySource source(data, size);

@@ -49,10 +49,12 @@ std::string Samples(std::initializer_list<int> values)
     return bytes;
 }
 
-std::vector<int16_t> ReadAll(RecordingReader& reader)
+// Everything the reader gives, three samples a call.
+template <typename Sample = int16_t>
+std::vector<Sample> ReadAll(RecordingReader& reader)
 {
-    std::vector<int16_t> all;
-    int16_t buffer[3];
+    std::vector<Sample> all;
+    Sample buffer[3];
     while (size_t got = reader.ReadSamples(buffer, 3))
         all.insert(all.end(), buffer, buffer + got);
     return all;
@@ -75,11 +77,12 @@ TEST(RecordingReader, RefusesWhatItCannotRead)
         {"no data chunk", Riff(Chunk("fmt ", pcm)), "truncated WAV header: the input ends after 36 bytes"},
         {"data before fmt", Riff(Chunk("data", Samples({1, 2})) + Chunk("fmt ", pcm)), "data chunk comes before the fmt chunk"},
         {"short fmt", Riff(Chunk("fmt ", pcm.substr(0, 12)) + Chunk("data", "")), "fewer than 16"},
-        {"24-bit", Riff(Chunk("fmt ", Format(1, 1, 8000, 24, 3)) + Chunk("data", "")), "24-bit PCM"},
-        {"8-bit", Riff(Chunk("fmt ", Format(1, 1, 8000, 8, 1)) + Chunk("data", "")), "8-bit PCM"},
-        {"float", Riff(Chunk("fmt ", Format(3, 1, 8000, 32, 4)) + Chunk("data", "")), "floating-point"},
+        {"8-bit", Riff(Chunk("fmt ", Format(1, 1, 8000, 8, 1)) + Chunk("data", "")), "8-bit PCM; soundclock reads 16-, 24- and 32-bit PCM and 32-bit float"},
+        {"20-bit", Riff(Chunk("fmt ", Format(1, 1, 8000, 20, 3)) + Chunk("data", "")), "20-bit PCM"},
+        {"64-bit float", Riff(Chunk("fmt ", Format(3, 1, 8000, 64, 8)) + Chunk("data", "")), "64-bit floating-point"},
         {"a-law", Riff(Chunk("fmt ", Format(6, 1, 8000, 8, 1)) + Chunk("data", "")), "format tag 6"},
-        {"extensible float", Riff(Chunk("fmt ", Format(0xFFFE, 1, 8000, 32, 4) + Le16(22) + Le16(32) + Le32(4) + Le16(3) + std::string(14, 'x')) + Chunk("data", "")), "floating-point"},
+        {"extensible 16-bit float", Riff(Chunk("fmt ", Format(0xFFFE, 1, 8000, 16, 2) + Le16(22) + Le16(16) + Le32(4) + Le16(3) + std::string(14, 'x')) + Chunk("data", "")), "16-bit floating-point"},
+        {"24-bit with a 16-bit block", Riff(Chunk("fmt ", Format(1, 2, 8000, 24, 4)) + Chunk("data", "")), "block align 4 does not match 2 channels of 24 bits"},
         {"no channels", Riff(Chunk("fmt ", Format(1, 0, 8000, 16, 0)) + Chunk("data", "")), "0 channels"},
         {"bad block align", Riff(Chunk("fmt ", Format(1, 2, 8000, 16, 2)) + Chunk("data", "")), "block align 2"},
         {"rate 0", Riff(Chunk("fmt ", Format(1, 1, 0, 16, 2)) + Chunk("data", "")), "sample rate 0 Hz"},
@@ -130,6 +133,69 @@ TEST(RecordingReader, ReadsOneChannelOfWhatItAccepts)
     }
 }
 
+std::string Extensible(int subFormat, int channels, uint32_t rate, int bits, int validBits)
+{
+    const int align = channels * bits / 8;
+    return Format(0xFFFE, channels, rate, bits, align) + Le16(22) + Le16(validBits) + Le32(0) + Le16(subFormat) +
+           std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+}
+
+// Each layout recorders write, with the channel taken both as the 16-bit
+// samples the burst meter reads (rounded half to even, clipped) and at full
+// resolution. The chosen channel's neighbours hold other values, so a
+// wrong stride or offset shows.
+TEST(RecordingReader, ReadsEveryLayoutAtFullResolutionAndAsSixteenBits)
+{
+    const std::string s24 = std::string("\x80\x00\x00", 3)     // 0x000080: 0.5 of a 16-bit step
+                            + std::string("\x80\x01\x00", 3)   // 0x000180: 1.5 steps
+                            + std::string("\x00\x00\x80", 3)   // full scale, negative
+                            + std::string("\xFF\xFF\x7F", 3);  // full scale, positive
+    const std::string s32 = Le32(0x00018000u) + Le32(0x7FFFFFFFu) + Le32(0xFFFE8000u);
+    const auto f32 = [](std::initializer_list<float> values) {
+        std::string bytes;
+        for (float v : values) {
+            uint32_t bits = 0;
+            std::memcpy(&bits, &v, 4);
+            bytes += Le32(bits);
+        }
+        return bytes;
+    };
+    const struct {
+        const char* what;
+        std::string bytes;
+        int channel;
+        std::vector<int16_t> samples;
+        std::vector<float> full;
+    } cases[] = {
+        {"24-bit mono", Riff(Chunk("fmt ", Format(1, 1, 8000, 24, 3)) + Chunk("data", s24)), -1,
+         {0, 2, -32768, 32767}, {128 / 8388608.0f, 384 / 8388608.0f, -1.0f, 8388607 / 8388608.0f}},
+        {"24-bit stereo, second channel", Riff(Chunk("fmt ", Format(1, 2, 8000, 24, 6)) + Chunk("data", s24)), 1,
+         {2, 32767}, {384 / 8388608.0f, 8388607 / 8388608.0f}},
+        {"32-bit mono", Riff(Chunk("fmt ", Format(1, 1, 8000, 32, 4)) + Chunk("data", s32)), -1,
+         {2, 32767, -2}, {0x00018000 / 2147483648.0f, 1.0f, -0x00018000 / 2147483648.0f}},
+        {"float mono", Riff(Chunk("fmt ", Format(3, 1, 8000, 32, 4)) + Chunk("data", f32({0.5f, -1.0f, 1.5f, 2.5f / 32768}))), -1,
+         {16384, -32768, 32767, 2}, {0.5f, -1.0f, 1.5f, 2.5f / 32768}},
+        {"extensible float, three channels, third", Riff(Chunk("fmt ", Extensible(3, 3, 48000, 32, 32)) + Chunk("data", f32({9, 9, 0.25f, 9, 9, -0.25f}))), 2,
+         {8192, -8192}, {0.25f, -0.25f}},
+        {"extensible 24 in 32 bits", Riff(Chunk("fmt ", Extensible(1, 1, 48000, 32, 24)) + Chunk("data", Le32(0x12345600u))), -1,
+         {0x1234}, {0x12345600 / 2147483648.0f}},
+        {"extensible 24-bit, six channels, fifth", Riff(Chunk("fmt ", Extensible(1, 6, 96000, 24, 24)) + Chunk("data", std::string(12, '\x11') + s24.substr(3, 3) + std::string(3, '\x22'))), 4,
+         {2}, {384 / 8388608.0f}},
+    };
+    for (const auto& c : cases) {
+        for (bool full : {false, true}) {
+            MemorySource source(c.bytes);
+            RecordingReader reader;
+            std::string problem;
+            ASSERT_TRUE(reader.OpenWav(source, c.channel, problem)) << c.what << ": " << problem;
+            if (full)
+                EXPECT_EQ(ReadAll<float>(reader), c.full) << c.what;
+            else
+                EXPECT_EQ(ReadAll<int16_t>(reader), c.samples) << c.what;
+        }
+    }
+}
+
 TEST(RecordingReader, ChannelThatDoesNotExist)
 {
     MemorySource source(Riff(Chunk("fmt ", Format(1, 2, 8000, 16, 4)) + Chunk("data", "")));
@@ -151,19 +217,44 @@ TEST(RecordingReader, RawSamples)
     EXPECT_NE(problem.find("--rate R"), std::string::npos);
 }
 
-// The header the signal command writes reads back as what it says.
+// The headers soundclock writes read back as what they say: the signal's
+// 16-bit mono, and a capture kept at its device's layout and channels.
 TEST(RecordingReader, WrittenHeaderReadsBack)
 {
-    for (uint64_t size : {uint64_t{4}, WAV_SIZE_UNKNOWN}) {
-        const std::string header = MakeWavHeader(48000, 1, size);
-        ASSERT_EQ(header.size(), 44u);
-        WavInfo info;
-        std::string problem;
-        ASSERT_EQ(ParseWavHeader(reinterpret_cast<const unsigned char*>(header.data()), header.size(), info, problem), WavParse::Complete);
-        EXPECT_EQ(info.sampleRate, 48000);
-        EXPECT_EQ(info.channels, 1);
-        EXPECT_EQ(info.dataOffset, 44u);
-        EXPECT_EQ(info.dataSizeKnown, size != WAV_SIZE_UNKNOWN);
+    const struct {
+        uint16_t channels;
+        SampleEncoding encoding;
+        size_t headerBytes;
+        SampleEncoding readAs;
+    } cases[] = {
+        {1, SampleEncoding::S16, 44, SampleEncoding::S16},
+        {2, SampleEncoding::S16, 44, SampleEncoding::S16},
+        {4, SampleEncoding::S16, 68, SampleEncoding::S16},
+        {2, SampleEncoding::S24In3, 68, SampleEncoding::S24In3},
+        {2, SampleEncoding::S24In4, 68, SampleEncoding::S24In3},
+        {1, SampleEncoding::S32, 68, SampleEncoding::S32},
+        {8, SampleEncoding::Float32, 68, SampleEncoding::Float32},
+    };
+    for (const auto& c : cases) {
+        for (uint64_t size : {uint64_t{0}, uint64_t{4096}, WAV_SIZE_UNKNOWN}) {
+            const std::string header = MakeWavHeader(48000, c.channels, size, c.encoding);
+            ASSERT_EQ(header.size(), c.headerBytes) << SampleWords(c.encoding);
+            WavInfo info;
+            std::string problem;
+            ASSERT_EQ(ParseWavHeader(reinterpret_cast<const unsigned char*>(header.data()), header.size(), info, problem),
+                      WavParse::Complete) << problem;
+            EXPECT_EQ(info.sampleRate, 48000);
+            EXPECT_EQ(info.channels, c.channels);
+            EXPECT_EQ(info.encoding, c.readAs) << SampleWords(c.encoding);
+            EXPECT_EQ(info.dataOffset, c.headerBytes);
+            EXPECT_EQ(info.dataSizeKnown, size != 0 && size != WAV_SIZE_UNKNOWN);
+            if (info.dataSizeKnown) {
+                EXPECT_EQ(info.dataBytes, size);
+                uint32_t riffSize = 0;
+                std::memcpy(&riffSize, header.data() + 4, 4);
+                EXPECT_EQ(riffSize, size + c.headerBytes - 8);
+            }
+        }
     }
 }
 

@@ -28,21 +28,29 @@ size_t ScriptedWaveIn::RecordBuffers(size_t count)
     while (recording && recorded < count && !queue.empty()) {
         WAVEHDR* header = queue.front();
         queue.pop_front();
-        Fill(header, header->dwBufferLength / 2);
+        Fill(header, header->dwBufferLength / std::max<WORD>(1, openedFormat.nBlockAlign));
         Return(header);
         ++recorded;
     }
     return recorded;
 }
 
-void ScriptedWaveIn::Fill(WAVEHDR* header, uint32_t sampleCount)
+void ScriptedWaveIn::Fill(WAVEHDR* header, uint32_t frameCount)
 {
-    for (uint32_t i = 0; i < sampleCount; ++i) {
+    const size_t sampleBytes = openedFormat.wBitsPerSample / 8;
+    unsigned char* at = reinterpret_cast<unsigned char*>(header->lpData);
+    for (uint32_t i = 0; i < frameCount; ++i) {
         const int16_t sample = sourcePosition < source.size() ? source[sourcePosition] : 0;
         ++sourcePosition;
-        std::memcpy(header->lpData + 2 * i, &sample, sizeof sample);
+        for (WORD channel = 0; channel < openedFormat.nChannels; ++channel) {
+            std::memset(at, 0, sampleBytes);
+            if (sampleBytes > 2)
+                at[sampleBytes - 3] = static_cast<unsigned char>(channel + 1);
+            std::memcpy(at + sampleBytes - 2, &sample, sizeof sample);
+            at += sampleBytes;
+        }
     }
-    header->dwBytesRecorded = 2 * sampleCount;
+    header->dwBytesRecorded = frameCount * openedFormat.nBlockAlign;
 }
 
 void ScriptedWaveIn::Return(WAVEHDR* header)
@@ -89,7 +97,9 @@ MMRESULT ScriptedWaveIn::Open(HWAVEIN* handle, UINT deviceId, const WAVEFORMATEX
     if (format != nullptr)
         openedFormat = *format;
     const bool known = deviceId == WAVE_MAPPER ? !deviceNames.empty() : deviceId < deviceNames.size();
-    MMRESULT result = !known ? MMSYSERR_BADDEVICEID : IsOpen() ? MMSYSERR_ALLOCATED : MMSYSERR_NOERROR;
+    const bool accepted = format != nullptr && format->nChannels >= leastChannels &&
+                          std::find(acceptedBits.begin(), acceptedBits.end(), format->wBitsPerSample) != acceptedBits.end();
+    MMRESULT result = !known ? MMSYSERR_BADDEVICEID : IsOpen() ? MMSYSERR_ALLOCATED : !accepted ? WAVERR_BADFORMAT : MMSYSERR_NOERROR;
     if (result == MMSYSERR_NOERROR)
         ScriptedFailure("Open", result);
     if (result != MMSYSERR_NOERROR) {
@@ -163,7 +173,7 @@ MMRESULT ScriptedWaveIn::Stop(HWAVEIN handle)
     if (recording && !queue.empty()) {
         WAVEHDR* header = queue.front();
         queue.pop_front();
-        Fill(header, std::min<uint32_t>(samplesBeforeStop, header->dwBufferLength / 2));
+        Fill(header, std::min<uint32_t>(samplesBeforeStop, header->dwBufferLength / std::max<WORD>(1, openedFormat.nBlockAlign)));
         Return(header);
     }
     recording = false;

@@ -9,7 +9,13 @@
 //
 // Stop returns the buffer being filled at once, shorter (as a real device
 // does with the samples recorded so far); Reset returns every queued
-// buffer, empty. Each open gets a new handle unless reuseHandles is set,
+// buffer, empty.
+//
+// It records in the format it was opened in (16, 24 or 32 bits, any
+// channels; it can be told to refuse some with WAVERR_BADFORMAT): every
+// channel of a frame carries the source's sample in its top 16 bits, and a
+// wider sample carries channel + 1 in the byte below them, so a reader
+// that keeps the full width sees it. Each open gets a new handle unless reuseHandles is set,
 // which mimics a driver that hands a reopened device the handle it had.
 #pragma once
 
@@ -36,8 +42,12 @@ public:
     std::vector<std::string> deviceNames{"Scripted Microphone"};
     // The samples the device records, in order; silence once they run out.
     std::vector<int16_t> source;
-    // Samples in the buffer that Stop returns (at most a buffer's worth).
+    // Frames in the buffer that Stop returns (at most a buffer's worth).
     uint32_t samplesBeforeStop = 300;
+    // The formats Open accepts: no fewer channels than this, samples of
+    // these sizes.
+    WORD leastChannels = 1;
+    std::vector<WORD> acceptedBits{16, 24, 32};
     bool reuseHandles = false;
 
     // Makes `function` return `result`, after `successesFirst` further calls
@@ -92,7 +102,7 @@ private:
     bool ScriptedFailure(const std::string& function, MMRESULT& result);
     MMRESULT Record(const char* function, HWAVEIN handle, WAVEHDR* header, MMRESULT result);
     bool IsCurrent(HWAVEIN handle) const { return handle != nullptr && handle == openHandle; }
-    void Fill(WAVEHDR* header, uint32_t sampleCount);
+    void Fill(WAVEHDR* header, uint32_t frameCount);
     void Return(WAVEHDR* header);
     void Notify(UINT message, LPARAM lParam);
 

@@ -1,5 +1,6 @@
 #include "tests/platform/support/scripted_wave_out.h"
 
+#include <algorithm>
 #include <cstring>
 
 size_t ScriptedWaveOut::PlayBuffers(size_t count)
@@ -45,9 +46,12 @@ MMRESULT ScriptedWaveOut::Open(HWAVEOUT* handle, UINT deviceId, const WAVEFORMAT
     if (format != nullptr)
         openedFormat = *format;
     const bool known = deviceId == WAVE_MAPPER ? !deviceNames.empty() : deviceId < deviceNames.size();
+    const bool accepted = format != nullptr && format->nChannels >= leastChannels &&
+                          std::find(acceptedBits.begin(), acceptedBits.end(), format->wBitsPerSample) != acceptedBits.end();
     MMRESULT result = openResult != MMSYSERR_NOERROR ? openResult
                     : !known                         ? MMSYSERR_BADDEVICEID
                     : IsOpen()                       ? MMSYSERR_ALLOCATED
+                    : !accepted                      ? WAVERR_BADFORMAT
                                                      : MMSYSERR_NOERROR;
     if (result != MMSYSERR_NOERROR) {
         // A failed open leaves no valid handle behind; the caller must not use it.

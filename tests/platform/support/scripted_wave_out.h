@@ -26,6 +26,10 @@ public:
     std::vector<std::string> deviceNames{"Scripted Speakers"};
     // Result of every Open while not MMSYSERR_NOERROR (the device refuses).
     MMRESULT openResult = MMSYSERR_NOERROR;
+    // The formats Open accepts (others get WAVERR_BADFORMAT): no fewer
+    // channels than this, samples of these sizes.
+    WORD leastChannels = 1;
+    std::vector<WORD> acceptedBits{16, 24, 32};
     // The device has gone away (unplugged, its audio server ended): from
     // now on every call on the open handle fails with MMSYSERR_NODRIVER,
     // nothing queued comes back and nothing more is posted.

@@ -1,4 +1,4 @@
-#include "audio/winmm_stream.h"
+#include "audio/winmm_ring.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,12 +8,12 @@
 namespace {
 
 constexpr double MINIMUM_STALL_LIMIT_SECONDS = 5;
-constexpr size_t MINIMUM_BUFFER_SAMPLES = 32;
+constexpr size_t MINIMUM_BUFFER_FRAMES = 32;
 
-size_t BufferSamplesAt(const WinmmStreamSettings& settings, int sampleRate)
+size_t BufferFramesAt(const WinmmStreamSettings& settings, int sampleRate)
 {
     const double scaled = std::round(static_cast<double>(settings.samplesPerBufferAt8000) * sampleRate / 8000.0);
-    return std::max(MINIMUM_BUFFER_SAMPLES, static_cast<size_t>(std::max(0.0, scaled)));
+    return std::max(MINIMUM_BUFFER_FRAMES, static_cast<size_t>(std::max(0.0, scaled)));
 }
 
 size_t RingLength(const WinmmStreamSettings& settings, AudioDirection direction)
@@ -32,36 +32,33 @@ double StallLimitSeconds(const WinmmStreamSettings& settings, int sampleRate, si
 
 }  // namespace
 
-WinmmStream::WinmmStream(AudioDirection direction, int sampleRate, std::string label,
-                         const WinmmStreamSettings& settings)
-    : AudioStream(direction, sampleRate),
-      label(std::move(label)),
+WinmmRing::WinmmRing(std::string label, AudioDirection direction, int sampleRate, const WinmmStreamSettings& settings,
+                     StreamTimeline& timeline, StreamLife& life)
+    : label(std::move(label)),
+      timeline(timeline),
+      life(life),
+      sampleRate(sampleRate),
       headers(RingLength(settings, direction)),
-      bufferSamples(BufferSamplesAt(settings, sampleRate)),
-      stallLimitSeconds(StallLimitSeconds(settings, sampleRate, headers.size() * bufferSamples))
+      bufferFrames(BufferFramesAt(settings, sampleRate)),
+      stallLimitSeconds(StallLimitSeconds(settings, sampleRate, headers.size() * bufferFrames))
 {
-    samples.assign(headers.size() * bufferSamples, 0);
     lastProgress = PerformanceCounterSeconds();
 }
 
-std::vector<AudioXrun> WinmmStream::TakeXruns()
+void WinmmRing::Allocate(size_t bytesPerFrame)
 {
-    return std::exchange(xruns, {});
+    frameBytes = bytesPerFrame;
+    bytes.assign(headers.size() * bufferFrames * frameBytes, 0);
 }
 
-std::vector<AudioClockPoint> WinmmStream::TakeClockPoints()
-{
-    return std::exchange(clockPoints, {});
-}
-
-void WinmmStream::NoteQueued(size_t index)
+void WinmmRing::NoteQueued(size_t index)
 {
     if (queued.empty())
         lastProgress = PerformanceCounterSeconds();
     queued.push_back(index);
 }
 
-std::vector<size_t> WinmmStream::TakeReturned()
+std::vector<size_t> WinmmRing::TakeReturned()
 {
     std::vector<size_t> returned;
     while (!queued.empty() && (headers[queued.front()].dwFlags & WHDR_DONE) != 0) {
@@ -77,48 +74,39 @@ std::vector<size_t> WinmmStream::TakeReturned()
     return returned;
 }
 
-bool WinmmStream::AnyHeaderInQueue() const
+bool WinmmRing::AnyHeaderInQueue() const
 {
     return std::any_of(headers.begin(), headers.end(),
                        [](const WAVEHDR& header) { return (header.dwFlags & WHDR_INQUEUE) != 0; });
 }
 
-void WinmmStream::AddClockPoint(uint64_t frames)
+void WinmmRing::AddClockPoint()
 {
-    clockPoints.push_back({frames, PerformanceCounterSeconds(), static_cast<uint32_t>(segment)});
+    timeline.AddClockPoint(timeline.Position(), PerformanceCounterSeconds());
 }
 
-void WinmmStream::AddXrun(uint64_t frame)
+void WinmmRing::MarkLost(const std::string& why)
 {
-    xruns.push_back({frame, static_cast<double>(frame) / SampleRate()});
-    ++segment;
+    life.Lose(label + ": " + why);
 }
 
-void WinmmStream::MarkLost(const std::string& why)
-{
-    if (lost)
-        return;
-    lost = true;
-    errorText = label + ": " + why;
-}
-
-void WinmmStream::RestartStallClock()
+void WinmmRing::RestartStallClock()
 {
     lastProgress = PerformanceCounterSeconds();
 }
 
-bool WinmmStream::CheckStall()
+bool WinmmRing::CheckStall()
 {
-    if (!lost && !queued.empty() && PerformanceCounterSeconds() - lastProgress > stallLimitSeconds) {
+    if (life.Usable() && !queued.empty() && PerformanceCounterSeconds() - lastProgress > stallLimitSeconds) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f", stallLimitSeconds);
         MarkLost(std::string("the device gave no buffer back for ") + seconds +
                  " s: it stopped or was removed");
     }
-    return lost;
+    return !life.Usable();
 }
 
-void WinmmStream::WaitForReturn(double deadline)
+void WinmmRing::WaitForReturn(double deadline)
 {
     const double now = PerformanceCounterSeconds();
     const double until = queued.empty() ? deadline : std::min(deadline, lastProgress + stallLimitSeconds);
@@ -127,19 +115,19 @@ void WinmmStream::WaitForReturn(double deadline)
     event.Wait(milliseconds <= 0 ? 0 : static_cast<int>(std::min(milliseconds, 1e9)));
 }
 
-double WinmmStream::DeadlineAfter(int timeoutMs)
+double WinmmRing::DeadlineAfter(int timeoutMs)
 {
     return PerformanceCounterSeconds() + std::max(0, timeoutMs) / 1000.0;
 }
 
-void WinmmStream::AbandonBuffers()
+void WinmmRing::AbandonBuffers()
 {
     struct Abandoned {
         std::vector<WAVEHDR> headers;
-        std::vector<int16_t> samples;
+        std::vector<char> bytes;
     };
-    new Abandoned{std::move(headers), std::move(samples)};  // never freed, on purpose
+    new Abandoned{std::move(headers), std::move(bytes)};  // never freed, on purpose
     headers.clear();
-    samples.clear();
+    bytes.clear();
     queued.clear();
 }

@@ -9,7 +9,7 @@
 # `soundclock signal --seconds 40 --raw` with 200 samples cut out after
 # 20 s, played by pacat into a null sink at 8000 Hz, its monitor recorded
 # by parec at 8008 Hz, then `soundclock measure --raw --rate 8008
-# --seconds 40 --csv LOG.csv` (see README, "soundclock"): redone after
+# --seconds 40 --csv LOG.csv` (docs/accuracy.md#loopback-adev): redone after
 # the meter's rulers became least-squares fits of the real burst (the
 # residual's sawtooth of about 1.3/1000 sample, which followed the
 # fractional delay, is gone).

@@ -8,8 +8,9 @@
 #
 #   docs/plot_soundclock_track.sh TRACK.csv ADEV.csv PICTURE.png [TITLE]
 #
-# docs/soundclock-steady.png and docs/soundclock-warmup.png: see README,
-# "Reading an Allan deviation plot", for the recordings they were made from.
+# docs/soundclock-steady.png and docs/soundclock-warmup.png: the recordings
+# they were made from are in docs/soundclock.md ("Plots") and
+# docs/accuracy.md#loopback-adev.
 set -euo pipefail
 
 [ $# -ge 3 ] || { echo "usage: $0 TRACK.csv ADEV.csv PICTURE.png [TITLE]" >&2; exit 2; }

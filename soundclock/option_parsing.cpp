@@ -55,7 +55,15 @@ SignalChoice TakeSignalSettings(const Parsed& p)
         signal.rate = ParseRate(p.signalRate.value, p.signalRate.option->get_name());
     if (p.carrier.Given())
         signal.carrier = ParseNumber(p.carrier.value, "--carrier");
-    CheckSignalChoice(signal);
+    try {
+        CheckSignalChoice(signal);
+    } catch (const UsageError& error) {
+        // Settings that came from the file: say so, and how it is read.
+        if (p.signalRate.Given() && p.carrier.Given())
+            throw;
+        throw UsageError{error.message + " (from STANAG.SET in the working directory: two values, the rate and the "
+                                         "carrier, separated by CR LF, a comma or a space; a line feed alone joins them)"};
+    }
     return signal;
 }
 

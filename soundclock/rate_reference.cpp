@@ -4,12 +4,15 @@
 // clock) or live on a device's capture.
 #include "soundclock/commands.h"
 #include "soundclock/failure.h"
+#include "soundclock/live_audio.h"
 #include "soundclock/rate_commands.h"
 #include "soundclock/recording_input.h"
 #include "soundclock/reference_session.h"
 #include "soundclock/text_format.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,15 +56,12 @@ int RateOfRecording(const RateOptions& options)
         session.Say(input.ChannelNote());
     const uint64_t limit = SampleLimit(options.seconds, rate);
     uint64_t read = 0;
-    std::vector<int16_t> whole(8192);
-    std::vector<float> samples(whole.size());
+    std::vector<float> samples(8192);
     while (read < limit) {
         const size_t wanted = static_cast<size_t>(std::min<uint64_t>(samples.size(), limit - read));
-        const size_t got = reader.ReadSamples(whole.data(), wanted);
+        const size_t got = reader.ReadSamples(samples.data(), wanted);
         if (got == 0)
             break;
-        for (size_t i = 0; i < got; ++i)
-            samples[i] = static_cast<float>(whole[i]) / 32768.0f;
         session.Push(samples.data(), got);
         read += got;
     }
@@ -74,11 +74,69 @@ int RateOfRecording(const RateOptions& options)
     return session.Report();
 }
 
+std::string DeviceName(const std::string& device)
+{
+    return device.empty() ? "default" : device;
+}
+
+int RateOfCapture(const RateOptions& options)
+{
+    const int rate = options.source.deviceRate > 0 ? options.source.deviceRate : options.signal.rate;
+    const std::string refusal = ToneRefusal(options.reference, rate);
+    if (!refusal.empty())
+        return Fail(options.result, refusal);
+    const int channel = std::max(0, options.source.channel);
+    std::unique_ptr<AudioSystem> system = MakeAudioSystem();
+    std::string error;
+    std::unique_ptr<AudioCapture> capture = system->OpenCapture(options.source.device, rate, channel + 1, error);
+    if (!capture)
+        return Fail(options.result, error);
+    ReferenceSession session(options, rate);
+    std::string problem;
+    if (!session.Start(problem))
+        return Fail(options.result, problem);
+    WavWriter save;
+    const bool saving = !options.source.save.empty();
+    if (saving && !save.Open(options.source.save, rate, capture->Channels(), capture->DeviceEncoding()))
+        return Fail(options.result, "cannot write " + options.source.save);
+    ReferenceFacts& facts = session.Facts();
+    facts.source = DeviceName(options.source.device);
+    facts.fromDevice = true;
+    facts.channel = channel;
+    facts.xruns = 0;
+
+    CatchInterrupt();
+    session.Say("recording \"" + facts.source + "\" at " + std::to_string(rate) + " Hz, " + capture->FormatWords() + " (" +
+                system->Name() + "), " + ReferenceWords(options.reference) + " on channel " + std::to_string(channel + 1) +
+                (options.seconds > 0 ? " for " + Fixed(options.seconds, 1) + " s" : "") + "; Ctrl-C ends it with the result");
+    std::vector<float> samples;
+    CaptureSink sink;
+    sink.frames = [&](const int32_t* frames, size_t count, int channels) {
+        samples.resize(count);
+        TakeChannel(frames, count, channels, channel, samples.data());
+        session.Push(samples.data(), count);
+    };
+    sink.overrun = [&](const AudioXrun& xrun) {
+        ++facts.xruns;
+        session.Discontinuity();
+        session.Say(OverrunText(xrun));
+    };
+    const DeviceRunEnd end = CaptureFrames(*capture, sink, SampleLimit(options.seconds, rate), saving ? &save : nullptr,
+                                           nullptr, nullptr);
+    session.Finish();
+    if (saving && !save.Close())
+        session.Say("writing " + options.source.save + " failed", true);
+    if (end.kind == DeviceRunEnd::Lost) {
+        facts.partial = LostText("recording", end);
+        session.Say(facts.partial + "; the result covers what was measured until then", true);
+    } else if (end.kind == DeviceRunEnd::Interrupted)
+        session.Say("stopped by Ctrl-C after " + Fixed(end.seconds, 1) + " s");
+    return session.Report();
+}
+
 }  // namespace
 
 int RateAgainstReference(const RateOptions& options)
 {
-    if (options.source.fromDevice)
-        return Fail(options.result, "rate: a reference on a device's capture: not in this build yet");
-    return RateOfRecording(options);
+    return options.source.fromDevice ? RateOfCapture(options) : RateOfRecording(options);
 }

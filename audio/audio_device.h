@@ -79,6 +79,10 @@ public:
     // Their lateness's unseen drift over a run (above); a server's unless
     // the backend knows its points come from the card.
     virtual double LatenessDriftSeconds() const { return SERVER_LATENESS_DRIFT_S; }
+    // Whether the clock points time the card itself: not where the backend
+    // knows they time something else (a playback under Wine: its buffers
+    // come back when Wine's driver takes them, not when they play).
+    virtual bool ClockPointsTimeTheCard() const { return true; }
 
     // The error that lost the stream, in the device's own words (with what
     // was asked).

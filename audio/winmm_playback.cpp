@@ -3,6 +3,7 @@
 // the buffers are next looked at, at the position where the written stream
 // ran out; the card then played silence for a time nobody measured.
 #include "audio/winmm_playback.h"
+#include "platform/wine.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,6 +27,7 @@ public:
     AudioResult Write(const int16_t* samples, size_t frames, size_t& done, int timeoutMs) override;
     AudioResult Drain(int timeoutMs) override;
     void Stop() override;
+    bool ClockPointsTimeTheCard() const override { return !RunningUnderWine(); }
 
 private:
     void CollectReturned();

@@ -79,12 +79,12 @@ bool WavWriter::Close()
 }
 
 AudioResult WriteMono(AudioPlayback& stream, const int16_t* mono, size_t count, size_t& done, int timeoutMs,
-                      std::vector<int16_t>& frames)
+                      std::vector<int16_t>& frames, uint32_t signalChannels)
 {
-    if (stream.Channels() == 1)
+    if (stream.Channels() == 1 && (signalChannels & 1u))
         return stream.Write(mono, count, done, timeoutMs);
     frames.resize(count * static_cast<size_t>(stream.Channels()));
-    SpreadMono(mono, count, stream.Channels(), ALL_CHANNELS, frames.data());
+    SpreadMono(mono, count, stream.Channels(), signalChannels, frames.data());
     return stream.Write(frames.data(), count, done, timeoutMs);
 }
 
@@ -186,7 +186,7 @@ DeviceRunEnd CaptureInto(AudioCapture& stream, MeasureSession& session, int chan
 }
 
 DeviceRunEnd PlaySignal(AudioPlayback& stream, const SignalChoice& signal, uint64_t limit, const std::function<bool()>& stop,
-                        const std::function<void(const AudioXrun&)>& underrun)
+                        const std::function<void(const AudioXrun&)>& underrun, uint32_t signalChannels)
 {
     const int rate = stream.SampleRate();
     Synthesis synthesis = InitialisedSynthesis(signal.rate, signal.carrier);
@@ -219,7 +219,7 @@ DeviceRunEnd PlaySignal(AudioPlayback& stream, const SignalChoice& signal, uint6
         const size_t count = static_cast<size_t>(std::min<uint64_t>(samples.size() - next, limit - written));
         size_t done = 0;
         const auto before = std::chrono::steady_clock::now();
-        const AudioResult result = WriteMono(stream, samples.data() + next, count, done, DEVICE_WAIT_MS, frames);
+        const AudioResult result = WriteMono(stream, samples.data() + next, count, done, DEVICE_WAIT_MS, frames, signalChannels);
         report();
         if (result == AudioResult::Lost) {
             end.kind = DeviceRunEnd::Lost;

@@ -82,13 +82,15 @@ std::string OverrunText(const AudioXrun& xrun);
 // Plays the test signal on `stream` until `limit` samples (then waits for
 // them to play), Ctrl-C, `stop()`, or the device is lost; each underrun
 // goes to `underrun` with its time in the signal.
+// `signalChannels`: the channels that play it (bit c: channel c), silence
+// on the others.
 DeviceRunEnd PlaySignal(AudioPlayback& stream, const SignalChoice& signal, uint64_t limit, const std::function<bool()>& stop,
-                        const std::function<void(const AudioXrun&)>& underrun);
+                        const std::function<void(const AudioXrun&)>& underrun, uint32_t signalChannels = ALL_CHANNELS);
 
 // Writes up to `count` samples of a mono signal, on every channel of
 // `stream`; `done` gets the samples taken. `frames` is scratch.
 AudioResult WriteMono(AudioPlayback& stream, const int16_t* mono, size_t count, size_t& done, int timeoutMs,
-                      std::vector<int16_t>& frames);
+                      std::vector<int16_t>& frames, uint32_t signalChannels = ALL_CHANNELS);
 
 // "device lost at 20.31 s of the recording: TEXT" (`stream`: "recording"
 // or "signal").

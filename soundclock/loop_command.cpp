@@ -6,14 +6,13 @@
 #include "soundclock/live_audio.h"
 #include "soundclock/loop_rates.h"
 #include "soundclock/measure_session.h"
+#include "soundclock/recording_input.h"
+#include "soundclock/signal_player.h"
 
 #include "audio/audio_device.h"
 
-#include <atomic>
 #include <cmath>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -60,45 +59,23 @@ int LoopCommand(const LoopOptions& options)
                 (options.seconds > 0 ? " for " + Fixed(options.seconds, 1) + " s" : "") +
                 "; Ctrl-C ends it with the result");
 
-    // The player's reports, handed to the main thread, which prints.
-    std::mutex mutex;
-    std::vector<std::string> notes;
-    int64_t underruns = 0;
-    std::atomic<bool> stopPlayer{false}, playerEnded{false};
-    DeviceRunEnd played;
-    // Each side's clock stamps, taken by the thread that drives it.
-    StampLog playStamps, recordStamps;
-    std::thread player([&] {
-        played = PlaySignal(*playback, options.signal, UINT64_MAX,
-                            [&] {
-                                playStamps.Take(*playback);
-                                return stopPlayer.load();
-                            },
-                            [&](const AudioXrun& xrun) {
-                                std::lock_guard<std::mutex> lock(mutex);
-                                ++underruns;
-                                notes.push_back("underrun at " + Fixed(xrun.seconds, 2) +
-                                                " s of the signal: the playback ran out of samples (a gap in the sound)");
-                            });
-        playerEnded = true;
-    });
+    SignalPlayer player(*playback, options.signal, ALL_CHANNELS);
+    StampLog recordStamps;  // taken by the thread that drives the capture
     auto between = [&] {
         recordStamps.Take(*capture);
-        std::lock_guard<std::mutex> lock(mutex);
-        for (const std::string& note : notes)
+        for (const std::string& note : player.TakeNotes())
             session.Say(note);
-        notes.clear();
-        session.Facts().underruns = underruns;
+        session.Facts().underruns = player.Underruns();
     };
-    const uint64_t limit = options.seconds > 0 ? static_cast<uint64_t>(std::llround(options.seconds * recordRate)) : UINT64_MAX;
+    const uint64_t limit = SampleLimit(options.seconds, recordRate);
     const DeviceRunEnd recorded = CaptureInto(*capture, session, options.channel, limit, options.save.empty() ? nullptr : &save,
-                                              [&] { return playerEnded.load(); }, between);
-    stopPlayer = true;
-    player.join();
+                                              [&] { return player.Ended(); }, between);
+    player.Stop();
     between();
     session.Finish();
     if (!options.save.empty() && !save.Close())
         session.Say("writing " + options.save + " failed", true);
+    const DeviceRunEnd& played = player.End();
 
     std::string partial;
     if (recorded.kind == DeviceRunEnd::Lost)
@@ -112,7 +89,6 @@ int LoopCommand(const LoopOptions& options)
                     true);
     } else if (recorded.kind == DeviceRunEnd::Interrupted || played.kind == DeviceRunEnd::Interrupted)
         session.Say("stopped by Ctrl-C after " + Fixed(recorded.seconds, 1) + " s");
-    playStamps.Take(*playback);
-    AddLoopRates(session, playStamps, options.signal.rate, recordStamps, recordRate);
+    AddLoopRates(session, player.Stamps(), options.signal.rate, recordStamps, recordRate);
     return session.Report();
 }

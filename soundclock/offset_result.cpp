@@ -18,11 +18,12 @@ constexpr double CLIPPED_SHARE_LIMIT = 0.5;
 // The result line names this many jumps; more are counted.
 constexpr size_t JUMPS_NAMED = 5;
 
-// Why there is no figure, with what was seen.
-std::string NoSignalText(const ClockEstimator& meter, const RunFacts& facts)
+}  // namespace
+
+std::string NoSignalText(const ClockEstimator& meter, int recordingRate, const SignalChoice& signal)
 {
     const InputSummary seen = meter.Summary();
-    const double seconds = static_cast<double>(seen.samples) / facts.recordingRate;
+    const double seconds = static_cast<double>(seen.samples) / recordingRate;
     if (seen.samples == 0)
         return "no test signal found: the recording holds no samples";
     if (seen.peakDbfs < -1e8)
@@ -34,13 +35,20 @@ std::string NoSignalText(const ClockEstimator& meter, const RunFacts& facts)
     if (estimate.blocksUsed > 0)
         text += "the burst showed in only " + std::to_string(estimate.blocksUsed) + " blocks, too few for a figure";
     else
-        text += "the best match with the burst on " + Fixed(facts.signal.carrier, 1) + " Hz (signal rate " +
-                std::to_string(facts.signal.rate) + " Hz) is " + Fixed(seen.bestCorrelation, 2) +
+        text += "the best match with the burst on " + Fixed(signal.carrier, 1) + " Hz (signal rate " +
+                std::to_string(signal.rate) + " Hz) is " + Fixed(seen.bestCorrelation, 2) +
                 " (a burst matches above 0.7, with a clear peak)";
     if (seen.clippedSamples > 0)
         text += "; " + std::to_string(seen.clippedSamples) + " samples at full scale";
     return text;
 }
+
+bool MostlyClipped(const ClockEstimator& meter)
+{
+    return meter.Summary().clippedBlocks > CLIPPED_SHARE_LIMIT * static_cast<double>(meter.Estimate().blocksUsed);
+}
+
+namespace {
 
 // The figure given: the phase's, or where phase and delay disagree (the
 // phase turned by something besides the clocks, a frequency shift in the
@@ -175,9 +183,9 @@ int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const
     const ClockEstimate estimate = meter.Estimate();
     const std::string partialNote = facts.partial.empty() ? "" : " (partial: " + facts.partial + ")";
     if (!estimate.valid)
-        return Fail(options, NoSignalText(meter, facts) + partialNote);
+        return Fail(options, NoSignalText(meter, facts.recordingRate, facts.signal) + partialNote);
     const InputSummary seen = meter.Summary();
-    if (seen.clippedBlocks > CLIPPED_SHARE_LIMIT * static_cast<double>(estimate.blocksUsed))
+    if (MostlyClipped(meter))
         return Fail(options, "the signal is clipped: " + std::to_string(seen.clippedBlocks) + " of " +
                                  std::to_string(estimate.blocksUsed) +
                                  " bursts reach full scale; lower the recording level and measure again" + partialNote);

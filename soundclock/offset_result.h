@@ -33,6 +33,11 @@ int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const
 // A carrier the meter cannot measure is refused (the reason returned, empty
 // otherwise); one it measures less well than its figures say is warned about.
 std::string CarrierRefusal(const ResultOptions& options, const SignalChoice& signal);
+// Why there is no figure, with what was heard.
+std::string NoSignalText(const ClockEstimator& meter, int recordingRate, const SignalChoice& signal);
+// Heavily clipped bursts distort the correlation's shape: no figure when
+// more than half of them had samples at full scale.
+bool MostlyClipped(const ClockEstimator& meter);
 // The once-a-second line while it measures.
 std::string OffsetLiveText(const ClockEstimator& meter);
 // "-3 samples at 8.01 s".

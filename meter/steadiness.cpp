@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr double TO_PPM = 1e6 / FRAME_SAMPLES;  // samples of delay per burst, as ppm
 constexpr int64_t MIN_WANDER_WINDOW_BLOCKS = 8;
 
 // z with P(Z > z) = tail for a standard normal Z, by bisection.

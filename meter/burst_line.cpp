@@ -348,7 +348,7 @@ ClockEstimate BurstLine::Estimate() const
     // The delay's bias is bounded over the span (up to FINE_DELAY_BIAS
     // either way at each end), besides the combined uncertainties.
     const double combined = std::hypot(estimate.uncertaintyPpm, estimate.delayUncertaintyPpm);
-    const double biasBound = 2 * FINE_DELAY_BIAS / (static_cast<double>(estimate.blocksUsed) * FRAME_SAMPLES) * 1e6;
+    const double biasBound = 2 * FINE_DELAY_BIAS / static_cast<double>(estimate.blocksUsed) * TO_PPM;
     estimate.agree = std::fabs(estimate.ppm - estimate.delayPpm) <= AGREEMENT_UNCERTAINTIES * combined + biasBound;
     return estimate;
 }

@@ -15,7 +15,9 @@ constexpr long double TWO_PI = 2 * PI;
 // (normalised correlation, 1 for a clean burst) ...
 constexpr double MIN_MATCH = 0.7;
 // ... and its correlation power stands out this far above the average over
-// the frame searched (a steady tone or noise gives a few times at most).
+// the frame searched. Noise, tones and the burst on another carrier fail
+// one or the other by far; a burst 10 dB above the noise passes both by
+// far (docs/accuracy.md#burst-detection).
 constexpr double MIN_PEAK_TO_MEAN = 25;
 // A tracked burst must keep at least this fraction of the usual magnitude.
 constexpr double MIN_MAGNITUDE_FRACTION = 0.5;

@@ -1,6 +1,5 @@
 #include "meter/steadiness.h"
 
-#include "meter/burst_reference.h"
 #include "meter/line_fit.h"
 
 #include <algorithm>
@@ -8,6 +7,8 @@
 
 namespace {
 
+// A wander window holds at least this many bursts whatever the rate (at
+// 8000 Hz it holds 31): enough residuals for its slope's own scatter.
 constexpr int64_t MIN_WANDER_WINDOW_BLOCKS = 8;
 
 // z with P(Z > z) = tail for a standard normal Z, by bisection.

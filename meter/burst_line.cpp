@@ -20,6 +20,11 @@ constexpr double OUTLIER_DEVIATIONS = 6;
 // A line of fewer bursts gives no figure, and its phase's scatter judges
 // no burst: too few residuals to tell a deviation by.
 constexpr int64_t MIN_BLOCKS = 8;
+// A young line bridges at most this many bursts lost since its last one
+// used, expecting its one step so far times the bursts: in noise that
+// guess strays by a jump's threshold soon after (why one:
+// docs/accuracy.md#young-line-gaps).
+constexpr int64_t MAX_YOUNG_LOST = 1;
 // This many bursts rejected in a row restart the line.
 constexpr int64_t RESTART_AFTER_REJECTED = 4;
 // A jump among a young line's first bursts is reported as a whole number
@@ -191,23 +196,31 @@ void BurstLine::ConsiderMature(const BurstMeasurement& m, double delay, LineVerd
 }
 
 // Too young for a line to judge by. The first bursts must step evenly; a
-// jump among them starts the line again from here.
+// jump among them starts the line again from here. Across bursts lost
+// since the last one used, the step expected is the last one's times as
+// many; past MAX_YOUNG_LOST lost the young line cannot tell a jump from the
+// drift over them, and starts again claiming none.
 void BurstLine::ConsiderYoung(const BurstMeasurement& m, double delay, LineVerdicts& verdicts)
 {
-    const double step = delay - lastDelay;
+    const int64_t bursts = m.block - lastBlock;
+    if (bursts - 1 > MAX_YOUNG_LOST) {
+        verdicts.Add(StartAgainWith(m, delay));
+        return;
+    }
+    const double change = delay - lastDelay;
+    const double off = change - lastStep * static_cast<double>(bursts);
     // from the third burst on, a step to compare with the one before
-    if (phaseLine.Count() >= 2 && std::fabs(step - lastStep) > JUMP_THRESHOLD) {
+    if (phaseLine.Count() >= 2 && std::fabs(off) > JUMP_THRESHOLD) {
         // Reported as measured by the delay.
-        const double size = step - lastStep;
-        const double whole = std::round(size);
-        const JumpEvent jump{m.position / recordingRate, std::fabs(size - whole) < WHOLE_JUMP_TOLERANCE ? whole : size};
+        const double whole = std::round(off);
+        const JumpEvent jump{m.position / recordingRate, std::fabs(off - whole) < WHOLE_JUMP_TOLERANCE ? whole : off};
         LineVerdict verdict = StartAgainWith(m, delay);
         verdict.jumped = true;
         verdict.jump = jump;
         verdicts.Add(verdict);
         return;
     }
-    lastStep = step;
+    lastStep = change / static_cast<double>(bursts);
     verdicts.Add(Accept(m, delay, PhaseDelayNear(m.phase, PhaseTarget(delay))));
 }
 
@@ -286,6 +299,7 @@ LineVerdict BurstLine::Accept(const BurstMeasurement& m, double delay, double ph
     if (phaseLine.Count() == 1)
         firstUsedPosition = m.position;
     lastUsedPosition = m.position;
+    lastBlock = m.block;
     lastDelay = delay;
     lastPhaseDelay = phaseDelay;
     consecutiveRejected = 0;
@@ -312,6 +326,7 @@ void BurstLine::Refit(const std::vector<LinePoint>& points)
         return;
     firstUsedPosition = points.front().position;
     lastUsedPosition = points.back().position;
+    lastBlock = points.back().block;
     lastDelay = points.back().delay;
     lastPhaseDelay = points.back().phaseDelay;
 }

@@ -13,7 +13,8 @@
 //     other starts a segment); otherwise the pending burst was an outlier;
 //   - the line starts again: while it is young (fewer than YOUNG_BLOCKS
 //     bursts) where its bursts stop stepping evenly (a jump, recorded as
-//     measured by the delay), and when RESTART_AFTER_REJECTED bursts in a
+//     measured by the delay) or more than one burst was lost since its
+//     last (no jump claimed), and when RESTART_AFTER_REJECTED bursts in a
 //     row were rejected (the line itself was wrong).
 // Its verdicts come back in order, one or two a burst (the pending one's
 // and its own; none for a burst left pending): each with the burst's row
@@ -145,8 +146,9 @@ private:
     double jumpTotal = 0;          // the jumps so far, taken out of the positions
     double typicalMagnitude = 0;
     SegmentedLineFit phaseLine, delayLine;
-    double lastDelay = 0, lastPhaseDelay = 0;  // of the last burst used
-    double lastStep = 0;                       // its delay's change from the one before
+    int64_t lastBlock = 0;                     // the last burst used
+    double lastDelay = 0, lastPhaseDelay = 0;  // of it
+    double lastStep = 0;                       // its delay's change per burst from the one before
     double firstUsedPosition = 0, lastUsedPosition = 0;
     // A burst off the line, waiting for the next to tell a jump from an outlier.
     bool pendingValid = false;

@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,8 @@ TEST(EstimatorRows, EachBurstOnceInOrderNeverLongHeld)
         {"clean, -9000 ppm", -9000, 1e9, 0, 0},
         {"20 dB, 1000 ppm", -1000, 20, 0, 0},
         {"a silence of 300 frames in the young line", 0, 1e9, 0.3, 300 * FRAME_SECONDS},
+        // which at 500 ppm is a jump of 51.2 samples: the line starts again
+        {"a silence of 100 frames in the young line, 500 ppm", 500, 1e9, 0.5, 100 * FRAME_SECONDS},
         {"3 dB: lines that start again", 0, 3, 0, 0},
     };
     for (const auto& c : cases) {
@@ -146,19 +149,22 @@ TEST(EstimatorRows, EachBurstOnceInOrderNeverLongHeld)
     }
 }
 
-// The line fed exact bursts at 100 ppm, with bursts 20 on (or some of
-// them) shifted: its verdicts on the rows, the jumps it reports, and where
-// a new intercept starts.
+// The line fed exact bursts, some of them shifted (samples) or lost (NaN):
+// its verdicts on the rows, the jumps it reports, and where a new
+// intercept starts.
 struct LineRun {
     std::vector<BlockRecord> rows;
     std::vector<JumpEvent> jumps;
     ClockEstimate estimate;
 };
 
-LineRun FeedLine(const std::function<double(int64_t)>& shift)
+constexpr double LOST = std::numeric_limits<double>::quiet_NaN();
+constexpr int64_t LINE_BLOCKS = 60;
+
+LineRun FeedLine(double ppm, const std::function<double(int64_t)>& shift)
 {
-    constexpr double CARRIER = 1500, RATE = 8000, PPM = 100;
-    constexpr int64_t ORIGIN = 1000, BLOCKS = 60;
+    constexpr double CARRIER = 1500, RATE = 8000;
+    constexpr int64_t ORIGIN = 1000;
     const double wavelength = RATE / CARRIER;
     BurstLine line(8000, static_cast<long double>(CARRIER) / static_cast<long double>(RATE));
     line.Start(ORIGIN, 1000);
@@ -170,8 +176,10 @@ LineRun FeedLine(const std::function<double(int64_t)>& shift)
                 run.jumps.push_back(verdict.jump);
         }
     };
-    for (int64_t k = 0; k < BLOCKS; ++k) {
-        const double delay = FRAME_SAMPLES * PPM * 1e-6 * static_cast<double>(k) + shift(k);
+    for (int64_t k = 0; k < LINE_BLOCKS; ++k) {
+        if (std::isnan(shift(k)))
+            continue;
+        const double delay = FRAME_SAMPLES * ppm * 1e-6 * static_cast<double>(k) + shift(k);
         BurstMeasurement burst;
         burst.block = k;
         burst.position = static_cast<double>(ORIGIN + FRAME_SAMPLES * k) + delay;
@@ -189,38 +197,46 @@ TEST(BurstLine, OutliersJumpsAndRestarts)
 {
     const struct {
         const char* what;
+        double ppm;
         std::function<double(int64_t)> shift;
         std::vector<int64_t> outliers;
         std::vector<double> jumps;  // samples, in order
         int64_t newSegments;        // intercepts after the first
     } cases[] = {
-        {"exact", [](int64_t) { return 0.0; }, {}, {}, 0},
-        {"one burst 3 samples late", [](int64_t k) { return k == 20 ? 3.0 : 0.0; }, {20}, {}, 0},
-        {"one burst off by the phase alone", [](int64_t k) { return k == 20 ? 0.2 : 0.0; }, {20}, {}, 0},
-        {"3 samples dropped: the same intercept", [](int64_t k) { return k >= 20 ? -3.0 : 0.0; }, {}, {-3}, 0},
-        {"0.4 of a sample lost: a new intercept", [](int64_t k) { return k >= 20 ? -0.4 : 0.0; }, {}, {-0.4}, 1},
-        {"four rejected in a row: the line starts again",
+        {"exact", 100, [](int64_t) { return 0.0; }, {}, {}, 0},
+        {"one burst 3 samples late", 100, [](int64_t k) { return k == 20 ? 3.0 : 0.0; }, {20}, {}, 0},
+        {"one burst off by the phase alone", 100, [](int64_t k) { return k == 20 ? 0.2 : 0.0; }, {20}, {}, 0},
+        {"3 samples dropped: the same intercept", 100, [](int64_t k) { return k >= 20 ? -3.0 : 0.0; }, {}, {-3}, 0},
+        {"0.4 of a sample lost: a new intercept", 100, [](int64_t k) { return k >= 20 ? -0.4 : 0.0; }, {}, {-0.4}, 1},
+        {"four rejected in a row: the line starts again", 100,
          [](int64_t k) { return k >= 20 && k < 24 ? (k % 2 ? -4.0 : 3.0) : 0.0; }, {20, 21, 22, 23}, {}, 1},
-        {"a jump among the first bursts: the line starts again", [](int64_t k) { return k >= 3 ? 7.0 : 0.0; }, {}, {7}, 1},
+        {"a jump among the first bursts: the line starts again", 100, [](int64_t k) { return k >= 3 ? 7.0 : 0.0; }, {}, {7}, 1},
+        {"a burst lost among the first, 5000 ppm: no jump", 5000, [](int64_t k) { return k == 3 ? LOST : 0.0; }, {}, {}, 0},
+        {"a jump across a burst lost among the first", 5000, [](int64_t k) { return k == 3 ? LOST : k > 3 ? 2.0 : 0.0; }, {}, {2}, 1},
+        {"a jump across many lost among the first: started again, none claimed", 500,
+         [](int64_t k) { return k >= 3 && k < 30 ? LOST : k >= 30 ? -13.824 : 0.0; }, {}, {}, 1},
     };
     for (const auto& c : cases) {
-        const LineRun run = FeedLine(c.shift);
-        ASSERT_EQ(run.rows.size(), 60u) << c.what;
+        const LineRun run = FeedLine(c.ppm, c.shift);
         std::vector<int64_t> outliers;
         for (size_t i = 0; i < run.rows.size(); ++i) {
-            EXPECT_EQ(run.rows[i].block, static_cast<int64_t>(i)) << c.what;
-            if (run.rows[i].flags & BLOCK_OUTLIER)
+            if (i > 0) {
+                EXPECT_GT(run.rows[i].block, run.rows[i - 1].block) << c.what;
+            }
+            if (run.rows[i].flags & BLOCK_OUTLIER) {
                 outliers.push_back(run.rows[i].block);
-            else
-                EXPECT_TRUE(run.rows[i].flags & BLOCK_USED) << c.what << ", block " << i;
+            } else {
+                EXPECT_TRUE(run.rows[i].flags & BLOCK_USED) << c.what << ", block " << run.rows[i].block;
+            }
         }
+        EXPECT_EQ(run.rows.back().block, LINE_BLOCKS - 1) << c.what;
         EXPECT_EQ(outliers, c.outliers) << c.what;
         ASSERT_EQ(run.jumps.size(), c.jumps.size()) << c.what;
         for (size_t j = 0; j < c.jumps.size(); ++j)
             EXPECT_NEAR(run.jumps[j].samples, c.jumps[j], 1e-6) << c.what;
         EXPECT_EQ(run.rows.back().segment - run.rows.front().segment, c.newSegments) << c.what;
         ASSERT_TRUE(run.estimate.valid) << c.what;
-        EXPECT_NEAR(run.estimate.ppm, 100, 1e-6) << c.what;
+        EXPECT_NEAR(run.estimate.ppm, c.ppm, 1e-6) << c.what;
     }
 }
 

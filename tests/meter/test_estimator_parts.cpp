@@ -102,8 +102,8 @@ TEST(EstimatorRows, EachBurstOnceInOrderNeverLongHeld)
         recipe.snrDb = c.snrDb;
         recipe.seconds = 20;
         std::vector<int16_t> samples = MakeRecording(recipe);
-        const auto silenceAt = static_cast<std::ptrdiff_t>(c.silenceAt * 8000);
-        samples.insert(samples.begin() + silenceAt, static_cast<size_t>(std::lround(c.silenceSeconds * 8000)), 0);
+        const auto silenceAt = static_cast<std::ptrdiff_t>(std::llrint(c.silenceAt * 8000));
+        samples.insert(samples.begin() + silenceAt, static_cast<size_t>(std::llrint(c.silenceSeconds * 8000)), 0);
 
         ClockEstimator meter({8000, 8000, 1500});
         std::vector<BlockRecord> rows;
@@ -183,7 +183,7 @@ LineRun FeedLine(double ppm, const std::function<double(int64_t)>& shift)
         BurstMeasurement burst;
         burst.block = k;
         burst.position = static_cast<double>(ORIGIN + FRAME_SAMPLES * k) + delay;
-        burst.lag = std::lround(std::floor(burst.position));
+        burst.lag = static_cast<int64_t>(std::floor(burst.position));
         burst.phase = std::remainder(-2 * static_cast<double>(PI) * delay / wavelength, 2 * static_cast<double>(PI));
         burst.magnitude = 1000;
         take(line.Consider(burst));

@@ -188,6 +188,8 @@ void BurstLine::ConsiderMature(const BurstMeasurement& m, double delay, LineVerd
     if (offByDelay || (phaseLine.Count() >= MIN_BLOCKS && std::fabs(phaseOffset) > limit)) {
         pending = m;
         pendingValid = true;
+        pendingDelay = delay;
+        pendingPhaseDelay = phaseDelay;
         pendingOffset = offset;
         pendingJump = SnapJump(phaseOffset, pendingSnapped);
         return;
@@ -259,7 +261,7 @@ LineVerdict BurstLine::RejectPending()
     ++outlierBlocks;
     pending.flags |= BLOCK_OUTLIER;
     LineVerdict verdict;
-    verdict.row = Row(pending, 0, 0);
+    verdict.row = Row(pending, pendingDelay, pendingPhaseDelay);
     return verdict;
 }
 

@@ -153,6 +153,7 @@ private:
     // A burst off the line, waiting for the next to tell a jump from an outlier.
     bool pendingValid = false;
     BurstMeasurement pending;
+    double pendingDelay = 0, pendingPhaseDelay = 0;  // as measured, in the lines' terms
     double pendingOffset = 0;  // its delay's distance from the line (coarse)
     double pendingJump = 0;    // the jump it would be, refined by the phase
     bool pendingSnapped = false;

@@ -150,10 +150,11 @@ TEST(EstimatorRows, EachBurstOnceInOrderNeverLongHeld)
 }
 
 // The line fed exact bursts, some of them shifted (samples) or lost (NaN):
-// its verdicts on the rows, the jumps it reports, and where a new
-// intercept starts.
+// its verdicts on the rows, the jumps it reports, where a new intercept
+// starts, and the delays the rows give, an outlier's too.
 struct LineRun {
     std::vector<BlockRecord> rows;
+    std::vector<double> delays;  // fed, by block (NaN: lost)
     std::vector<JumpEvent> jumps;
     ClockEstimate estimate;
 };
@@ -180,6 +181,8 @@ LineRun FeedLine(double ppm, const std::function<double(int64_t)>& shift)
         if (std::isnan(shift(k)))
             continue;
         const double delay = FRAME_SAMPLES * ppm * 1e-6 * static_cast<double>(k) + shift(k);
+        run.delays.resize(static_cast<size_t>(k), LOST);
+        run.delays.push_back(delay);
         BurstMeasurement burst;
         burst.block = k;
         burst.position = static_cast<double>(ORIGIN + FRAME_SAMPLES * k) + delay;
@@ -223,6 +226,9 @@ TEST(BurstLine, OutliersJumpsAndRestarts)
             if (i > 0) {
                 EXPECT_GT(run.rows[i].block, run.rows[i - 1].block) << c.what;
             }
+            const double fed = run.delays[static_cast<size_t>(run.rows[i].block)];
+            EXPECT_NEAR(run.rows[i].delay, fed, 1e-6) << c.what << ", block " << run.rows[i].block;
+            EXPECT_NEAR(run.rows[i].phaseDelay, fed, 1e-6) << c.what << ", block " << run.rows[i].block;
             if (run.rows[i].flags & BLOCK_OUTLIER) {
                 outliers.push_back(run.rows[i].block);
             } else {

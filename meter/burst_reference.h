@@ -8,6 +8,8 @@
 
 // Samples per frame of the transmitter: one burst every FRAME_SAMPLES.
 constexpr int FRAME_SAMPLES = 1024;
+// A line's slope (samples of delay per burst) as an offset in ppm.
+constexpr double TO_PPM = 1e6 / FRAME_SAMPLES;
 
 struct BurstReference {
     // The filtered baseband (before the carrier) of one complete burst,

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr double TO_PPM = 1e6 / FRAME_SAMPLES;  // samples of delay per burst, as ppm
 // The bursts a new stretch's stitch takes the slope from.
 constexpr int SLOPE_POINTS = 16;
 

@@ -4,11 +4,11 @@
 
 namespace {
 
+// Bytes asked of the source at a time.
 constexpr size_t READ_CHUNK = 16384;
 // At most this many bytes of frames are held for one read: a file of many
 // wide channels gives fewer samples a call rather than a huge buffer.
 constexpr size_t READ_BYTES_LIMIT = 1 << 20;
-constexpr int32_t HIGHEST_RAW_RATE = 1000000;
 
 }  // namespace
 
@@ -64,8 +64,8 @@ bool RecordingReader::OpenWav(ByteSource& input, int wantedChannel, std::string&
 bool RecordingReader::OpenRaw(ByteSource& input, int32_t sampleRate, std::string& problem)
 {
     source = &input;
-    if (sampleRate < 1 || sampleRate > HIGHEST_RAW_RATE) {
-        problem = "raw samples need a sample rate from 1 to " + std::to_string(HIGHEST_RAW_RATE) + " Hz (--rate R)";
+    if (sampleRate < 1 || sampleRate > HIGHEST_SAMPLE_RATE) {
+        problem = "raw samples need a sample rate from 1 to " + std::to_string(HIGHEST_SAMPLE_RATE) + " Hz (--rate R)";
         return false;
     }
     info = WavInfo{};

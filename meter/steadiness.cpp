@@ -1,6 +1,5 @@
 #include "meter/steadiness.h"
 
-#include "meter/burst_reference.h"
 #include "meter/line_fit.h"
 
 #include <algorithm>
@@ -8,8 +7,13 @@
 
 namespace {
 
-constexpr double TO_PPM = 1e6 / FRAME_SAMPLES;  // samples of delay per burst, as ppm
+// A wander window holds at least this many bursts whatever the rate (at
+// 8000 Hz it holds 31): enough residuals for its slope's own scatter.
 constexpr int64_t MIN_WANDER_WINDOW_BLOCKS = 8;
+// The quadratic's normal equations are singular where their determinant
+// is this small against the product of its terms (u and u^2 alike over
+// the points): no drift is judged then.
+constexpr double SINGULAR = 1e-12;
 
 // z with P(Z > z) = tail for a standard normal Z, by bisection.
 double NormalQuantile(double tail)
@@ -42,6 +46,7 @@ QuadraticFit FitQuadratic(const std::vector<double>& delay, const std::vector<si
     const size_t n = delay.size();
     fit.middle = (static_cast<double>(n) - 1) / 2;
     fit.half = std::max(fit.middle, 1.0);
+    const auto at = [&fit](size_t k) { return (static_cast<double>(k) - fit.middle) / fit.half; };
     double suu = 0, suq = 0, sqq = 0, sud = 0, sqd = 0, sdd = 0;
     size_t stretches = 0;
     for (size_t s = 0; s < starts.size(); ++s) {
@@ -50,7 +55,7 @@ QuadraticFit FitQuadratic(const std::vector<double>& delay, const std::vector<si
         for (size_t k = begin; k < end; ++k) {
             if (std::isnan(delay[k]))
                 continue;
-            const double u = (static_cast<double>(k) - fit.middle) / fit.half;
+            const double u = at(k);
             ++count;
             meanU += (u - meanU) / count;
             meanQ += (u * u - meanQ) / count;
@@ -62,7 +67,7 @@ QuadraticFit FitQuadratic(const std::vector<double>& delay, const std::vector<si
         for (size_t k = begin; k < end; ++k) {
             if (std::isnan(delay[k]))
                 continue;
-            const double u = (static_cast<double>(k) - fit.middle) / fit.half;
+            const double u = at(k);
             const double du = u - meanU, dq = u * u - meanQ, dd = delay[k] - meanD;
             suu += du * du;
             suq += du * dq;
@@ -75,7 +80,7 @@ QuadraticFit FitQuadratic(const std::vector<double>& delay, const std::vector<si
     }
     const double determinant = suu * sqq - suq * suq;
     const int64_t freedom = fit.points - static_cast<int64_t>(stretches) - 2;
-    if (freedom < 1 || !(determinant > 1e-12 * suu * sqq))
+    if (freedom < 1 || !(determinant > SINGULAR * suu * sqq))
         return fit;
     fit.b = (sqq * sud - suq * sqd) / determinant;
     fit.c = (suu * sqd - suq * sud) / determinant;
@@ -131,37 +136,20 @@ std::vector<WindowSlope> FitWindows(const std::vector<double>& delay, const std:
     return windows;
 }
 
-}  // namespace
-
-double ChiSquareLimit(double freedom, double tail)
+// The wander: each window's slope about the drift's line at its centre,
+// their chi-square against its limit and the sine it amounts to, into
+// `result`. Returns Birge's ratio, at least 1, by which the windows'
+// scatter exceeds their noise (`runVariance`: the run's residuals', where
+// the windows have none).
+double JudgeWander(const std::vector<WindowSlope>& windows, double runVariance, double floorVariance, Steadiness& result)
 {
-    const double z = NormalQuantile(tail);
-    const double spread = 2 / (9 * freedom);
-    const double root = 1 - spread + z * std::sqrt(spread);
-    return freedom * root * root * root;
-}
-
-Steadiness JudgeSteadiness(const std::vector<double>& delay, const std::vector<size_t>& stretchStarts,
-                           const SteadinessSettings& settings)
-{
-    Steadiness result;
-    const QuadraticFit fit = FitQuadratic(delay, stretchStarts);
-    if (!fit.valid || settings.blockSeconds <= 0)
-        return result;
-    result.valid = true;
-    const double floorVariance = settings.systematicSamples * settings.systematicSamples;
-
-    // The wander: each window's slope about the drift's line at its centre.
-    const size_t windowLength = static_cast<size_t>(
-        std::max<double>(MIN_WANDER_WINDOW_BLOCKS, std::round(WANDER_WINDOW_SECONDS / settings.blockSeconds)));
-    const std::vector<WindowSlope> windows = FitWindows(delay, stretchStarts, windowLength);
     double squares = 0;
     int64_t freedom = 0;
     for (const WindowSlope& w : windows) {
         squares += w.squares;
         freedom += w.freedom;
     }
-    const double noiseVariance = freedom > 0 ? squares / static_cast<double>(freedom) : fit.residualVariance;
+    const double noiseVariance = freedom > 0 ? squares / static_cast<double>(freedom) : runVariance;
     // The windows' slopes are independent (each window has its own
     // intercept): about a line through them, weighted by their variances,
     // their chi-square has W - 2 degrees of freedom when the drift was a
@@ -193,6 +181,34 @@ Steadiness JudgeSteadiness(const std::vector<double>& delay, const std::vector<s
         const double excess = std::max(0.0, (sumDeviation2 - sumNoise2) / static_cast<double>(windows.size()));
         result.wanderPpm = std::sqrt(2 * excess) * TO_PPM;
     }
+    return birge;
+}
+
+}  // namespace
+
+double ChiSquareLimit(double freedom, double tail)
+{
+    const double z = NormalQuantile(tail);
+    const double spread = 2 / (9 * freedom);
+    const double root = 1 - spread + z * std::sqrt(spread);
+    return freedom * root * root * root;
+}
+
+Steadiness JudgeSteadiness(const std::vector<double>& delay, const std::vector<size_t>& stretchStarts,
+                           const SteadinessSettings& settings)
+{
+    Steadiness result;
+    const QuadraticFit fit = FitQuadratic(delay, stretchStarts);
+    if (!fit.valid || settings.blockSeconds <= 0)
+        return result;
+    result.valid = true;
+    const double floorVariance = settings.systematicSamples * settings.systematicSamples;
+
+    // The wander, over windows of WANDER_WINDOW_SECONDS.
+    const size_t windowLength = static_cast<size_t>(
+        std::max<double>(MIN_WANDER_WINDOW_BLOCKS, std::round(WANDER_WINDOW_SECONDS / settings.blockSeconds)));
+    const std::vector<WindowSlope> windows = FitWindows(delay, stretchStarts, windowLength);
+    const double birge = JudgeWander(windows, fit.residualVariance, floorVariance, result);
 
     // The drift, its uncertainty widened by the wander the windows show
     // (which the run's residuals, taken as white, would understate).

@@ -11,22 +11,25 @@
 // enters, so what they make by themselves is not taken for a moving clock.
 #pragma once
 
+#include "common/signal_facts.h"
+#include "meter/burst_reference.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-// The rulers' systematic error, RMS, in samples of phase delay: with the
-// fit of the real burst its residual on an exact channel stays below
-// 0.2/1000 sample peak to peak. Without an allowance 2 or 3 of 20 clean
-// minutes were called unsteady at 8000/1500 and 48000/9000; with this one
-// none, at 8000/800..3000 and 48000/9000 (tests/meter/test_moving_clock).
+// The rulers' systematic error, RMS, in samples of phase delay: the fine
+// fit's error that follows the fractional delay, which no residual shows.
+// Allowed for so that a steady clock is not called unsteady for it; why
+// this much: docs/accuracy.md#ruler-systematic.
 constexpr double RULER_SYSTEMATIC_SAMPLES = 0.0001;
+// A steady clock is called unsteady in at most this share of runs.
 constexpr double FALSE_ALARM = 0.01;
 // The wander test's windows: short enough to see a period of 10 s.
 constexpr double WANDER_WINDOW_SECONDS = 4;
 
 struct SteadinessSettings {
-    double blockSeconds = 0.128;  // between bursts (the series' step)
+    double blockSeconds = static_cast<double>(FRAME_SAMPLES) / DEFAULT_SAMPLE_RATE;  // between bursts (the series' step)
     double systematicSamples = RULER_SYSTEMATIC_SAMPLES;
 };
 

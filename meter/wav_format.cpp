@@ -8,7 +8,6 @@ constexpr uint16_t FORMAT_PCM = 1;
 constexpr uint16_t FORMAT_FLOAT = 3;
 constexpr uint16_t FORMAT_EXTENSIBLE = 0xFFFE;
 constexpr uint32_t SIZE_UNKNOWN = 0xFFFFFFFFu;
-constexpr int32_t HIGHEST_RATE = 1000000;
 
 uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Le32(const unsigned char* p)
@@ -84,7 +83,7 @@ WavParse ReadFormat(const unsigned char* body, uint32_t length, WavInfo& info, s
     if (blockAlign != static_cast<uint32_t>(channels) * SampleBytes(encoding))
         return Fail(problem, "not a usable WAV file: block align " + std::to_string(blockAlign) + " does not match " +
                                  std::to_string(channels) + " channels of " + std::to_string(bits) + " bits");
-    if (rate < 1 || rate > static_cast<uint32_t>(HIGHEST_RATE))
+    if (rate < 1 || rate > static_cast<uint32_t>(HIGHEST_SAMPLE_RATE))
         return Fail(problem, "unsupported WAV format: sample rate " + std::to_string(rate) + " Hz");
     info.sampleRate = static_cast<int32_t>(rate);
     info.channels = channels;

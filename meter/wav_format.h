@@ -16,6 +16,9 @@
 #include <cstdint>
 #include <string>
 
+// The highest sample rate read, of a WAV file or of raw samples (Hz).
+constexpr int32_t HIGHEST_SAMPLE_RATE = 1000000;
+
 // Everything before the samples must fit in this many bytes: a header that
 // claims more (a huge chunk before "data") is refused rather than read.
 constexpr size_t WAV_HEADER_LIMIT = 1 << 20;

@@ -10,9 +10,10 @@ namespace {
 // Candidate edges are looked for this much of a second at a time.
 constexpr double CHUNK_SECONDS = 0.25;
 // An edge stands this many of the first difference's noise deviations
-// above it: Gaussian noise reaches it once in 1e23 samples, a 10 us pulse
-// at 8000 Hz and -60 dBFS of noise is 28 above.
-constexpr double DETECT_SIGMAS = 10;
+// above it: Gaussian noise reaches it once in 5e8 samples (a stray
+// candidate every few hours at 48 kHz, which the train's second-by-second
+// chain never takes), and a pulse 20 dB above the noise is found.
+constexpr double DETECT_SIGMAS = 6;
 // The detection threshold's floor, full scale: digital silence has no
 // noise to judge by (a 24-bit card's last bit is 1.2e-7).
 constexpr double THRESHOLD_FLOOR = 1e-6;
@@ -130,6 +131,14 @@ void PpsMeter::Reacquire(int64_t from)
 void PpsMeter::Finish()
 {
     Advance(true);
+    // Too few pulses to learn the edge from: what was seen, untimed.
+    for (const LearntPulse& pulse : learning) {
+        const Observation::Kind kind = pulse.seen.kind;
+        const unsigned flags = kind == Observation::Kind::Clipped ? EVENT_CLIPPED : kind == Observation::Kind::Missed ? EVENT_MISSED : 0u;
+        Queue(pulse.seen, flags, 0);
+        ++(kind == Observation::Kind::Clipped ? clippedPulses : kind == Observation::Kind::Missed ? missed : found);
+    }
+    learning.clear();
     if (held) {
         // Nothing follows to confirm a step: it stays out.
         Queue(*held, EVENT_OUTLIER, Residual(*held));

@@ -20,8 +20,8 @@ constexpr int TABLE_STEPS_PER_SAMPLE = 64;
 // no ripple from step to step.
 constexpr int SUB_STEPS = 8;
 // A high-passed pulse is followed until its tail is this many time
-// constants old (e^-40: nothing left).
-constexpr double TAIL_TIME_CONSTANTS = 40;
+// constants old (e^-20 of the pulse: below a float's resolution of it).
+constexpr double TAIL_TIME_CONSTANTS = 20;
 // The hum's phasors are computed afresh this often and rotated in between.
 constexpr int HUM_REFRESH_SAMPLES = 1024;
 
@@ -37,8 +37,10 @@ class EdgeResponse {
 public:
     EdgeResponse(double cutoff, double riseSamples, double tauSamples);
     double operator()(double t) const;
-    // Where the response has settled into its plain decay (or level).
+    // Where the response has settled into its plain decay (or level), and
+    // that decay's factor (the response is Settled() exp(-t / tau) from there).
     double End() const { return end; }
+    double Settled() const { return values.empty() ? 1.0 : values.back(); }
 
 private:
     double LowPass(double t) const;
@@ -145,40 +147,57 @@ double EdgeResponse::operator()(double t) const
 class Random {
 public:
     explicit Random(uint64_t seed) : state(seed * 0x9E3779B97F4A7C15ull + 0x2545F4914F6CDD1Dull) {}
-    double Uniform()
+    uint64_t Next()
     {
         state ^= state >> 12;
         state ^= state << 25;
         state ^= state >> 27;
-        return static_cast<double>((state * 0x2545F4914F6CDD1Dull) >> 11) * 0x1.0p-53;
+        return state * 0x2545F4914F6CDD1Dull;
     }
-    // Twelve uniforms less six: unit variance, tails cut at 6 (no logarithm
-    // or cosine of the C library, whose last bits differ between builds).
+    double Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
+    // Eight uniforms (16 bits each, four from each draw) less four, scaled
+    // to unit variance: tails cut at 4.9, and no logarithm or cosine of the
+    // C library, whose last bits differ between builds.
     double Normal()
     {
-        double sum = -6;
-        for (int i = 0; i < 12; ++i)
-            sum += Uniform();
-        return sum;
+        uint64_t sum = 0;
+        for (int draw = 0; draw < 2; ++draw) {
+            const uint64_t bits = Next();
+            sum += (bits & 0xFFFF) + ((bits >> 16) & 0xFFFF) + ((bits >> 32) & 0xFFFF) + (bits >> 48);
+        }
+        constexpr double SCALE = 1.0 / 65536;
+        constexpr double ROOT_THREE_HALVES = 1.2247448713915890491;
+        return ((static_cast<double>(sum) + 4.0) * SCALE - 4.0) * ROOT_THREE_HALVES;
     }
 
 private:
     uint64_t state;
 };
 
-// The leading edges' reference times, in order.
-std::vector<double> PulseTimes(const PpsSignal& signal)
+struct Pulse {
+    double seconds;  // the leading edge's reference time
+    double level;
+};
+
+// The pulses, in order of their leading edges.
+std::vector<Pulse> Pulses(const PpsSignal& signal)
 {
-    std::vector<double> times;
+    auto listed = [](const std::vector<int64_t>& list, double t) {
+        return std::find(list.begin(), list.end(), static_cast<int64_t>(t)) != list.end();
+    };
+    double lost = 0;
+    for (const PpsSignal::Step& step : signal.steps)
+        lost += std::max(0.0, step.samples) / signal.clock.ActualRate();
+    std::vector<Pulse> pulses;
     const double first = std::floor(signal.clock.startSeconds) - 2;
-    const double last = signal.clock.startSeconds + signal.seconds * (1 + 1e-3) + 1;
+    const double last = signal.clock.startSeconds + signal.seconds * (1 + 1e-3) + lost + 1;
     for (double t = first; t <= last; t += 1)
-        if (std::find(signal.missingPulses.begin(), signal.missingPulses.end(), static_cast<int64_t>(t)) ==
-            signal.missingPulses.end())
-            times.push_back(t);
-    times.insert(times.end(), signal.extraPulses.begin(), signal.extraPulses.end());
-    std::sort(times.begin(), times.end());
-    return times;
+        if (!listed(signal.missingPulses, t))
+            pulses.push_back({t, listed(signal.loudPulses, t) ? signal.loudLevel : signal.level});
+    for (double t : signal.extraPulses)
+        pulses.push_back({t, signal.level});
+    std::sort(pulses.begin(), pulses.end(), [](const Pulse& a, const Pulse& b) { return a.seconds < b.seconds; });
+    return pulses;
 }
 
 // Mains hum: a fundamental and its harmonics, each a phasor rotated from
@@ -239,9 +258,10 @@ std::vector<float> MakePpsSignal(const PpsSignal& signal)
     const double tau = signal.highPassHz > 0 ? clock.nominalRate / (2 * static_cast<double>(PI) * signal.highPassHz) : 0;
     const EdgeResponse edge(signal.antiAliasFraction, signal.riseSeconds * rate, tau);
     const double width = signal.widthSeconds * rate;
+    const double trailingGain = tau > 0 ? std::exp(width / tau) : 1;
     // How long after its leading edge a pulse still shows, samples.
     const double memory = width + edge.End() + (tau > 0 ? TAIL_TIME_CONSTANTS * tau : 0) + 1;
-    const std::vector<double> pulses = PulseTimes(signal);
+    const std::vector<Pulse> pulses = Pulses(signal);
     Random random(signal.seed);
     Hum hum(signal, random);
     const double sign = signal.rising ? 1.0 : -1.0;
@@ -260,13 +280,18 @@ std::vector<float> MakePpsSignal(const PpsSignal& signal)
         }
         const double seconds = clock.startSeconds + cardSample / rate;
         double value = 0;
-        while (firstPulse < pulses.size() && cardSample - clock.SampleAt(pulses[firstPulse]) > memory)
+        while (firstPulse < pulses.size() && cardSample - clock.SampleAt(pulses[firstPulse].seconds) > memory)
             ++firstPulse;
         for (size_t k = firstPulse; k < pulses.size(); ++k) {
-            const double t = cardSample - clock.SampleAt(pulses[k]);
+            const double t = cardSample - clock.SampleAt(pulses[k].seconds);
             if (t < -FILTER_HALF_SPAN - 1)
                 break;
-            value += sign * signal.level * (edge(t) - edge(t - width));
+            // Both edges past the filter's span: the high-pass's plain decay,
+            // one exponential for the two.
+            const double both = t - width >= edge.End() && tau > 0
+                                    ? edge.Settled() * std::exp(-t / tau) * (1 - trailingGain)
+                                    : edge(t) - edge(t - width);
+            value += sign * pulses[k].level * both;
         }
         value += hum.At(seconds, 1 / rate, stepped || n % HUM_REFRESH_SAMPLES == 0);
         stepped = false;

@@ -46,6 +46,8 @@ struct PpsSignal {
     // Faults
     std::vector<int64_t> missingPulses;   // reference seconds with no pulse
     std::vector<double> extraPulses;      // reference times of pulses between the seconds
+    std::vector<int64_t> loudPulses;      // reference seconds whose pulse has `loudLevel` (clipped)
+    double loudLevel = 2;
     struct Step {
         double atSeconds = 0;  // reference time at which the stream steps
         double samples = 0;    // lost (positive) or repeated (negative); a fraction: the stream restarted off the card's phase

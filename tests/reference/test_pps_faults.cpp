@@ -1,0 +1,146 @@
+// The second pulse's faults, each recognised, counted and never fitted, and
+// inputs that are no second pulse at all, each said in words.
+#include "tests/reference/pps_test_run.h"
+#include "transmitter/dsp/stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace {
+
+constexpr int RATE = 48000;
+constexpr double PPM = 12.3456;
+
+struct Fault {
+    const char* name;
+    PpsSignal signal;
+    // Sample positions where the stream reports a discontinuity.
+    std::vector<size_t> reported;
+    int64_t missed, extra, clipped, jumps, steps, segments, used;
+};
+
+PpsSignal Typical()
+{
+    return TypicalPps(RATE, 0.1, true, PPM, 5, 40);
+}
+
+PpsSignal With(void (*change)(PpsSignal&))
+{
+    PpsSignal signal = Typical();
+    change(signal);
+    return signal;
+}
+
+// The first sample the stream delivers after reference time `seconds`.
+size_t SampleAfter(const PpsSignal& signal, double seconds)
+{
+    return static_cast<size_t>(std::ceil(signal.clock.SampleAt(seconds)));
+}
+
+TEST(PpsFaults, AreCountedAndNeverFitted)
+{
+    const PpsSignal lost = With([](PpsSignal& s) { s.steps = {{20.5, 512}}; });
+    const Fault faults[] = {
+        {"two pulses missing", With([](PpsSignal& s) { s.missingPulses = {10, 25}; }), {}, 2, 0, 0, 0, 0, 1, 38},
+        {"two extra pulses", With([](PpsSignal& s) { s.extraPulses = {12.3, 30.55}; }), {}, 0, 2, 0, 0, 0, 1, 40},
+        {"a short extra pulse", With([](PpsSignal& s) { s.extraPulses = {17.7}; }), {}, 0, 1, 0, 0, 0, 1, 40},
+        {"a block of 512 samples lost, unreported", lost, {}, 0, 0, 0, 1, 1, 1, 40},
+        {"the same, reported", lost, {SampleAfter(lost, 20.5)}, 0, 0, 0, 1, 1, 1, 40},
+        {"480 samples repeated", With([](PpsSignal& s) { s.steps = {{28.25, -480}}; }), {}, 0, 0, 0, 1, 1, 1, 40},
+        {"a step of half a sample", With([](PpsSignal& s) { s.steps = {{20.5, 0.5}}; }), {}, 0, 0, 0, 1, 1, 2, 40},
+        {"two seconds lost", With([](PpsSignal& s) { s.steps = {{20.5, 2 * RATE}}; }), {}, 0, 0, 0, 1, 1, 2, 40},
+    };
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.name);
+        const PpsRun run = RunPps(MakePpsSignal(fault.signal), RATE, PulsePolarity::Either, fault.reported);
+        ASSERT_TRUE(run.estimate.valid) << run.heard.problem;
+        EXPECT_EQ(run.Flagged(EVENT_MISSED), fault.missed);
+        EXPECT_EQ(run.Flagged(EVENT_EXTRA), fault.extra);
+        EXPECT_EQ(run.Flagged(EVENT_CLIPPED), fault.clipped);
+        EXPECT_EQ(run.Flagged(EVENT_JUMP), fault.jumps);
+        EXPECT_EQ(run.Flagged(EVENT_OUTLIER), 0);
+        EXPECT_EQ(run.estimate.eventsMissed, fault.missed);
+        EXPECT_EQ(run.estimate.eventsRejected, fault.extra + fault.clipped);
+        EXPECT_EQ(run.estimate.steps, fault.steps);
+        EXPECT_EQ(run.estimate.segments, fault.segments);
+        EXPECT_EQ(run.estimate.eventsUsed, fault.used);
+        EXPECT_LT(std::fabs(run.estimate.ppm - PPM), 0.002);
+        // The contract: in order of position.
+        for (size_t i = 1; i < run.events.size(); ++i)
+            EXPECT_LE(run.events[i - 1].position, run.events[i].position);
+    }
+}
+
+// A pulse driven to full scale (by interference, a gain that jumps) is
+// counted and left out; a line input set too loud says so.
+TEST(PpsFaults, ClippedPulsesAreLeftOutAndATooLoudInputIsSaid)
+{
+    PpsSignal signal = Typical();
+    signal.loudPulses = {15, 16, 30};
+    const PpsRun run = RunPps(signal);
+    ASSERT_TRUE(run.estimate.valid);
+    EXPECT_EQ(run.Flagged(EVENT_CLIPPED), 3);
+    EXPECT_EQ(run.estimate.eventsUsed, 37);
+    EXPECT_EQ(run.estimate.eventsRejected, 3);
+    EXPECT_LT(std::fabs(run.estimate.ppm - PPM), 0.002);
+    EXPECT_GT(run.heard.clippedSamples, 0u);
+
+    signal.loudPulses.clear();
+    signal.gain = 4;
+    const PpsRun loud = RunPps(signal);
+    EXPECT_FALSE(loud.estimate.valid);
+    EXPECT_NE(loud.heard.problem.find("clip"), std::string::npos) << loud.heard.problem;
+    EXPECT_EQ(loud.Flagged(EVENT_USED), 0);
+}
+
+std::vector<float> SquareWave(double hz, double level, double seconds)
+{
+    std::vector<float> samples(static_cast<size_t>(seconds * RATE));
+    for (size_t n = 0; n < samples.size(); ++n)
+        samples[n] = static_cast<float>(std::fmod(n * hz / RATE, 1.0) < 0.5 ? level : -level);
+    return samples;
+}
+
+std::vector<float> Burst()
+{
+    // The transmitter's own stream: a Barker burst every FRAME_LENGTH symbols.
+    const std::vector<int16_t> stream = SynthesizeStream(8000, 1500, 8000 * 10 / SAMPLES_PER_SYMBOL);
+    std::vector<float> samples;
+    for (int16_t s : stream)
+        samples.push_back(static_cast<float>(s) / 32768.0f);
+    return samples;
+}
+
+TEST(PpsFaults, InputsThatAreNoSecondPulseSaySo)
+{
+    PpsSignal noise = Typical();
+    noise.level = 0;
+    noise.noiseRms = FromDbfs(-30);
+    PpsSignal twice = Typical();
+    for (int k = 0; k < 40; ++k)
+        twice.extraPulses.push_back(k + 0.5);
+    const struct {
+        const char* name;
+        std::vector<float> samples;
+        int rate;
+        const char* says;
+    } inputs[] = {
+        {"silence", std::vector<float>(10 * RATE, 0.0f), RATE, "silence"},
+        {"noise", MakePpsSignal(noise), RATE, "no pulse"},
+        {"two pulses a second", MakePpsSignal(twice), RATE, "2 pulses a second"},
+        {"a 50 Hz square wave", SquareWave(50.02, 0.3, 10), RATE, "mains"},
+        {"the transmitter's bursts", Burst(), 8000, "pulses a second, not one"},
+    };
+    for (const auto& input : inputs) {
+        SCOPED_TRACE(input.name);
+        const PpsRun run = RunPps(input.samples, input.rate);
+        EXPECT_FALSE(run.estimate.valid);
+        EXPECT_FALSE(run.heard.present);
+        EXPECT_NE(run.heard.problem.find(input.says), std::string::npos) << run.heard.problem;
+        EXPECT_EQ(run.Flagged(EVENT_USED), 0);
+    }
+}
+
+}  // namespace

@@ -13,6 +13,7 @@ constexpr double CHUNK_SECONDS = 0.25;
 // above it: Gaussian noise reaches it once in 5e8 samples (a stray
 // candidate every few hours at 48 kHz, which the train's second-by-second
 // chain never takes), and a pulse 20 dB above the noise is found.
+// docs/accuracy.md#pps-detection
 constexpr double DETECT_SIGMAS = 6;
 // The detection threshold's floor, full scale: digital silence has no
 // noise to judge by (a 24-bit card's last bit is 1.2e-7).

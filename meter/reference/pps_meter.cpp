@@ -257,6 +257,7 @@ void PpsMeter::Learn(bool final)
             lastFoundIndex = pulse.seen.index;
             lastFoundPosition = pulse.seen.position;
             missedInRow = 0;
+            CountExtras(std::min(scannedTo - EDGE_RUN_GAP, at));
         } else if (++missedInRow >= LOST_AFTER) {
             Reacquire(scannedTo);
             return;
@@ -512,6 +513,11 @@ void PpsMeter::Queue(const Observation& seen, unsigned flags, double residual)
 
 void PpsMeter::CountExtras(int64_t upTo)
 {
+    if (mode == Mode::Acquiring || lastFoundIndex < 0) {
+        // Extra to nothing: no train is locked to.
+        extrasCountedTo = std::max(extrasCountedTo, upTo);
+        return;
+    }
     const double guard = EDGE_FIT_LENGTH;
     auto near = [&](double position, double edge) { return std::fabs(position - edge) < guard; };
     for (const EdgeCandidate& c : candidates) {

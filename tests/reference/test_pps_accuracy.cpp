@@ -13,12 +13,14 @@
 
 namespace {
 
-// Under the sanitizers and under Wine fewer and shorter runs: the same
-// cases, their statistics from fewer seeds.
+// Under the sanitizers and under Wine fewer runs: the statistics from fewer
+// seeds, and no rates above 48 kHz.
 #ifdef PPS_SHORT_TESTS
 constexpr int HONESTY_SEEDS = 8;
+constexpr int HIGHEST_RATE = 48000;
 #else
 constexpr int HONESTY_SEEDS = 20;
+constexpr int HIGHEST_RATE = 192000;
 #endif
 
 struct AccuracyCase {
@@ -43,6 +45,8 @@ TEST(PpsAccuracy, AfterAMinuteThroughACouplingHumAndNoise)
         {8000, 10e-6, true, 12.3456, 0.06, 0.05},
     };
     for (const AccuracyCase& c : cases) {
+        if (c.rate > HIGHEST_RATE)
+            continue;
         const PpsRun run = RunPps(TypicalPps(c.rate, c.width, c.rising, c.ppm, 1));
         SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.width << " s " << (c.rising ? "rising" : "falling"));
         ASSERT_TRUE(run.estimate.valid) << run.heard.problem;
@@ -97,7 +101,8 @@ TEST(PpsAccuracy, TheUncertaintyHoldsAgainstRepeatedRuns)
 
 // The card's anti-alias filter slowed by a rise time, a pulse near half a
 // second, a card far off its rate, DC coupling, a weak pulse: the settings
-// a user can meet, each timed as well.
+// a user can meet, each timed as well (30 s each: within 0.005 ppm, four
+// times the RMS error of a clean 48 kHz run of that length).
 TEST(PpsAccuracy, AcrossPulsesAndCards)
 {
     struct Variant {
@@ -110,17 +115,19 @@ TEST(PpsAccuracy, AcrossPulsesAndCards)
         double level;
         double allowedPpm;
     } variants[] = {
-        {"a slow edge (RC'd to 50 us)", 48000, 3.1, 0.1, 50e-6, 10, 0.5, 0.002},
-        {"a 500 ms pulse", 48000, -5.5, 0.5, 0, 10, 0.5, 0.002},
-        {"a 200 ms pulse, DC-coupled", 44100, 150.75, 0.2, 0, 0, 0.3, 0.002},
-        {"a card 900 ppm fast", 48000, 900.5, 0.1, 0, 10, 0.5, 0.002},
+        {"a slow edge (RC'd to 50 us)", 48000, 3.1, 0.1, 50e-6, 10, 0.5, 0.005},
+        {"a 500 ms pulse", 48000, -5.5, 0.5, 0, 10, 0.5, 0.005},
+        {"a 200 ms pulse, DC-coupled", 44100, 150.75, 0.2, 0, 0, 0.3, 0.005},
+        {"a card 900 ppm fast", 48000, 900.5, 0.1, 0, 10, 0.5, 0.005},
         {"a weak pulse (-30 dBFS)", 48000, -0.42, 0.1, 0, 10, 0.0316, 0.05},
-        {"AC coupling at 1 Hz", 48000, 7.25, 0.1, 0, 1, 0.5, 0.002},
-        {"1 ms at 192 kHz", 192000, -12.0, 1e-3, 0, 10, 0.5, 0.002},
+        {"AC coupling at 1 Hz", 48000, 7.25, 0.1, 0, 1, 0.5, 0.005},
+        {"1 ms at 192 kHz", 192000, -12.0, 1e-3, 0, 10, 0.5, 0.005},
     };
     for (const Variant& v : variants) {
+        if (v.rate > HIGHEST_RATE)
+            continue;
         SCOPED_TRACE(v.name);
-        PpsSignal signal = TypicalPps(v.rate, v.width, true, v.ppm, 3, 40);
+        PpsSignal signal = TypicalPps(v.rate, v.width, true, v.ppm, 3, 30);
         signal.riseSeconds = v.riseSeconds;
         signal.highPassHz = v.highPassHz;
         signal.level = v.level;
@@ -128,7 +135,7 @@ TEST(PpsAccuracy, AcrossPulsesAndCards)
         ASSERT_TRUE(run.estimate.valid) << run.heard.problem;
         EXPECT_LT(std::fabs(run.estimate.ppm - v.ppm), v.allowedPpm);
         EXPECT_LT(std::fabs(run.estimate.ppm - v.ppm), 4 * run.estimate.uncertaintyPpm);
-        EXPECT_EQ(run.estimate.eventsUsed, 40);
+        EXPECT_EQ(run.estimate.eventsUsed, 30);
     }
 }
 

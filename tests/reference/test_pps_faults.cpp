@@ -12,6 +12,9 @@ namespace {
 
 constexpr int RATE = 48000;
 constexpr double PPM = 12.3456;
+// Long enough for the faults (the last at 30.55 s) and a minute's accuracy
+// in half of one.
+constexpr int SECONDS = 32;
 
 struct Fault {
     const char* name;
@@ -23,7 +26,7 @@ struct Fault {
 
 PpsSignal Typical()
 {
-    return TypicalPps(RATE, 0.1, true, PPM, 5, 40);
+    return TypicalPps(RATE, 0.1, true, PPM, 5, SECONDS);
 }
 
 PpsSignal With(void (*change)(PpsSignal&))
@@ -43,14 +46,15 @@ TEST(PpsFaults, AreCountedAndNeverFitted)
 {
     const PpsSignal lost = With([](PpsSignal& s) { s.steps = {{20.5, 512}}; });
     const Fault faults[] = {
-        {"two pulses missing", With([](PpsSignal& s) { s.missingPulses = {10, 25}; }), {}, 2, 0, 0, 0, 0, 1, 38},
-        {"two extra pulses", With([](PpsSignal& s) { s.extraPulses = {12.3, 30.55}; }), {}, 0, 2, 0, 0, 0, 1, 40},
-        {"a short extra pulse", With([](PpsSignal& s) { s.extraPulses = {17.7}; }), {}, 0, 1, 0, 0, 0, 1, 40},
-        {"a block of 512 samples lost, unreported", lost, {}, 0, 0, 0, 1, 1, 1, 40},
-        {"the same, reported", lost, {SampleAfter(lost, 20.5)}, 0, 0, 0, 1, 1, 1, 40},
-        {"480 samples repeated", With([](PpsSignal& s) { s.steps = {{28.25, -480}}; }), {}, 0, 0, 0, 1, 1, 1, 40},
-        {"a step of half a sample", With([](PpsSignal& s) { s.steps = {{20.5, 0.5}}; }), {}, 0, 0, 0, 1, 1, 2, 40},
-        {"two seconds lost", With([](PpsSignal& s) { s.steps = {{20.5, 2 * RATE}}; }), {}, 0, 0, 0, 1, 1, 2, 40},
+        {"two pulses missing", With([](PpsSignal& s) { s.missingPulses = {10, 25}; }), {}, 2, 0, 0, 0, 0, 1, SECONDS - 2},
+        {"two extra pulses", With([](PpsSignal& s) { s.extraPulses = {12.3, 30.55}; }), {}, 0, 2, 0, 0, 0, 1, SECONDS},
+        {"one while the edge is learnt", With([](PpsSignal& s) { s.extraPulses = {7.6}; }), {}, 0, 1, 0, 0, 0, 1, SECONDS},
+        {"a short extra pulse", With([](PpsSignal& s) { s.extraPulses = {17.7}; }), {}, 0, 1, 0, 0, 0, 1, SECONDS},
+        {"a block of 512 samples lost, unreported", lost, {}, 0, 0, 0, 1, 1, 1, SECONDS},
+        {"the same, reported", lost, {SampleAfter(lost, 20.5)}, 0, 0, 0, 1, 1, 1, SECONDS},
+        {"480 samples repeated", With([](PpsSignal& s) { s.steps = {{28.25, -480}}; }), {}, 0, 0, 0, 1, 1, 1, SECONDS},
+        {"a step of half a sample", With([](PpsSignal& s) { s.steps = {{20.5, 0.5}}; }), {}, 0, 0, 0, 1, 1, 2, SECONDS},
+        {"two seconds lost", With([](PpsSignal& s) { s.steps = {{20.5, 2 * RATE}}; }), {}, 0, 0, 0, 1, 1, 2, SECONDS},
     };
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.name);
@@ -66,7 +70,7 @@ TEST(PpsFaults, AreCountedAndNeverFitted)
         EXPECT_EQ(run.estimate.steps, fault.steps);
         EXPECT_EQ(run.estimate.segments, fault.segments);
         EXPECT_EQ(run.estimate.eventsUsed, fault.used);
-        EXPECT_LT(std::fabs(run.estimate.ppm - PPM), 0.002);
+        EXPECT_LT(std::fabs(run.estimate.ppm - PPM), 0.005);
         // The contract: in order of position.
         for (size_t i = 1; i < run.events.size(); ++i)
             EXPECT_LE(run.events[i - 1].position, run.events[i].position);
@@ -82,9 +86,9 @@ TEST(PpsFaults, ClippedPulsesAreLeftOutAndATooLoudInputIsSaid)
     const PpsRun run = RunPps(signal);
     ASSERT_TRUE(run.estimate.valid);
     EXPECT_EQ(run.Flagged(EVENT_CLIPPED), 3);
-    EXPECT_EQ(run.estimate.eventsUsed, 37);
+    EXPECT_EQ(run.estimate.eventsUsed, SECONDS - 3);
     EXPECT_EQ(run.estimate.eventsRejected, 3);
-    EXPECT_LT(std::fabs(run.estimate.ppm - PPM), 0.002);
+    EXPECT_LT(std::fabs(run.estimate.ppm - PPM), 0.005);
     EXPECT_GT(run.heard.clippedSamples, 0u);
 
     signal.loudPulses.clear();
@@ -119,7 +123,7 @@ TEST(PpsFaults, InputsThatAreNoSecondPulseSaySo)
     noise.level = 0;
     noise.noiseRms = FromDbfs(-30);
     PpsSignal twice = Typical();
-    for (int k = 0; k < 40; ++k)
+    for (int k = 0; k < SECONDS; ++k)
         twice.extraPulses.push_back(k + 0.5);
     const struct {
         const char* name;
@@ -139,7 +143,8 @@ TEST(PpsFaults, InputsThatAreNoSecondPulseSaySo)
         EXPECT_FALSE(run.estimate.valid);
         EXPECT_FALSE(run.heard.present);
         EXPECT_NE(run.heard.problem.find(input.says), std::string::npos) << run.heard.problem;
-        EXPECT_EQ(run.Flagged(EVENT_USED), 0);
+        // Nothing locked to: no pulse, and nothing extra to one.
+        EXPECT_TRUE(run.events.empty());
     }
 }
 

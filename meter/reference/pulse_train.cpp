@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr double MAD_TO_DEVIATION = 1.4826;
 // Every this many samples judged for the noise: a median of hundreds is
 // good to a few per cent, and the threshold needs no better.
 constexpr size_t NOISE_STRIDE = 16;

@@ -38,25 +38,6 @@ constexpr double CLIP_LEVEL = 0.999;
 // Pulses missing in a row before the lock counts as lost (the receiver
 // lost its fix, the cable came out) and the train is looked for afresh.
 constexpr int LOST_AFTER = 8;
-// A pulse this many deviations off the line (its own scatter or the last
-// pulses', whichever is larger) is held: a step if the next follows it.
-// Why 8 and the floor: docs/accuracy.md#pps-steps
-constexpr double STEP_SIGMAS = 8;
-constexpr double STEP_FLOOR_SAMPLES = 0.05;
-// The next pulse follows a step when it lies off the line by the same
-// amount within this many deviations of the two.
-constexpr double CONFIRM_SIGMAS = 6;
-// A step is a whole number of samples (a block lost or repeated: the
-// intercept stays) when it lies within this many deviations of one and
-// the deviation is small enough to tell neighbouring whole numbers apart.
-constexpr double WHOLE_SIGMAS = 5;
-constexpr double WHOLE_RESOLUTION_SAMPLES = 0.25;
-// A larger block than this of a second lost may have taken a pulse with
-// it: the pulse count is not trusted across it, and a segment starts.
-constexpr double MAX_WHOLE_STEP_SECONDS = 0.25;
-// The last pulses' scatter, an exponential average of squared residuals
-// with this weight for the newest (about ten pulses).
-constexpr double RECENT_WEIGHT = 0.1;
 // A rate from fewer pulses has too few residuals to judge its uncertainty by.
 constexpr int64_t MIN_PULSES_FOR_RATE = 5;
 // Below this peak the input is silent.
@@ -82,7 +63,8 @@ bool IsMains(double hz)
 
 PpsMeter::PpsMeter(int sampleRate, PulsePolarity polarity)
     : rate(sampleRate), polarity(polarity),
-      ring(static_cast<size_t>(RING_SECONDS * sampleRate) + 4 * EDGE_WINDOW_LENGTH), spectrum(sampleRate)
+      ring(static_cast<size_t>(RING_SECONDS * sampleRate) + 4 * EDGE_WINDOW_LENGTH), spectrum(sampleRate),
+      pulses(sampleRate)
 {
 }
 
@@ -112,9 +94,9 @@ void PpsMeter::Push(const float* samples, size_t count)
 
 void PpsMeter::MarkDiscontinuity()
 {
-    ++steps;
+    ++reportedSteps;
     if (mode == Mode::Tracking)
-        reportedAt = ring.End();
+        pulses.MarkDiscontinuity(ring.End());
     else
         Reacquire(std::max<int64_t>(ring.End(), 1));  // the lock's pulses must come from one side of it
 }
@@ -126,7 +108,8 @@ void PpsMeter::Reacquire(int64_t from)
     candidates.clear();
     acquireFrom = from;
     missedInRow = 0;
-    newSegmentDue = line.Count() > 0;
+    if (pulses.Line().Count() > 0)
+        pulses.StartSegment();
 }
 
 void PpsMeter::Finish()
@@ -134,18 +117,19 @@ void PpsMeter::Finish()
     Advance(true);
     // Too few pulses to learn the edge from: what was seen, untimed.
     for (const LearntPulse& pulse : learning) {
-        const Observation::Kind kind = pulse.seen.kind;
-        const unsigned flags = kind == Observation::Kind::Clipped ? EVENT_CLIPPED : kind == Observation::Kind::Missed ? EVENT_MISSED : 0u;
-        Queue(pulse.seen, flags, 0);
-        ++(kind == Observation::Kind::Clipped ? clippedPulses : kind == Observation::Kind::Missed ? missed : found);
+        if (pulse.seen.kind != PulseObservation::Kind::Timed) {
+            pulses.Observe(pulse.seen, pending);
+            continue;
+        }
+        ReferenceEvent event;
+        event.index = pulse.seen.index;
+        event.referenceSeconds = static_cast<double>(pulse.seen.index);
+        event.position = pulse.seen.position;
+        event.levelDbfs = pulse.seen.levelDbfs;
+        pending.push_back(event);
     }
     learning.clear();
-    if (held) {
-        // Nothing follows to confirm a step: it stays out.
-        Queue(*held, EVENT_OUTLIER, Residual(*held));
-        ++rejected;
-        held.reset();
-    }
+    pulses.Finish(pending);
     CountExtras(scannedTo);
     Flush(true);
 }
@@ -216,7 +200,7 @@ void PpsMeter::TryToLock(int64_t spanBegin)
             continue;
         }
         LearntPulse pulse;
-        pulse.seen = {ClippedAround(c.position) ? Observation::Kind::Clipped : Observation::Kind::Fitted, nextIndex++,
+        pulse.seen = {ClippedAround(c.position) ? PulseObservation::Kind::Clipped : PulseObservation::Kind::Timed, nextIndex++,
                       static_cast<double>(c.position), 0, LevelAround(c.position)};
         pulse.window = DifferenceWindow(c.position);
         learning.push_back(pulse);
@@ -232,7 +216,7 @@ void PpsMeter::Learn(bool final)
     const double tolerance = PULSE_PERIOD_TOLERANCE * rate;
     auto fitted = [&] {
         return std::count_if(learning.begin(), learning.end(),
-                             [](const LearntPulse& p) { return p.seen.kind == Observation::Kind::Fitted; });
+                             [](const LearntPulse& p) { return p.seen.kind == PulseObservation::Kind::Timed; });
     };
     while (fitted() < PPS_LEARN_PULSES) {
         const double expected = lastFoundPosition + period * static_cast<double>(nextIndex - lastFoundIndex);
@@ -251,7 +235,7 @@ void PpsMeter::Learn(bool final)
         pulse.seen.position = expected;
         if (nearest) {
             const int64_t at = nearest->position;
-            pulse.seen = {ClippedAround(at) ? Observation::Kind::Clipped : Observation::Kind::Fitted, pulse.seen.index,
+            pulse.seen = {ClippedAround(at) ? PulseObservation::Kind::Clipped : PulseObservation::Kind::Timed, pulse.seen.index,
                           static_cast<double>(at), 0, LevelAround(at)};
             pulse.window = DifferenceWindow(at);
             lastFoundIndex = pulse.seen.index;
@@ -272,20 +256,20 @@ void PpsMeter::StartTracking()
 {
     std::vector<std::vector<double>> windows;
     for (const LearntPulse& pulse : learning)
-        if (pulse.seen.kind == Observation::Kind::Fitted)
+        if (pulse.seen.kind == PulseObservation::Kind::Timed)
             windows.push_back(pulse.window);
     edge.Learn(windows);
     mode = Mode::Tracking;
     missedInRow = 0;
     for (const LearntPulse& pulse : learning) {
-        Observation seen = pulse.seen;
-        if (seen.kind == Observation::Kind::Fitted) {
+        PulseObservation seen = pulse.seen;
+        if (seen.kind == PulseObservation::Kind::Timed) {
             const EdgeFit fit = edge.Fit(pulse.window.data());
             if (fit.converged && fit.amplitude >= PRESENT_FRACTION) {
                 seen.position += fit.delay;
                 seen.scatter = fit.delayScatter;
             } else
-                seen.kind = Observation::Kind::Missed;
+                seen.kind = PulseObservation::Kind::Missed;
         }
         Observe(seen);
     }
@@ -304,7 +288,7 @@ void PpsMeter::Track(bool final)
         std::optional<int64_t> at = BestMatch(centre - NARROW_SEARCH, centre + NARROW_SEARCH);
         if (!at)
             at = BestMatch(centre - rate / 2, centre + rate / 2);
-        Observation seen;
+        PulseObservation seen;
         seen.index = nextIndex;
         seen.position = predicted;
         if (at)
@@ -349,14 +333,14 @@ double PpsMeter::LevelAround(int64_t centre) const
     return Dbfs(highest);
 }
 
-PpsMeter::Observation PpsMeter::Timed(int64_t index, int64_t centre) const
+PulseObservation PpsMeter::Timed(int64_t index, int64_t centre) const
 {
-    Observation seen;
+    PulseObservation seen;
     seen.index = index;
     seen.position = static_cast<double>(centre);
     seen.levelDbfs = LevelAround(centre);
     if (ClippedAround(centre)) {
-        seen.kind = Observation::Kind::Clipped;
+        seen.kind = PulseObservation::Kind::Clipped;
         return seen;
     }
     std::vector<double> window = DifferenceWindow(centre);
@@ -373,7 +357,7 @@ PpsMeter::Observation PpsMeter::Timed(int64_t index, int64_t centre) const
     }
     if (!fit.converged || fit.amplitude < PRESENT_FRACTION)
         return seen;
-    seen.kind = Observation::Kind::Fitted;
+    seen.kind = PulseObservation::Kind::Timed;
     seen.position = static_cast<double>(centre) + fit.delay;
     seen.scatter = fit.delayScatter;
     return seen;
@@ -403,112 +387,22 @@ std::optional<int64_t> PpsMeter::BestMatch(int64_t from, int64_t to) const
 
 double PpsMeter::PredictedPosition(int64_t index) const
 {
-    if (!newSegmentDue && line.CanPredict(segment))
-        return line.Predict(static_cast<double>(index), segment) + stepOffset;
+    if (const std::optional<double> predicted = pulses.Predict(index))
+        return *predicted;
     return lastFoundPosition + period * static_cast<double>(index - lastFoundIndex);
 }
 
-double PpsMeter::Residual(const Observation& seen) const
+void PpsMeter::Observe(const PulseObservation& seen)
 {
-    if (!line.CanPredict(segment) || newSegmentDue)
-        return 0;
-    return seen.position - stepOffset - line.Predict(static_cast<double>(seen.index), segment);
-}
-
-double PpsMeter::StepLimit(const Observation& seen) const
-{
-    return std::max(STEP_FLOOR_SAMPLES, STEP_SIGMAS * std::max(seen.scatter, recentScatter));
-}
-
-void PpsMeter::Observe(const Observation& seen)
-{
-    if (seen.kind != Observation::Kind::Fitted) {
-        const bool absent = seen.kind == Observation::Kind::Missed;
-        missedInRow = absent ? missedInRow + 1 : 0;
-        ++(absent ? missed : clippedPulses);
-        Queue(seen, absent ? EVENT_MISSED : EVENT_CLIPPED, 0);
-        return;
+    missedInRow = seen.kind == PulseObservation::Kind::Missed ? missedInRow + 1 : 0;
+    if (seen.kind == PulseObservation::Kind::Timed) {
+        lastFoundIndex = seen.index;
+        lastFoundPosition = seen.position;
+        recentEdges.push_back(seen.position);
+        if (recentEdges.size() > 4)
+            recentEdges.pop_front();
     }
-    missedInRow = 0;
-    ++found;
-    lastFoundIndex = seen.index;
-    lastFoundPosition = seen.position;
-    recentEdges.push_back(seen.position);
-    if (recentEdges.size() > 4)
-        recentEdges.pop_front();
-    if (newSegmentDue) {
-        newSegmentDue = false;
-        ++segment;
-        stepOffset = 0;
-        Use(seen, EVENT_JUMP);
-        return;
-    }
-    const double residual = Residual(seen);
-    if (held) {
-        const Observation first = *held;
-        held.reset();
-        const double firstResidual = Residual(first);
-        const double deviation = std::max({std::hypot(first.scatter, seen.scatter), recentScatter, 1e-9});
-        if (std::fabs(residual - firstResidual) <= CONFIRM_SIGMAS * deviation) {
-            Step(first, 0.5 * (residual + firstResidual), deviation / std::sqrt(2.0), false);
-            Use(seen, 0);
-            return;
-        }
-        Queue(first, EVENT_OUTLIER, firstResidual);
-        ++rejected;
-    }
-    const bool stepped = std::fabs(residual) > StepLimit(seen);
-    if (reportedAt && seen.position > static_cast<double>(*reportedAt)) {
-        // The stream said so: this pulse alone tells the step.
-        reportedAt.reset();
-        if (stepped) {
-            Step(seen, residual, std::max(seen.scatter, recentScatter), true);
-            return;
-        }
-    } else if (stepped) {
-        held = seen;
-        return;
-    }
-    Use(seen, 0);
-}
-
-void PpsMeter::Step(const Observation& first, double step, double stepScatter, bool reported)
-{
-    if (!reported)
-        ++steps;
-    const double whole = std::nearbyint(step);
-    const bool isWhole = whole != 0 && std::fabs(step - whole) <= WHOLE_SIGMAS * stepScatter &&
-                         WHOLE_SIGMAS * stepScatter < WHOLE_RESOLUTION_SAMPLES &&
-                         std::fabs(whole) <= MAX_WHOLE_STEP_SECONDS * rate;
-    if (isWhole)
-        stepOffset += whole;
-    else {
-        ++segment;
-        stepOffset = 0;
-    }
-    Use(first, EVENT_JUMP);
-}
-
-void PpsMeter::Use(const Observation& seen, unsigned flags)
-{
-    const double residual = Residual(seen);
-    line.Add(static_cast<double>(seen.index), seen.position - stepOffset, seen.scatter, segment);
-    recentScatter = std::sqrt((1 - RECENT_WEIGHT) * recentScatter * recentScatter + RECENT_WEIGHT * residual * residual);
-    Queue(seen, EVENT_USED | flags, residual);
-}
-
-void PpsMeter::Queue(const Observation& seen, unsigned flags, double residual)
-{
-    ReferenceEvent event;
-    event.index = seen.index;
-    event.referenceSeconds = static_cast<double>(seen.index);
-    event.position = seen.position;
-    event.scatter = seen.scatter;
-    event.segment = segment;
-    event.flags = flags;
-    event.residual = residual;
-    event.levelDbfs = seen.levelDbfs;
-    pending.push_back(event);
+    pulses.Observe(seen, pending);
 }
 
 void PpsMeter::CountExtras(int64_t upTo)
@@ -534,13 +428,15 @@ void PpsMeter::CountExtras(int64_t upTo)
         const bool trailingKind = leadingSign != 0 && c.step * leadingSign < 0;
         if (expected || trailingKind)
             continue;
-        Observation extra;
-        extra.index = index;
-        extra.position = position;
-        extra.levelDbfs = LevelAround(c.position);
-        Queue(extra, EVENT_EXTRA, position - leading);
-        pending.back().referenceSeconds = static_cast<double>(index) + (position - leading) / period;
-        ++rejected;
+        ReferenceEvent event;
+        event.index = index;
+        event.referenceSeconds = static_cast<double>(index) + (position - leading) / period;
+        event.position = position;
+        event.flags = EVENT_EXTRA;
+        event.residual = position - leading;
+        event.levelDbfs = LevelAround(c.position);
+        pending.push_back(event);
+        ++extras;
     }
     extrasCountedTo = std::max(extrasCountedTo, upTo);
 }
@@ -548,8 +444,8 @@ void PpsMeter::CountExtras(int64_t upTo)
 void PpsMeter::Flush(bool all)
 {
     double bound = all ? std::numeric_limits<double>::infinity() : static_cast<double>(extrasCountedTo);
-    if (held && !all)
-        bound = std::min(bound, held->position);
+    if (const std::optional<double> held = pulses.HeldPosition(); held && !all)
+        bound = std::min(bound, *held);
     std::stable_sort(pending.begin(), pending.end(),
                      [](const ReferenceEvent& a, const ReferenceEvent& b) { return a.position < b.position; });
     size_t emitted = 0;
@@ -561,12 +457,12 @@ void PpsMeter::Flush(bool all)
 ReferenceEstimate PpsMeter::Estimate() const
 {
     ReferenceEstimate estimate;
-    const EventLineFit fit = line.Fit();
+    const EventLineFit fit = pulses.Line().Fit();
     estimate.eventsUsed = fit.used;
-    estimate.eventsMissed = missed;
-    estimate.eventsRejected = rejected + clippedPulses + fit.leftOut;
+    estimate.eventsMissed = pulses.missed;
+    estimate.eventsRejected = extras + pulses.clipped + pulses.outliers + fit.leftOut;
     estimate.segments = fit.segments;
-    estimate.steps = steps;
+    estimate.steps = reportedSteps + pulses.stepsFound;
     if (!fit.valid || fit.used < MIN_PULSES_FOR_RATE)
         return estimate;
     estimate.valid = true;
@@ -590,6 +486,7 @@ ReferenceHeard PpsMeter::Heard() const
     heard.clippedSamples = clippedSamples;
     heard.strongestHz = spectrum.StrongestHz();
     char text[200];
+    const int64_t found = pulses.timed, clippedPulses = pulses.clipped;
     if (mode != Mode::Acquiring || found > 0) {
         const double span = (lastFoundPosition - static_cast<double>(lockedAt)) / rate + 1;
         heard.eventsPerSecond = span > 0 ? static_cast<double>(found + clippedPulses) / span : 0;

@@ -45,7 +45,7 @@
 #pragma once
 
 #include "meter/reference/edge_template.h"
-#include "meter/reference/event_line.h"
+#include "meter/reference/pulse_line.h"
 #include "meter/reference/pulse_train.h"
 #include "meter/reference/reference_meter.h"
 #include "meter/reference/sample_ring.h"
@@ -72,16 +72,8 @@ public:
 
 private:
     enum class Mode { Acquiring, Learning, Tracking };
-    // What was seen where a pulse was due.
-    struct Observation {
-        enum class Kind { Fitted, Missed, Clipped } kind = Kind::Missed;
-        int64_t index = 0;
-        double position = 0;  // samples, as pushed
-        double scatter = 0;   // standard, samples
-        double levelDbfs = 0;
-    };
     struct LearntPulse {
-        Observation seen;  // a coarse position while the template is not there
+        PulseObservation seen;  // a coarse position while the template is not there
         std::vector<double> window;
     };
 
@@ -96,16 +88,11 @@ private:
     std::vector<double> DifferenceWindow(int64_t centre) const;
     bool ClippedAround(int64_t centre) const;
     double LevelAround(int64_t centre) const;
-    Observation Timed(int64_t index, int64_t centre) const;
+    PulseObservation Timed(int64_t index, int64_t centre) const;
     std::optional<int64_t> BestMatch(int64_t from, int64_t to) const;
     double PredictedPosition(int64_t index) const;
 
-    void Observe(const Observation& seen);
-    double Residual(const Observation& seen) const;
-    double StepLimit(const Observation& seen) const;
-    void Step(const Observation& first, double step, double stepScatter, bool reported);
-    void Use(const Observation& seen, unsigned flags);
-    void Queue(const Observation& seen, unsigned flags, double residual);
+    void Observe(const PulseObservation& seen);
     void CountExtras(int64_t upTo);
     void Flush(bool all);
 
@@ -138,20 +125,15 @@ private:
     int missedInRow = 0;
     EdgeTemplate edge;
 
-    // The line and its steps.
-    EventLine line;
-    uint32_t segment = 0;
-    double stepOffset = 0;             // whole samples lost (+) or repeated (-) in this segment so far
-    std::optional<Observation> held;   // off the line: a step if the next follows it
-    std::optional<int64_t> reportedAt; // a discontinuity the stream reported, before this position
-    double recentScatter = 0;          // the last pulses' distance from the line, RMS
-    bool newSegmentDue = false;        // the next pulse starts a segment (lock regained)
+    // The line through the pulses, across the stream's steps.
+    PulseLine pulses;
 
     // Events waiting to be settled.
     std::vector<ReferenceEvent> pending;
     int64_t extrasCountedTo = 0;
     std::deque<double> recentEdges;    // the last pulses' positions: no extra is counted there
 
-    int64_t found = 0, missed = 0, rejected = 0, clippedPulses = 0, steps = 0;
+    int64_t extras = 0;
+    int64_t reportedSteps = 0;         // discontinuities the stream reported
     int64_t lockedAt = -1;             // the position of the first pulse locked to
 };

@@ -51,7 +51,7 @@ TEST(PpsAccuracy, AfterAMinuteThroughACouplingHumAndNoise)
         SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.width << " s " << (c.rising ? "rising" : "falling"));
         ASSERT_TRUE(run.estimate.valid) << run.heard.problem;
         if (std::getenv("PPS_TABLE"))
-            std::printf("%6d Hz %8g s %-7s  error %+.5f ppm +- %.5f  scatter %.4f samples\n", c.rate, c.width,
+            std::printf("%6d Hz %8g s %-7s  error %+.17g ppm +- %.5f  scatter %.4f samples\n", c.rate, c.width,
                         c.rising ? "rising" : "falling", run.estimate.ppm - c.ppm, run.estimate.uncertaintyPpm,
                         run.estimate.scatterSamples);
         EXPECT_LT(std::fabs(run.estimate.ppm - c.ppm), c.allowedPpm);

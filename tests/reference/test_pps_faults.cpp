@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -145,6 +146,29 @@ TEST(PpsFaults, InputsThatAreNoSecondPulseSaySo)
         EXPECT_NE(run.heard.problem.find(input.says), std::string::npos) << run.heard.problem;
         // Nothing locked to: no pulse, and nothing extra to one.
         EXPECT_TRUE(run.events.empty());
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A pulse half a second wide has two edges a half second apart either way:
+// the polarity asked for says which leads; without it the rising one does
+// (the rate is the same from either).
+TEST(PpsPolarity, DecidesWhichEdgeOfAHalfSecondPulseLeads)
+{
+    PpsSignal signal = TypicalPps(RATE, 0.5, false, PPM, 2, 12);
+    const std::vector<float> samples = MakePpsSignal(signal);
+    for (const auto& [asked, leadsAt] : {std::pair{PulsePolarity::Falling, 0.0}, std::pair{PulsePolarity::Either, 0.5},
+                                         std::pair{PulsePolarity::Rising, 0.5}}) {
+        const PpsRun run = RunPps(samples, RATE, asked);
+        ASSERT_TRUE(run.estimate.valid);
+        ASSERT_FALSE(run.events.empty());
+        // Within the filter's delay (a millisecond) of the edge asked for.
+        const ReferenceEvent& first = run.events.front();
+        const double second = signal.clock.TimeOf(0) + first.position / signal.clock.ActualRate();
+        EXPECT_NEAR(std::remainder(second - leadsAt, 1.0), 0, 1e-3) << static_cast<int>(asked);
     }
 }
 

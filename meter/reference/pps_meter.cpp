@@ -199,11 +199,8 @@ void PpsMeter::TryToLock(int64_t spanBegin)
             Observe(Timed(nextIndex++, c.position));
             continue;
         }
-        LearntPulse pulse;
-        pulse.seen = {ClippedAround(c.position) ? PulseObservation::Kind::Clipped : PulseObservation::Kind::Timed, nextIndex++,
-                      static_cast<double>(c.position), 0, LevelAround(c.position)};
-        pulse.window = DifferenceWindow(c.position);
-        learning.push_back(pulse);
+        learning.push_back(Learnt(nextIndex++, c.position));
+        const LearntPulse& pulse = learning.back();
         lastFoundIndex = pulse.seen.index;
         lastFoundPosition = pulse.seen.position;
     }
@@ -235,9 +232,7 @@ void PpsMeter::Learn(bool final)
         pulse.seen.position = expected;
         if (nearest) {
             const int64_t at = nearest->position;
-            pulse.seen = {ClippedAround(at) ? PulseObservation::Kind::Clipped : PulseObservation::Kind::Timed, pulse.seen.index,
-                          static_cast<double>(at), 0, LevelAround(at)};
-            pulse.window = DifferenceWindow(at);
+            pulse = Learnt(pulse.seen.index, at);
             lastFoundIndex = pulse.seen.index;
             lastFoundPosition = pulse.seen.position;
             missedInRow = 0;
@@ -250,6 +245,18 @@ void PpsMeter::Learn(bool final)
     }
     if (fitted() >= PPS_LEARN_PULSES || (final && fitted() >= LOCK_PULSES))
         StartTracking();
+}
+
+PpsMeter::LearntPulse PpsMeter::Learnt(int64_t index, int64_t centre) const
+{
+    LearntPulse pulse;
+    pulse.seen = {PulseObservation::Kind::Timed, index, static_cast<double>(centre), 0, LevelAround(centre)};
+    pulse.window = DifferenceWindow(centre);
+    if (ClippedAround(centre))
+        pulse.seen.kind = PulseObservation::Kind::Clipped;
+    else if (pulse.window.empty())
+        pulse.seen.kind = PulseObservation::Kind::Missed;  // at the very end: not all of it was recorded
+    return pulse;
 }
 
 void PpsMeter::StartTracking()

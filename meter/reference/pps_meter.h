@@ -82,6 +82,8 @@ private:
     void ScanChunk(int64_t begin, int64_t end);
     void TryToLock(int64_t spanBegin);
     void Learn(bool final);
+    // A pulse found at `centre` while the template is learnt: its window, or why none.
+    LearntPulse Learnt(int64_t index, int64_t centre) const;
     void StartTracking();
     void Track(bool final);
 

@@ -173,3 +173,44 @@ TEST(PpsPolarity, DecidesWhichEdgeOfAHalfSecondPulseLeads)
 }
 
 }  // namespace
+
+namespace {
+
+// Recordings cut anywhere, pushed whole or a sample at a time, with a
+// discontinuity reported before the lock: each settles, and gives a rate
+// once it holds enough pulses.
+TEST(PpsStream, AnyLengthAndAnyBlocksSettle)
+{
+    const PpsSignal signal = TypicalPps(8000, 0.1, true, PPM, 9, 20);
+    const std::vector<float> whole = MakePpsSignal(signal);
+    for (double seconds : {0.0, 0.1, 2.5, 3.4, 6.01, 17.37, 20.0}) {
+        SCOPED_TRACE(seconds);
+        const std::vector<float> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(seconds * 8000));
+        PpsMeter meter(8000);
+        std::vector<ReferenceEvent> events;
+        meter.OnEvent([&](const ReferenceEvent& event) { events.push_back(event); });
+        meter.Push(cut.data(), 0);
+        meter.MarkDiscontinuity();
+        meter.Push(cut.data(), cut.size());
+        meter.Finish();
+        const ReferenceEstimate estimate = meter.Estimate();
+        // The first pulse comes 0.57 s in; five make a rate.
+        EXPECT_EQ(estimate.valid, seconds > 5);
+        if (estimate.valid) {
+            EXPECT_LT(std::fabs(estimate.ppm - PPM), 5 * estimate.uncertaintyPpm);
+        }
+        for (size_t i = 1; i < events.size(); ++i)
+            EXPECT_LE(events[i - 1].position, events[i].position);
+    }
+    // A sample at a time gives what blocks give.
+    PpsMeter bySample(8000), byBlock(8000);
+    for (const float& x : whole)
+        bySample.Push(&x, 1);
+    byBlock.Push(whole.data(), whole.size());
+    bySample.Finish();
+    byBlock.Finish();
+    EXPECT_EQ(bySample.Estimate().ppm, byBlock.Estimate().ppm);
+    EXPECT_EQ(bySample.Estimate().eventsUsed, 20);
+}
+
+}  // namespace

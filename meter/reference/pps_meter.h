@@ -24,7 +24,8 @@
 // a whole number of samples (a block lost or repeated) keeps the
 // intercept, anything else starts a segment (EVENT_JUMP on the first
 // pulse after it). A discontinuity the stream reports is judged by the
-// first pulse after it alone.
+// first pulse after it alone; one reported before the template is learnt
+// starts the lock afresh (the pulses before it are not used).
 //
 // Contract:
 //   - Push() takes any number of samples; nothing is kept of them but a

@@ -131,12 +131,15 @@ TEST(PpsFaults, InputsThatAreNoSecondPulseSaySo)
         std::vector<float> samples;
         int rate;
         const char* says;
+        double rmsDbfs;           // what was heard, within a dB
+        double pulsesPerSecond;   // within 10 % (-1: not asked)
+        double strongestHz;       // within 2 Hz (0: not asked)
     } inputs[] = {
-        {"silence", std::vector<float>(10 * RATE, 0.0f), RATE, "silence"},
-        {"noise", MakePpsSignal(noise), RATE, "no pulse"},
-        {"two pulses a second", MakePpsSignal(twice), RATE, "2 pulses a second"},
-        {"a 50 Hz square wave", SquareWave(50.02, 0.3, 10), RATE, "mains"},
-        {"the transmitter's bursts", Burst(), 8000, "pulses a second, not one"},
+        {"silence", std::vector<float>(10 * RATE, 0.0f), RATE, "silence", -1e9, -1, 0},
+        {"noise", MakePpsSignal(noise), RATE, "no pulse", -30, -1, 0},
+        {"two pulses a second", MakePpsSignal(twice), RATE, "2 pulses a second", -1, 2, 0},
+        {"a 50 Hz square wave", SquareWave(50.02, 0.3, 10), RATE, "mains", -10.5, 50, 50},
+        {"the transmitter's bursts", Burst(), 8000, "pulses a second, not one", -1, 8000.0 / 1024, 1500},
     };
     for (const auto& input : inputs) {
         SCOPED_TRACE(input.name);
@@ -146,6 +149,15 @@ TEST(PpsFaults, InputsThatAreNoSecondPulseSaySo)
         EXPECT_NE(run.heard.problem.find(input.says), std::string::npos) << run.heard.problem;
         // Nothing locked to: no pulse, and nothing extra to one.
         EXPECT_TRUE(run.events.empty());
+        if (input.rmsDbfs != -1) {
+            EXPECT_NEAR(run.heard.rmsDbfs, input.rmsDbfs, 1.0);
+        }
+        if (input.pulsesPerSecond > 0) {
+            EXPECT_NEAR(run.heard.eventsPerSecond, input.pulsesPerSecond, 0.1 * input.pulsesPerSecond);
+        }
+        if (input.strongestHz > 0) {
+            EXPECT_NEAR(run.heard.strongestHz, input.strongestHz, 2.0);
+        }
     }
 }
 

@@ -493,7 +493,12 @@ ReferenceHeard PpsMeter::Heard() const
     heard.clippedSamples = clippedSamples;
     heard.strongestHz = spectrum.StrongestHz();
     char text[200];
-    const int64_t found = pulses.timed, clippedPulses = pulses.clipped;
+    // The pulses settled, and those waiting for the template.
+    int64_t found = pulses.timed, clippedPulses = pulses.clipped;
+    for (const LearntPulse& pulse : learning) {
+        found += pulse.seen.kind == PulseObservation::Kind::Timed;
+        clippedPulses += pulse.seen.kind == PulseObservation::Kind::Clipped;
+    }
     if (mode != Mode::Acquiring || found > 0) {
         const double span = (lastFoundPosition - static_cast<double>(lockedAt)) / rate + 1;
         heard.eventsPerSecond = span > 0 ? static_cast<double>(found + clippedPulses) / span : 0;

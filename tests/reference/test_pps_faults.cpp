@@ -94,7 +94,12 @@ TEST(PpsFaults, ClippedPulsesAreLeftOutAndATooLoudInputIsSaid)
 
     signal.loudPulses.clear();
     signal.gain = 4;
-    const PpsRun loud = RunPps(signal);
+    // Said while it runs, not only at the end.
+    const std::vector<float> tooLoud = MakePpsSignal(signal);
+    PpsMeter live(RATE);
+    live.Push(tooLoud.data(), tooLoud.size() / 2);
+    EXPECT_NE(live.Heard().problem.find("clip"), std::string::npos) << live.Heard().problem;
+    const PpsRun loud = RunPps(tooLoud, RATE);
     EXPECT_FALSE(loud.estimate.valid);
     EXPECT_NE(loud.heard.problem.find("clip"), std::string::npos) << loud.heard.problem;
     EXPECT_EQ(loud.Flagged(EVENT_USED), 0);

@@ -148,16 +148,26 @@ EdgeFit EdgeTemplate::Fit(const double* window) const
             start = shift;
     // a, delay, b, c: the baseline's slope per fit length, centred.
     double theta[4] = {Match(y + start), static_cast<double>(start), 0, 0};
-    double normal[16], rhs[4];
+    double normal[16], rhs[4], differenced[16];
     double rss = 0;
     for (int iteration = 0; iteration < MAX_ITERATIONS; ++iteration) {
         Shifted(theta[1], values, slopes);
         std::fill(normal, normal + 16, 0.0);
+        std::fill(differenced, differenced + 16, 0.0);
         std::fill(rhs, rhs + 4, 0.0);
         rss = 0;
-        for (int n = 0; n < EDGE_FIT_LENGTH; ++n) {
+        double previous[4] = {0, 0, 0, 0};
+        for (int n = 0; n <= EDGE_FIT_LENGTH; ++n) {
             const double u = (n - (EDGE_FIT_LENGTH - 1) / 2.0) / EDGE_FIT_LENGTH;
-            const double j[4] = {values[n], -theta[0] * slopes[n], 1.0, u};
+            const bool inside = n < EDGE_FIT_LENGTH;
+            const double j[4] = {inside ? values[n] : 0, inside ? -theta[0] * slopes[n] : 0, inside ? 1.0 : 0,
+                                 inside ? u : 0};
+            for (int p = 0; p < 4; ++p)
+                for (int q = 0; q < 4; ++q)
+                    differenced[p * 4 + q] += (j[p] - previous[p]) * (j[q] - previous[q]);
+            std::copy(j, j + 4, previous);
+            if (!inside)
+                break;
             const double r = y[n] - (theta[0] * values[n] + theta[2] + theta[3] * u);
             rss += r * r;
             for (int p = 0; p < 4; ++p) {
@@ -175,9 +185,17 @@ EdgeFit EdgeTemplate::Fit(const double* window) const
             theta[p] += rhs[p];
         if (std::fabs(theta[1]) > DELAY_LIMIT || !std::isfinite(theta[1]))
             return fit;
-        // The scatter as of this iteration's residuals: once the step is
-        // negligible, those are the final ones.
-        fit.delayScatter = std::sqrt(std::max(0.0, rss / (EDGE_FIT_LENGTH - 4) * unit[1]));
+        // The scatter as of this iteration's residuals (once the step is
+        // negligible, those are the final ones). The samples' noise is
+        // white; their first difference's is not (each sample's noise is in
+        // two neighbours, with opposite signs), so the delay's variance is
+        // the sandwich v' D v s^2 / 2, with v the delay's row of the inverse
+        // normal matrix and D the model's slopes differenced the same way.
+        double quadratic = 0;
+        for (int p = 0; p < 4; ++p)
+            for (int q = 0; q < 4; ++q)
+                quadratic += unit[p] * differenced[p * 4 + q] * unit[q];
+        fit.delayScatter = std::sqrt(std::max(0.0, rss / (EDGE_FIT_LENGTH - 4) / 2 * quadratic));
         if (std::fabs(rhs[1]) < DELAY_TOLERANCE && iteration > 0) {
             fit.converged = true;
             break;

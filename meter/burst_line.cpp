@@ -315,10 +315,10 @@ LineVerdict BurstLine::Accept(const BurstMeasurement& m, double delay, double ph
     return verdict;
 }
 
-void BurstLine::Refit(const std::vector<LinePoint>& points)
+void BurstLine::Refit(const std::vector<RemeasuredBurst>& points)
 {
     SegmentedLineFit phases, delays;
-    for (const LinePoint& point : points) {
+    for (const RemeasuredBurst& point : points) {
         phases.Add(static_cast<long double>(point.block), point.phaseDelay, point.weight);
         delays.Add(static_cast<long double>(point.block), point.delay, point.weight);
     }

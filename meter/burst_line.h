@@ -80,7 +80,7 @@ private:
 };
 
 // A young line's burst measured again, as the line takes it anew.
-struct LinePoint {
+struct RemeasuredBurst {
     int64_t block = 0;
     double position = 0;
     double delay = 0;
@@ -101,7 +101,7 @@ public:
     LineVerdicts Finish();
     // A young line made anew from its bursts measured again, in order
     // (YOUNG_BLOCKS of them; no jump lies among them).
-    void Refit(const std::vector<LinePoint>& points);
+    void Refit(const std::vector<RemeasuredBurst>& points);
 
     // Where burst `block` is expected, in absolute samples.
     double ExpectedPosition(int64_t block) const;

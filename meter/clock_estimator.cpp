@@ -73,7 +73,7 @@ void ClockEstimator::RemeasureYoungLine()
         early.ReleaseRows();
         return;
     }
-    std::vector<LinePoint> points;
+    std::vector<RemeasuredBurst> points;
     for (size_t i = 0; i < static_cast<size_t>(YOUNG_BLOCKS); ++i) {
         const EarlyBursts::Burst& kept = early.Kept(i);
         const BurstMeasurement burst = search.Refitted(kept.burst, early.Samples(i), stretch);

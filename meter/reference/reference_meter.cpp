@@ -1,8 +1,10 @@
 #include "meter/reference/reference_meter.h"
 
+#include "meter/reference/pps_meter.h"
+
 namespace {
 
-// Until the meters land: hears nothing.
+// A reference this build has no meter for: hears nothing, and says so.
 class Deaf : public ReferenceMeter {
 public:
     void Push(const float*, size_t) override {}
@@ -19,7 +21,13 @@ public:
 
 }  // namespace
 
-std::unique_ptr<ReferenceMeter> MakeReferenceMeter(const ReferenceKind&, int)
+std::unique_ptr<ReferenceMeter> MakeReferenceMeter(const ReferenceKind& kind, int sampleRate)
 {
+    switch (kind.type) {
+    case ReferenceType::Pps: return std::make_unique<PpsMeter>(sampleRate, kind.polarity);
+    case ReferenceType::Tone:
+    case ReferenceType::Ticks:
+    case ReferenceType::System: break;
+    }
     return std::make_unique<Deaf>();
 }

@@ -1,0 +1,98 @@
+#include "meter/reference/fft.h"
+
+#include "common/extended_trig.h"
+#include "common/signal_facts.h"
+
+#include <cmath>
+#include <utility>
+
+bool IsPowerOfTwo(size_t n)
+{
+    return n > 0 && (n & (n - 1)) == 0;
+}
+
+std::complex<double> UnitPhasor(long double turns)
+{
+    // Into [-1/2, 1/2) turn: where ExtendedSineCosine keeps full precision.
+    const long double reduced = turns - std::floor(turns + 0.5L);
+    const SineCosine sc = ExtendedSineCosine(2 * PI * reduced);
+    return {static_cast<double>(sc.cosine), static_cast<double>(sc.sine)};
+}
+
+std::vector<std::complex<double>> PhasorSeries(long double start, long double step, size_t count)
+{
+    // Each rotation may add an ulp or two: 32 of them stay far below what
+    // any table here needs.
+    constexpr size_t ANCHOR_EVERY = 32;
+    std::vector<std::complex<double>> series(count);
+    const std::complex<double> rotation = UnitPhasor(step);
+    for (size_t n = 0; n < count; ++n) {
+        if (n % ANCHOR_EVERY == 0) {
+            series[n] = UnitPhasor(start + step * static_cast<long double>(n));
+            continue;
+        }
+        const std::complex<double> p = series[n - 1];
+        series[n] = {p.real() * rotation.real() - p.imag() * rotation.imag(),
+                     p.real() * rotation.imag() + p.imag() * rotation.real()};
+    }
+    return series;
+}
+
+Fft::Fft(size_t size) : size(size)
+{
+    twiddles = PhasorSeries(0, -1.0L / static_cast<long double>(size), size / 2);
+}
+
+void Fft::Forward(std::vector<std::complex<double>>& data) const
+{
+    // Bit-reversed order first, then butterflies of doubling span.
+    for (size_t i = 1, j = 0; i < size; ++i) {
+        size_t bit = size >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        if (i < j)
+            std::swap(data[i], data[j]);
+    }
+    for (size_t span = 1; span < size; span <<= 1) {
+        const size_t stride = size / (2 * span);
+        for (size_t start = 0; start < size; start += 2 * span) {
+            for (size_t k = 0; k < span; ++k) {
+                const std::complex<double> w = twiddles[k * stride];
+                const std::complex<double> a = data[start + k];
+                const std::complex<double> b = data[start + k + span];
+                // Written out: std::complex's operator* checks for
+                // infinities and costs three times as much.
+                const std::complex<double> bw(b.real() * w.real() - b.imag() * w.imag(),
+                                              b.real() * w.imag() + b.imag() * w.real());
+                data[start + k] = a + bw;
+                data[start + k + span] = a - bw;
+            }
+        }
+    }
+}
+
+RealFft::RealFft(size_t size)
+    : size(size), half(size / 2), twiddles(PhasorSeries(0, -1.0L / static_cast<long double>(size), size / 2))
+{
+}
+
+void RealFft::Forward(const std::vector<double>& input, std::vector<std::complex<double>>& bins) const
+{
+    const size_t m = size / 2;
+    packed.resize(m);
+    for (size_t n = 0; n < m; ++n)
+        packed[n] = {input[2 * n], input[2 * n + 1]};
+    half.Forward(packed);
+    // Z[k] = E[k] + i O[k], with E and O the transforms of the even and
+    // odd samples; X[k] = E[k] + exp(-2 pi i k/N) O[k].
+    bins.resize(m + 1);
+    for (size_t k = 0; k <= m; ++k) {
+        const std::complex<double> z = packed[k % m], mirror = std::conj(packed[(m - k) % m]);
+        const std::complex<double> even = 0.5 * (z + mirror);
+        const std::complex<double> odd = std::complex<double>(0, -0.5) * (z - mirror);
+        const std::complex<double> w = k < m ? twiddles[k] : std::complex<double>(-1, 0);
+        bins[k] = {even.real() + w.real() * odd.real() - w.imag() * odd.imag(),
+                   even.imag() + w.real() * odd.imag() + w.imag() * odd.real()};
+    }
+}

@@ -1,0 +1,63 @@
+// The discrete Fourier transform of a power-of-two length, in place:
+//
+//   X[k] = sum over n of x[n] exp(-2 pi i k n / N),  k = 0 .. N-1,
+//
+// unscaled (a sine of amplitude A on a bin's centre, under a window w,
+// gives |X[k]| = A/2 sum w). Radix 2, decimation in time.
+//
+// The twiddle factors come from ExtendedSineCosine, not the C library, so
+// that every build (native, 32- and 64-bit Windows) gets the same bits.
+// A plan holds them for one length (N/2 complex values); it is built once
+// and applied to any number of buffers of that length.
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <vector>
+
+class Fft {
+public:
+    // `size`: a power of two, 1 or more.
+    explicit Fft(size_t size);
+
+    size_t Size() const { return size; }
+    // `data` holds Size() values; on return, their transform.
+    void Forward(std::vector<std::complex<double>>& data) const;
+
+private:
+    size_t size;
+    std::vector<std::complex<double>> twiddles;  // exp(-2 pi i k / N), k < N/2
+};
+
+// The same transform of real values, at half the cost: the even and odd
+// samples as one complex sequence of half the length, transformed and
+// parted again. Gives bins 0 .. N/2 (the rest are their conjugates).
+class RealFft {
+public:
+    // `size`: a power of two, 2 or more.
+    explicit RealFft(size_t size);
+
+    size_t Size() const { return size; }
+    // `input` holds Size() values; `bins` gets Size()/2 + 1.
+    void Forward(const std::vector<double>& input, std::vector<std::complex<double>>& bins) const;
+
+private:
+    size_t size;
+    Fft half;
+    std::vector<std::complex<double>> twiddles;  // exp(-2 pi i k / N), k < N/2
+    mutable std::vector<std::complex<double>> packed;
+};
+
+// True where `n` is a power of two (1 included).
+bool IsPowerOfTwo(size_t n);
+
+// exp(2 pi i turns): the phasor of a phase in cycles, any size (the whole
+// turns are taken off at extended precision first), with the same bits on
+// every build.
+std::complex<double> UnitPhasor(long double turns);
+
+// exp(2 pi i (start + step n)) for n = 0 .. count-1: each a rotation of
+// the one before, anchored afresh by UnitPhasor every few dozen (an error
+// of a few parts in 1e15 at most), for tables too long to take each sine
+// at extended precision.
+std::vector<std::complex<double>> PhasorSeries(long double start, long double step, size_t count);

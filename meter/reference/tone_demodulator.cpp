@@ -1,0 +1,133 @@
+#include "meter/reference/tone_demodulator.h"
+
+#include "common/signal_facts.h"
+#include "meter/reference/blackman_harris.h"
+#include "meter/reference/fft.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double TWO_PI = 2 * static_cast<double>(PI);
+
+}  // namespace
+
+int ToneHop(int sampleRate)
+{
+    return std::max(1, static_cast<int>(std::lrint(sampleRate * BLOCK_SECONDS / BLOCK_OVERLAP)));
+}
+
+ToneDemodulator::ToneDemodulator(double cyclesPerSample, int hop, int64_t firstSample)
+    : cyclesPerSample(cyclesPerSample), hop(hop), nextSample(firstSample), nextStart(firstSample)
+{
+    const int length = Length();
+    const std::vector<double> window = BlackmanHarris(static_cast<size_t>(length));
+    tableRe.resize(window.size());
+    tableIm.resize(window.size());
+    const long double step = -static_cast<long double>(cyclesPerSample);
+    const std::vector<std::complex<double>> turns = PhasorSeries(-step * (length / 2), step, window.size());
+    for (int n = 0; n < length; ++n) {
+        const std::complex<double> turn = turns[n];
+        tableRe[n] = window[n] * turn.real();
+        tableIm[n] = window[n] * turn.imag();
+        windowSum += window[n];
+        windowSquares += window[n] * window[n];
+    }
+    double lagged = 0;
+    for (int lag = -(BLOCK_OVERLAP - 1); lag < BLOCK_OVERLAP; ++lag)
+        for (int n = std::max(0, -lag * hop); n < length && n + lag * hop < length; ++n)
+            lagged += window[n] * window[n + lag * hop];
+    correlationFactor = lagged / windowSquares;
+    open.reserve(BLOCK_OVERLAP + 1);
+}
+
+double ToneDemodulator::PhaseDeviation(double amplitude, double noiseVariance) const
+{
+    // The sum's noise, split evenly between its two parts, against the
+    // tone's (amplitude/2) sum w: one part of it turns the phase.
+    const double signal = amplitude / 2 * windowSum;
+    if (!(signal > 0))
+        return 0.5;
+    return std::sqrt(noiseVariance * windowSquares / 2) / signal / TWO_PI;
+}
+
+void ToneDemodulator::Accumulate(OpenBlock& block, const float* samples, int64_t from, int64_t to,
+                                 int64_t firstOfPush) const
+{
+    const double* re = tableRe.data() + (from - block.start);
+    const double* im = tableIm.data() + (from - block.start);
+    const float* x = samples + (from - firstOfPush);
+    const int64_t count = to - from;
+    // Two pairs of sums: the additions of one do not wait on the other's.
+    double re0 = 0, im0 = 0, re1 = 0, im1 = 0;
+    float peak = block.peak;
+    int64_t n = 0;
+    for (; n + 1 < count; n += 2) {
+        const double a = x[n], b = x[n + 1];
+        re0 += re[n] * a;
+        im0 += im[n] * a;
+        re1 += re[n + 1] * b;
+        im1 += im[n + 1] * b;
+        peak = std::max(peak, std::max(std::fabs(x[n]), std::fabs(x[n + 1])));
+    }
+    if (n < count) {
+        re0 += re[n] * x[n];
+        im0 += im[n] * x[n];
+        peak = std::max(peak, std::fabs(x[n]));
+    }
+    block.re += re0 + re1;
+    block.im += im0 + im1;
+    block.peak = peak;
+}
+
+ToneBlock ToneDemodulator::Finished(const OpenBlock& block) const
+{
+    ToneBlock out;
+    out.index = block.index;
+    out.centre = static_cast<double>(block.start + Length() / 2);
+    out.phaseCycles = std::atan2(block.im, block.re) / TWO_PI;
+    if (out.phaseCycles >= 0.5)
+        out.phaseCycles -= 1;
+    out.amplitude = 2 * std::hypot(block.re, block.im) / windowSum;
+    out.peak = block.peak;
+    out.straddlesGap = block.straddlesGap;
+    return out;
+}
+
+void ToneDemodulator::Push(const float* samples, size_t count, std::vector<ToneBlock>& blocks)
+{
+    const int64_t first = nextSample;
+    const int64_t end = first + static_cast<int64_t>(count);
+    const int64_t length = Length();
+    // The blocks already open end in order of their starts: the first ones
+    // to finish come out first.
+    size_t finished = 0;
+    for (OpenBlock& block : open) {
+        const int64_t stop = std::min(end, block.start + length);
+        Accumulate(block, samples, first, stop, first);
+        if (stop == block.start + length) {
+            blocks.push_back(Finished(block));
+            ++finished;
+        }
+    }
+    open.erase(open.begin(), open.begin() + static_cast<std::ptrdiff_t>(finished));
+    for (; nextStart < end; nextStart += hop) {
+        OpenBlock block;
+        block.index = nextIndex++;
+        block.start = nextStart;
+        const int64_t stop = std::min(end, nextStart + length);
+        Accumulate(block, samples, nextStart, stop, first);
+        if (stop == nextStart + length)
+            blocks.push_back(Finished(block));
+        else
+            open.push_back(block);
+    }
+    nextSample = end;
+}
+
+void ToneDemodulator::MarkDiscontinuity()
+{
+    for (OpenBlock& block : open)
+        block.straddlesGap = true;
+}

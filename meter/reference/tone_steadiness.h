@@ -1,0 +1,25 @@
+// Did the tone hold still? The slope of the line's residuals over each
+// WANDER_WINDOW_SECONDS window (meter/steadiness.h), from blocks that
+// share no sample (every BLOCK_OVERLAP-th: their noise is independent),
+// against its uncertainty from the windows' pooled residuals: a steady tone
+// gives one slope everywhere, and their chi-square about their weighted
+// mean beyond the FALSE_ALARM limit says its frequency moved. If a single
+// step between two levels explains the windows, it jumped; otherwise it
+// wandered.
+#pragma once
+
+#include "meter/reference/event_line.h"
+#include "meter/reference/tone_fit.h"
+
+#include <string>
+#include <vector>
+
+struct ToneSteadiness {
+    bool judged = false;  // windows enough (3 or more)
+    bool steady = true;
+    double birge = 1;     // the root of the chi-square over its freedom, where unsteady
+    std::string words;    // what moved, where unsteady
+};
+
+ToneSteadiness JudgeToneSteadiness(const std::vector<TonePoint>& points, const EventLine& line,
+                                   const ToneFitSettings& settings);

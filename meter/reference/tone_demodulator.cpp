@@ -55,29 +55,37 @@ double ToneDemodulator::PhaseDeviation(double amplitude, double noiseVariance) c
 void ToneDemodulator::Accumulate(OpenBlock& block, const float* samples, int64_t from, int64_t to,
                                  int64_t firstOfPush) const
 {
-    const double* re = tableRe.data() + (from - block.start);
-    const double* im = tableIm.data() + (from - block.start);
+    int64_t offset = from - block.start;  // into the table
     const float* x = samples + (from - firstOfPush);
-    const int64_t count = to - from;
-    // Two pairs of sums: the additions of one do not wait on the other's.
-    double re0 = 0, im0 = 0, re1 = 0, im1 = 0;
+    const int64_t end = to - block.start;
     float peak = block.peak;
-    int64_t n = 0;
-    for (; n + 1 < count; n += 2) {
-        const double a = x[n], b = x[n + 1];
-        re0 += re[n] * a;
-        im0 += im[n] * a;
-        re1 += re[n + 1] * b;
-        im1 += im[n + 1] * b;
-        peak = std::max(peak, std::max(std::fabs(x[n]), std::fabs(x[n + 1])));
+    // First and last samples one at a time, so that the pairs start on
+    // an even offset.
+    if (offset < end && offset % 2 == 1) {
+        block.re[1] += tableRe[offset] * *x;
+        block.im[1] += tableIm[offset] * *x;
+        peak = std::max(peak, std::fabs(*x));
+        ++offset;
+        ++x;
     }
-    if (n < count) {
-        re0 += re[n] * x[n];
-        im0 += im[n] * x[n];
-        peak = std::max(peak, std::fabs(x[n]));
+    double re0 = block.re[0], im0 = block.im[0], re1 = block.re[1], im1 = block.im[1];
+    for (; offset + 1 < end; offset += 2, x += 2) {
+        const double a = x[0], b = x[1];
+        re0 += tableRe[offset] * a;
+        im0 += tableIm[offset] * a;
+        re1 += tableRe[offset + 1] * b;
+        im1 += tableIm[offset + 1] * b;
+        peak = std::max(peak, std::max(std::fabs(x[0]), std::fabs(x[1])));
     }
-    block.re += re0 + re1;
-    block.im += im0 + im1;
+    if (offset < end) {
+        re0 += tableRe[offset] * *x;
+        im0 += tableIm[offset] * *x;
+        peak = std::max(peak, std::fabs(*x));
+    }
+    block.re[0] = re0;
+    block.im[0] = im0;
+    block.re[1] = re1;
+    block.im[1] = im1;
     block.peak = peak;
 }
 
@@ -86,10 +94,11 @@ ToneBlock ToneDemodulator::Finished(const OpenBlock& block) const
     ToneBlock out;
     out.index = block.index;
     out.centre = static_cast<double>(block.start + Length() / 2);
-    out.phaseCycles = std::atan2(block.im, block.re) / TWO_PI;
+    const double re = block.re[0] + block.re[1], im = block.im[0] + block.im[1];
+    out.phaseCycles = std::atan2(im, re) / TWO_PI;
     if (out.phaseCycles >= 0.5)
         out.phaseCycles -= 1;
-    out.amplitude = 2 * std::hypot(block.re, block.im) / windowSum;
+    out.amplitude = 2 * std::hypot(re, im) / windowSum;
     out.peak = block.peak;
     out.straddlesGap = block.straddlesGap;
     return out;

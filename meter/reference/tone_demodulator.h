@@ -73,7 +73,10 @@ public:
 private:
     struct OpenBlock {
         int64_t index = 0, start = 0;
-        double re = 0, im = 0;
+        // Two pairs of sums, over the even and the odd samples of the block
+        // (the additions of one do not wait on the other's), each taken in
+        // the samples' order: the same bits whatever the buffers.
+        double re[2] = {0, 0}, im[2] = {0, 0};
         float peak = 0;
         bool straddlesGap = false;
     };

@@ -1,8 +1,8 @@
 #include "meter/reference/tone_fit.h"
 
-#include "meter/reference/event_line.h"
 #include "meter/reference/tone_steadiness.h"
 #include "meter/reference/tone_steps.h"
+#include "meter/robust_line.h"
 
 #include <cmath>
 #include <string>
@@ -11,21 +11,38 @@ namespace {
 
 // Less reference time than this gives no figure.
 constexpr double MIN_SECONDS = 1;
+// The points carry their scatter as weights, so their weighted residuals
+// are in units of it: a millionth of one is rounding.
+constexpr RobustLineSettings TONE_LINE = {1e-6, RunAxis::X};
 
 struct Fitted {
-    EventLineFit fit;
+    RobustLine line;
+    // The slope's uncertainty from the residuals, widened by the blocks'
+    // known correlation (not the line's own widening for a lag-one
+    // correlation: overlapping blocks are correlated over three lags,
+    // and it would claim 12 % more. Why: docs/accuracy.md#tone-blocks)
+    double slopeUncertainty = 0;
+    double scatter = 0;  // RMS residual, samples
     ToneSteadiness steadiness;
 };
 
 Fitted FitPoints(const std::vector<TonePoint>& points, const ToneFitSettings& settings)
 {
     Fitted fitted;
-    EventLine line;
+    std::vector<LinePoint> line;
+    line.reserve(points.size());
     for (const TonePoint& p : points)
-        line.Add(p.seconds, p.position, p.scatter, p.segment);
-    fitted.fit = line.Fit();
-    if (fitted.fit.valid)
-        fitted.steadiness = JudgeToneSteadiness(points, line, settings);
+        line.push_back({p.seconds, p.position, 1 / (p.scatter * p.scatter), static_cast<int>(p.segment)});
+    fitted.line = FitRobustLine(line, TONE_LINE);
+    if (!fitted.line.valid || !(fitted.line.sumXX > 0))
+        return fitted;
+    fitted.slopeUncertainty = fitted.line.deviation * std::sqrt(settings.correlationFactor / fitted.line.sumXX);
+    double squares = 0;
+    for (size_t i = 0; i < points.size(); ++i)
+        if (fitted.line.kept[i])
+            squares += fitted.line.residuals[i] * fitted.line.residuals[i];
+    fitted.scatter = std::sqrt(squares / static_cast<double>(fitted.line.used));
+    fitted.steadiness = JudgeToneSteadiness(points, fitted.line, settings);
     return fitted;
 }
 
@@ -75,25 +92,26 @@ ReferenceEstimate FitTone(const std::vector<ToneRecord>& records, size_t count, 
     const int64_t splits = SplitAtSteps(split, settings.correlationFactor);
     if (splits > 0) {
         Fitted fitted = FitPoints(split, settings);
-        if (fitted.fit.valid && fitted.steadiness.steady) {
+        if (fitted.line.valid && fitted.steadiness.steady) {
             chosen = fitted;
             stepsFound += splits;
             estimate.eventsRejected += static_cast<int64_t>(points.size() - split.size());
         }
     }
     estimate.steps = stepsFound + settings.gapsReported;
-    const EventLineFit& fit = chosen.fit;
-    if (!fit.valid || fit.seconds < MIN_SECONDS)
+    const RobustLine& line = chosen.line;
+    const double seconds = line.runLast - line.runFirst;
+    if (!line.valid || !(line.slope > 0) || seconds < MIN_SECONDS)
         return estimate;
     estimate.valid = true;
-    estimate.rateHz = fit.slope;
-    estimate.ppm = (fit.slope / settings.sampleRate - 1) * 1e6;
-    estimate.seconds = fit.seconds;
-    estimate.eventsUsed = fit.used;
-    estimate.eventsRejected += fit.leftOut;
-    estimate.segments = fit.segments;
-    estimate.scatterSamples = fit.scatter;
-    const double fromNoise = fit.slopeUncertainty * std::sqrt(settings.correlationFactor) * 1e6 / settings.sampleRate;
+    estimate.rateHz = line.slope;
+    estimate.ppm = (line.slope / settings.sampleRate - 1) * 1e6;
+    estimate.seconds = seconds;
+    estimate.eventsUsed = line.used;
+    estimate.eventsRejected += static_cast<int64_t>(line.kept.size()) - line.used;
+    estimate.segments = line.segments;
+    estimate.scatterSamples = chosen.scatter;
+    const double fromNoise = chosen.slopeUncertainty * 1e6 / settings.sampleRate;
     const double birge = chosen.steadiness.birge;
     estimate.uncertaintyPpm = fromNoise * birge;
     estimate.wanderAllowancePpm = fromNoise * std::sqrt(birge * birge - 1);

@@ -1,10 +1,10 @@
 // The card's rate from the tone's settled records (tone_tracker.h): the
-// line through them (event_line.h), its uncertainty, and whether the tone
-// held still.
+// line through them, its uncertainty, and whether the tone held still.
 //
-//   - The line: position against the tone's time (its unwrapped phase over
-//     its frequency), one intercept per segment, each block weighted by
-//     its phase noise.
+//   - The line: the events' robust line (meter/robust_line.h, as
+//     event_line.h fits it): position against the tone's time (its
+//     unwrapped phase over its frequency), one intercept per segment, each
+//     block weighted by its phase noise, outliers left out.
 //   - Steps in phase too small for the tracker to see at once (a few
 //     tenths of a block's noise can bias the slope by its uncertainty), found
 //     over each whole segment (tone_steps.h), each a new segment, as long as
@@ -13,7 +13,8 @@
 //   - The uncertainty: the slope's from the residuals, times the square
 //     root of the blocks' correlation factor (they overlap: their errors are
 //     not independent, and the residuals alone would claim sqrt 2 too
-//     much), and where the steadiness test (tone_steadiness.h) finds the tone
+//     much), in place of the line's own widening for a lag-one correlation;
+//     where the steadiness test (tone_steadiness.h) finds the tone
 //     unsteady, times its Birge ratio.
 #pragma once
 

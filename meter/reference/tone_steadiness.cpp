@@ -45,7 +45,7 @@ struct LineSums {
     }
 };
 
-std::vector<WindowSlope> WindowSlopes(const std::vector<TonePoint>& points, const EventLine& line,
+std::vector<WindowSlope> WindowSlopes(const std::vector<TonePoint>& points, const RobustLine& line,
                                       const ToneFitSettings& settings)
 {
     std::vector<WindowSlope> windows;
@@ -62,15 +62,16 @@ std::vector<WindowSlope> WindowSlopes(const std::vector<TonePoint>& points, cons
     };
     uint32_t segment = 0;
     double windowStart = 0;
-    for (const TonePoint& p : points) {
-        if (p.index % BLOCK_OVERLAP != 0)
+    for (size_t i = 0; i < points.size(); ++i) {
+        const TonePoint& p = points[i];
+        if (p.index % BLOCK_OVERLAP != 0 || !line.kept[i])
             continue;
         if (sums.n == 0 || p.segment != segment || p.seconds - windowStart >= WANDER_WINDOW_SECONDS) {
             close();
             segment = p.segment;
             windowStart = p.seconds;
         }
-        sums.Add(p.seconds, p.position - line.Predict(p.seconds, p.segment));
+        sums.Add(p.seconds, line.residuals[i]);
     }
     close();
     const double floor = SYSTEMATIC_CYCLES * settings.sampleRate / settings.toneHz;
@@ -133,7 +134,7 @@ std::string Moved(const std::vector<WindowSlope>& windows, double chi, double li
 
 }  // namespace
 
-ToneSteadiness JudgeToneSteadiness(const std::vector<TonePoint>& points, const EventLine& line,
+ToneSteadiness JudgeToneSteadiness(const std::vector<TonePoint>& points, const RobustLine& line,
                                    const ToneFitSettings& settings)
 {
     ToneSteadiness result;

@@ -8,8 +8,8 @@
 // wandered.
 #pragma once
 
-#include "meter/reference/event_line.h"
 #include "meter/reference/tone_fit.h"
+#include "meter/robust_line.h"
 
 #include <string>
 #include <vector>
@@ -21,5 +21,7 @@ struct ToneSteadiness {
     std::string words;    // what moved, where unsteady
 };
 
-ToneSteadiness JudgeToneSteadiness(const std::vector<TonePoint>& points, const EventLine& line,
+// `line`: the robust line through `points` (in the same order); the points
+// it left out are left out here too.
+ToneSteadiness JudgeToneSteadiness(const std::vector<TonePoint>& points, const RobustLine& line,
                                    const ToneFitSettings& settings);

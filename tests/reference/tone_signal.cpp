@@ -52,6 +52,10 @@ constexpr uint64_t NOISE_STREAM = 1, WALK_STREAM = 2;
 ToneSignal::ToneSignal(const ToneSignalSettings& settings)
     : settings(settings), amplitude(Amplitude(settings.levelDbfs)), humAmplitude(Amplitude(settings.hum.levelDbfs))
 {
+    const CardClock& clock = settings.clock;
+    secondsPerSample = 1 / (clock.nominalRate * (1 + static_cast<long double>(clock.ppm) * 1e-6L));
+    const ToneWander& w = settings.wander;
+    wanders = w.sinePpm != 0 || w.walkPpmPerRootSecond != 0 || w.jumpAtSeconds >= 0;
     for (const ExtraTone& other : settings.others)
         otherAmplitudes.push_back(Amplitude(other.levelDbfs));
     if (std::isfinite(settings.snrDb))
@@ -94,14 +98,14 @@ double ToneSignal::Noise(int64_t n) const
 
 float ToneSignal::Sample(int64_t n)
 {
-    const CardClock& clock = settings.clock;
-    const long double t = clock.startSeconds +
-                          static_cast<long double>(n) / (clock.nominalRate * (1 + static_cast<long double>(clock.ppm) * 1e-6L));
+    const long double t = settings.clock.startSeconds + static_cast<long double>(n) * secondsPerSample;
     const ToneWander& w = settings.wander;
-    long double cycles = settings.toneHz * (t + IntegralOfWander(t)) + settings.startPhaseCycles;
+    const long double wander = wanders ? IntegralOfWander(t) : 0;
+    long double cycles = settings.toneHz * (t + wander) + settings.startPhaseCycles;
     if (w.phaseStepAtSeconds >= 0 && t > w.phaseStepAtSeconds)
         cycles += w.phaseStepCycles;
-    double value = (settings.toneLeftOut ? 0 : amplitude * CosineOfTurns(cycles)) + Noise(n);
+    const bool silent = settings.toneLeftOut || (t >= settings.silentFromSeconds && t < settings.silentToSeconds);
+    double value = (silent ? 0 : amplitude * CosineOfTurns(cycles)) + Noise(n);
     if (humAmplitude > 0) {
         // cos k x from cos x, by Chebyshev's recurrence.
         const double c1 = CosineOfTurns(settings.hum.hz * t);

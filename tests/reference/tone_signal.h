@@ -57,6 +57,7 @@ struct ToneSignalSettings {
     double startPhaseCycles = 0;
     double snrDb = std::numeric_limits<double>::infinity();  // the tone's power over the noise's, 0 .. rate/2
     bool toneLeftOut = false;  // the noise and the rest without the tone (the noise as its SNR says)
+    double silentFromSeconds = -1, silentToSeconds = -1;  // the tone away then (a cable pulled), in its time
     MainsHum hum;
     std::vector<ExtraTone> others;
     ToneWander wander;
@@ -78,6 +79,8 @@ private:
     double Noise(int64_t n) const;
 
     ToneSignalSettings settings;
+    long double secondsPerSample = 0;  // of the reference's time
+    bool wanders = false;
     double amplitude = 0, noiseDeviation = 0, humAmplitude = 0;
     std::vector<double> otherAmplitudes;
     int64_t delivered = 0;   // samples the stream has delivered

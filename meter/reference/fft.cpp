@@ -40,33 +40,42 @@ std::vector<std::complex<double>> PhasorSeries(long double start, long double st
 
 Fft::Fft(size_t size) : size(size)
 {
-    twiddles = PhasorSeries(0, -1.0L / static_cast<long double>(size), size / 2);
+    const std::vector<std::complex<double>> all = PhasorSeries(0, -1.0L / static_cast<long double>(size), size / 2);
+    for (size_t span = 1; span < size; span <<= 1)
+        for (size_t k = 0; k < span; ++k)
+            twiddles.push_back(all[k * (size / (2 * span))]);
 }
 
 void Fft::Forward(std::vector<std::complex<double>>& data) const
 {
+    const size_t n = size;
     // Bit-reversed order first, then butterflies of doubling span.
-    for (size_t i = 1, j = 0; i < size; ++i) {
-        size_t bit = size >> 1;
+    for (size_t i = 1, j = 0; i < n; ++i) {
+        size_t bit = n >> 1;
         for (; j & bit; bit >>= 1)
             j ^= bit;
         j ^= bit;
         if (i < j)
             std::swap(data[i], data[j]);
     }
-    for (size_t span = 1; span < size; span <<= 1) {
-        const size_t stride = size / (2 * span);
-        for (size_t start = 0; start < size; start += 2 * span) {
+    // On the doubles themselves (a complex<double> is an array of two):
+    // through std::complex the compiler kept reloading what the stores
+    // might have changed, ten times slower.
+    double* values = reinterpret_cast<double*>(data.data());
+    const double* factors = reinterpret_cast<const double*>(twiddles.data());
+    for (size_t span = 1; span < n; factors += 2 * span, span <<= 1) {
+        for (size_t start = 0; start < n; start += 2 * span) {
+            double* a = values + 2 * start;
+            double* b = values + 2 * (start + span);
             for (size_t k = 0; k < span; ++k) {
-                const std::complex<double> w = twiddles[k * stride];
-                const std::complex<double> a = data[start + k];
-                const std::complex<double> b = data[start + k + span];
-                // Written out: std::complex's operator* checks for
-                // infinities and costs three times as much.
-                const std::complex<double> bw(b.real() * w.real() - b.imag() * w.imag(),
-                                              b.real() * w.imag() + b.imag() * w.real());
-                data[start + k] = a + bw;
-                data[start + k + span] = a - bw;
+                const double wr = factors[2 * k], wi = factors[2 * k + 1];
+                const double br = b[2 * k] * wr - b[2 * k + 1] * wi;
+                const double bi = b[2 * k] * wi + b[2 * k + 1] * wr;
+                const double ar = a[2 * k], ai = a[2 * k + 1];
+                a[2 * k] = ar + br;
+                a[2 * k + 1] = ai + bi;
+                b[2 * k] = ar - br;
+                b[2 * k + 1] = ai - bi;
             }
         }
     }

@@ -26,7 +26,10 @@ public:
 
 private:
     size_t size;
-    std::vector<std::complex<double>> twiddles;  // exp(-2 pi i k / N), k < N/2
+    // Each stage's factors in a row, exp(-pi i k / span) for k < span, for
+    // span = 1, 2, 4 .. N/2: a stage reads them in order, not strided
+    // through one table (at 65536 points that was 60 % slower).
+    std::vector<std::complex<double>> twiddles;
 };
 
 // The same transform of real values, at half the cost: the even and odd

@@ -95,4 +95,25 @@ TEST(ToneMatrix, DISABLED_WholeMatrix)
     }
 }
 
+// What a stream without the tone costs: the search runs on every second.
+TEST(ToneMatrix, DISABLED_SpeedWithoutATone)
+{
+    for (int rate : {8000, 48000, 96000}) {
+        ToneSignalSettings s;
+        s.clock.nominalRate = rate;
+        s.toneHz = 1000;
+        s.levelDbfs = -20;
+        s.snrDb = 0;
+        s.toneLeftOut = true;
+        const std::vector<float> samples = ToneSamples(s, SECONDS);
+        const std::clock_t start = std::clock();
+        ToneMeter meter(1000, rate);
+        for (size_t i = 0; i < samples.size(); i += 4096)
+            meter.Push(samples.data() + i, std::min<size_t>(4096, samples.size() - i));
+        meter.Finish();
+        const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+        std::printf("%6d Hz, noise only: %6.0f x real time; %s\n", rate, SECONDS / seconds, meter.Heard().problem.c_str());
+    }
+}
+
 }  // namespace

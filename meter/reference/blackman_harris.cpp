@@ -1,6 +1,6 @@
 #include "meter/reference/blackman_harris.h"
 
-#include "meter/reference/fft.h"
+#include "meter/reference/phasor.h"
 
 namespace {
 

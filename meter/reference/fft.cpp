@@ -1,41 +1,12 @@
 #include "meter/reference/fft.h"
 
-#include "common/extended_trig.h"
-#include "common/signal_facts.h"
+#include "meter/reference/phasor.h"
 
-#include <cmath>
 #include <utility>
 
 bool IsPowerOfTwo(size_t n)
 {
     return n > 0 && (n & (n - 1)) == 0;
-}
-
-std::complex<double> UnitPhasor(long double turns)
-{
-    // Into [-1/2, 1/2) turn: where ExtendedSineCosine keeps full precision.
-    const long double reduced = turns - std::floor(turns + 0.5L);
-    const SineCosine sc = ExtendedSineCosine(2 * PI * reduced);
-    return {static_cast<double>(sc.cosine), static_cast<double>(sc.sine)};
-}
-
-std::vector<std::complex<double>> PhasorSeries(long double start, long double step, size_t count)
-{
-    // Each rotation may add an ulp or two: 32 of them stay far below what
-    // any table here needs.
-    constexpr size_t ANCHOR_EVERY = 32;
-    std::vector<std::complex<double>> series(count);
-    const std::complex<double> rotation = UnitPhasor(step);
-    for (size_t n = 0; n < count; ++n) {
-        if (n % ANCHOR_EVERY == 0) {
-            series[n] = UnitPhasor(start + step * static_cast<long double>(n));
-            continue;
-        }
-        const std::complex<double> p = series[n - 1];
-        series[n] = {p.real() * rotation.real() - p.imag() * rotation.imag(),
-                     p.real() * rotation.imag() + p.imag() * rotation.real()};
-    }
-    return series;
 }
 
 Fft::Fft(size_t size) : size(size)

@@ -5,8 +5,8 @@
 // unscaled (a sine of amplitude A on a bin's centre, under a window w,
 // gives |X[k]| = A/2 sum w). Radix 2, decimation in time.
 //
-// The twiddle factors come from ExtendedSineCosine, not the C library, so
-// that every build (native, 32- and 64-bit Windows) gets the same bits.
+// The twiddle factors come from phasor.h, not the C library, so that every
+// build (native, 32- and 64-bit Windows) gets the same bits.
 // A plan holds them for one length (N/2 complex values); it is built once
 // and applied to any number of buffers of that length.
 #pragma once
@@ -53,14 +53,3 @@ private:
 
 // True where `n` is a power of two (1 included).
 bool IsPowerOfTwo(size_t n);
-
-// exp(2 pi i turns): the phasor of a phase in cycles, any size (the whole
-// turns are taken off at extended precision first), with the same bits on
-// every build.
-std::complex<double> UnitPhasor(long double turns);
-
-// exp(2 pi i (start + step n)) for n = 0 .. count-1: each a rotation of
-// the one before, anchored afresh by UnitPhasor every few dozen (an error
-// of a few parts in 1e15 at most), for tables too long to take each sine
-// at extended precision.
-std::vector<std::complex<double>> PhasorSeries(long double start, long double step, size_t count);

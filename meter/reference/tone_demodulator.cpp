@@ -2,16 +2,11 @@
 
 #include "common/signal_facts.h"
 #include "meter/reference/blackman_harris.h"
-#include "meter/reference/fft.h"
+#include "meter/reference/phasor.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-constexpr double TWO_PI = 2 * static_cast<double>(PI);
-
-}  // namespace
 
 int ToneHop(int sampleRate)
 {
@@ -49,7 +44,7 @@ double ToneDemodulator::PhaseDeviation(double amplitude, double noiseVariance) c
     const double signal = amplitude / 2 * windowSum;
     if (!(signal > 0))
         return 0.5;
-    return std::sqrt(noiseVariance * windowSquares / 2) / signal / TWO_PI;
+    return std::sqrt(noiseVariance * windowSquares / 2) / signal / (2 * static_cast<double>(PI));
 }
 
 void ToneDemodulator::Accumulate(OpenBlock& block, const float* samples, int64_t from, int64_t to,
@@ -95,10 +90,10 @@ ToneBlock ToneDemodulator::Finished(const OpenBlock& block) const
     out.index = block.index;
     out.centre = static_cast<double>(block.start + Length() / 2);
     const double re = block.re[0] + block.re[1], im = block.im[0] + block.im[1];
-    out.phaseCycles = std::atan2(im, re) / TWO_PI;
-    if (out.phaseCycles >= 0.5)
-        out.phaseCycles -= 1;
-    out.amplitude = 2 * std::hypot(re, im) / windowSum;
+    out.phaseCycles = TurnsOf(re, im);
+    // (Not std::hypot: the C libraries differ in its last bit, and the
+    // amplitude weights the line.)
+    out.amplitude = 2 * std::sqrt(re * re + im * im) / windowSum;
     out.peak = block.peak;
     out.straddlesGap = block.straddlesGap;
     return out;

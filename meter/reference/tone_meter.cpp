@@ -67,7 +67,7 @@ void ToneMeter::Search(bool atEnd)
     if (searched.found) {
         const double cyclesPerSample = searched.tone.hz / sampleRate;
         demodulator = std::make_unique<ToneDemodulator>(cyclesPerSample, ToneHop(sampleRate), searchStart);
-        const double amplitude = std::pow(10.0, searched.tone.levelDbfs / 20);
+        const double amplitude = searched.tone.amplitude;
         ToneTrackerStart start;
         start.cyclesPerSample = cyclesPerSample;
         start.hop = demodulator->Hop();

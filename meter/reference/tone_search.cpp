@@ -123,6 +123,7 @@ SpectralLine ToneSearch::Measure(const Spectrum& spectrum, size_t peak) const
     // less what the noise put into the lobe.
     const double toneLobe = std::max(0.0, lobePower - static_cast<double>(2 * lobe + 1) * noisePerBin);
     const double amplitude2 = 4 * toneLobe / (static_cast<double>(length) * spectrum.windowSquares);
+    line.amplitude = std::sqrt(amplitude2);
     line.levelDbfs = Db(amplitude2);
     line.noiseVariance = noisePerBin / spectrum.windowSquares;
     const double blockSignal = amplitude2 / 4 * blockWindowSum * blockWindowSum;

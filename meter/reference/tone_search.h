@@ -35,7 +35,8 @@ constexpr double SEARCH_SECONDS = 1;
 // One line of the spectrum, measured.
 struct SpectralLine {
     double hz = 0;               // interpolated between bins
-    double levelDbfs = -1e9;     // its amplitude: a full-scale sine is 0 dBFS
+    double amplitude = 0;        // a full-scale sine's is 1
+    double levelDbfs = -1e9;     // the same in dB (for words)
     double blockSnrDb = -1e9;    // what a demodulator block sees of it over the noise
     double purity = 0;           // its share of the power within 16 Hz
     double noiseVariance = 0;    // a sample's, from the bins near it

@@ -89,9 +89,11 @@ void ToneTracker::Follow(double innovation, bool jumpTo, double measured)
     if (jumpTo || phaseIndex < 0) {
         phase = measured;
         phaseIndex = index;
+        sinceJump = 1;
         return;
     }
     ++followed;
+    ++sinceJump;
     // Expanding memory (the least-squares line's gains after k blocks)
     // until it gains less than the fading memory does.
     const double k = static_cast<double>(followed);
@@ -101,6 +103,12 @@ void ToneTracker::Follow(double innovation, bool jumpTo, double measured)
     if (expanding > phaseGain) {
         phaseGain = expanding;
         frequencyGain = 6 / (k * (k + 1));
+    } else if (1 / static_cast<double>(sinceJump) > phaseGain) {
+        // After a jump (a new segment, a step) the frequency is known: the
+        // phase alone, the mean of the blocks since (one block's noise
+        // would otherwise echo through the fading memory and raise alarms).
+        phaseGain = 1 / static_cast<double>(sinceJump);
+        frequencyGain = 0;
     }
     const double gap = static_cast<double>(index - phaseIndex);
     phase = Predict(index) + phaseGain * innovation;
@@ -166,6 +174,7 @@ void ToneTracker::Judge(ToneRecord& record)
         if (segmentUsed)
             record.segment = ++segment;
         newSegment = false;
+        record.innovation = 0;
         Follow(0, true, record.cycles);
     } else {
         const bool tracking = followed >= static_cast<int64_t>(MEMORY_BLOCKS) && phaseIndex >= 0;

@@ -100,6 +100,7 @@ private:
     double phase = 0, cyclesPerHop = 0;
     int64_t phaseIndex = -1;
     int64_t followed = 0;              // blocks it has followed (its memory expands up to MEMORY_BLOCKS)
+    int64_t sinceJump = 0;             // blocks since it jumped to a block's phase
     double innovationVariance = 0;     // of those blocks' innovations
     double deviationVariance = 0;      // a block's phase noise, from second differences
     int64_t innovationCount = 0, deviationCount = 0;

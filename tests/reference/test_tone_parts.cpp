@@ -3,6 +3,7 @@
 #include "common/signal_facts.h"
 #include "meter/reference/blackman_harris.h"
 #include "meter/reference/fft.h"
+#include "meter/reference/phasor.h"
 #include "meter/reference/tone_demodulator.h"
 #include "meter/reference/tone_search.h"
 #include "tests/reference/tone_signal.h"
@@ -51,6 +52,30 @@ TEST(ToneParts, TransformsAgreeWithTheDirectSum)
         for (size_t k = 0; k <= n / 2; ++k)
             EXPECT_LT(std::abs(bins[k] - realExpected[k]), 1e-12 * static_cast<double>(n)) << n << " real bin " << k;
     }
+}
+
+// A block's phase is the program's own arctangent: the C library's, in
+// turns, within the library's own rounding, on every octant and the axes.
+TEST(ToneParts, TurnsOfAPhasorAgreeWithTheLibrary)
+{
+    const double twoPi = 2 * static_cast<double>(PI);
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> value(-1, 1);
+    for (int i = 0; i < 100000; ++i) {
+        const double re = value(random), im = value(random);
+        double expected = std::atan2(im, re) / twoPi;
+        if (expected >= 0.5)
+            expected -= 1;
+        EXPECT_NEAR(TurnsOf(re, im), expected, 1.2e-16) << re << ", " << im;  // two units in the last place
+    }
+    EXPECT_EQ(TurnsOf(0, 0), 0);
+    EXPECT_EQ(TurnsOf(2, 0), 0);
+    EXPECT_EQ(TurnsOf(0, 3), 0.25);
+    EXPECT_EQ(TurnsOf(-1, 0), -0.5);
+    EXPECT_EQ(TurnsOf(0, -1), -0.25);
+    EXPECT_NEAR(TurnsOf(1, 1), 0.125, 1e-17);
+    EXPECT_NEAR(TurnsOf(-1, -1), -0.375, 1e-17);
+    EXPECT_NEAR(TurnsOf(1e-300, 1), 0.25, 1e-17);
 }
 
 // Copies a quarter of its length apart sum to a constant: blocks that

@@ -20,7 +20,7 @@ struct Fitted {
     // The slope's uncertainty from the residuals, widened by the blocks'
     // known correlation (not the line's own widening for a lag-one
     // correlation: overlapping blocks are correlated over three lags,
-    // and it would claim 12 % more. Why: docs/accuracy.md#tone-blocks)
+    // and it would claim 16 % more. Why: docs/accuracy.md#tone-blocks)
     double slopeUncertainty = 0;
     double scatter = 0;  // RMS residual, samples
     ToneSteadiness steadiness;

@@ -10,6 +10,12 @@ namespace {
 
 // The tone counts as lost (Heard().present false) after this long without it.
 constexpr double LOST_SECONDS = 2;
+// The oscillator's frequency on a grid of 2^-16 Hz: the search's estimate
+// passes through the C library's logarithm, whose last bit differs from
+// build to build; on the grid every build demodulates with the same
+// oscillator. (The phase follows the rest: a block loses nothing to an
+// offset a million times smaller than its bin.)
+constexpr int OSCILLATOR_GRID_BITS = 16;
 
 double Db(double power)
 {
@@ -65,7 +71,9 @@ void ToneMeter::Search(bool atEnd)
     searched = search.Search(searchBuffer.data(), searchBuffer.size());
     hasSearched = true;
     if (searched.found) {
-        const double cyclesPerSample = searched.tone.hz / sampleRate;
+        const double gridded =
+            std::ldexp(std::nearbyint(std::ldexp(searched.tone.hz, OSCILLATOR_GRID_BITS)), -OSCILLATOR_GRID_BITS);
+        const double cyclesPerSample = gridded / sampleRate;
         demodulator = std::make_unique<ToneDemodulator>(cyclesPerSample, ToneHop(sampleRate), searchStart);
         const double amplitude = searched.tone.amplitude;
         ToneTrackerStart start;

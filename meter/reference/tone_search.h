@@ -1,7 +1,7 @@
 // Where the tone is, from about a second of samples: a Blackman-Harris
-// windowed spectrum (bins of about 1 Hz; fft.h), its strongest line near
-// the tone's frequency, and the strongest line anywhere (which the words
-// name when the tone is not there).
+// windowed spectrum (bins of about 1 Hz; radix2_fft.h), its strongest line
+// near the tone's frequency, and the strongest line anywhere (which the
+// words name when the tone is not there).
 //
 // A line counts as the tone when
 //   - it lies within MAX_OFFSET_PPM of the frequency asked for (give or
@@ -16,7 +16,7 @@
 // Why these: docs/accuracy.md#tone-search
 #pragma once
 
-#include "meter/reference/fft.h"
+#include "meter/reference/radix2_fft.h"
 
 #include <cstddef>
 #include <string>

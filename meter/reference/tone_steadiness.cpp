@@ -118,7 +118,7 @@ std::string Moved(const std::vector<WindowSlope>& windows, double chi, double li
     if (bestChi <= ChiSquareLimit(static_cast<double>(count - 2), FALSE_ALARM)) {
         const double at = (windows[best - 1].seconds + windows[best].seconds) / 2;
         return "the rate against the tone jumped by " + Fixed((after - before) * toPpm, 4) + " ppm near " +
-               Fixed(at, 0) + " s: the tone's frequency stepped";
+               Fixed(at, 0) + " s: the card's clock or the tone stepped";
     }
     double mean = 0, spread = 0, noise = 0;
     ChiSquareAbout(windows, 0, count, &mean);
@@ -129,7 +129,7 @@ std::string Moved(const std::vector<WindowSlope>& windows, double chi, double li
     const double wander = std::sqrt(std::max(0.0, spread - noise) / static_cast<double>(count)) * toPpm;
     return "the rate against the tone wandered by " + Fixed(wander, 4) + " ppm RMS between " +
            Fixed(WANDER_WINDOW_SECONDS, 0) + "-s windows (chi-square " + Fixed(chi, 0) + " for " +
-           std::to_string(count) + " windows, limit " + Fixed(limit, 0) + "): the tone's frequency is not steady";
+           std::to_string(count) + " windows, limit " + Fixed(limit, 0) + "): the card's clock or the tone moved";
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Did the tone hold still? The slope of the line's residuals over each
+// Did the rate against the tone hold still? (If not, the card's clock or
+// the tone moved: the samples cannot tell which.) The slope of the line's residuals over each
 // WANDER_WINDOW_SECONDS window (meter/steadiness.h), from blocks that
 // share no sample (every BLOCK_OVERLAP-th: their noise is independent),
 // against its uncertainty from the windows' pooled residuals: a steady tone

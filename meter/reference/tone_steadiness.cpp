@@ -13,7 +13,7 @@ namespace {
 constexpr double MIN_WINDOW_POINTS = 4;
 // A block's phase error that no noise explains, RMS, in cycles: the float
 // samples' rounding. A tone without noise then reads steady; a 16-bit
-// card's own rounding is six times this. Why: docs/accuracy.md#tone-steadiness
+// card's own rounding is twelve times this. Why: docs/accuracy.md#tone-steadiness
 constexpr double SYSTEMATIC_CYCLES = 1e-8;
 
 struct WindowSlope {

@@ -2,11 +2,6 @@
 
 #include <utility>
 
-bool IsPowerOfTwo(size_t n)
-{
-    return n > 0 && (n & (n - 1)) == 0;
-}
-
 Radix2Fft::Radix2Fft(size_t size) : size(size)
 {
     for (size_t span = 1; span < size; span <<= 1)

@@ -57,6 +57,3 @@ private:
     std::vector<std::complex<double>> twiddles;  // exp(-2 pi i k / N), k < N/2
     mutable std::vector<std::complex<double>> packed;
 };
-
-// True where `n` is a power of two (1 included).
-bool IsPowerOfTwo(size_t n);

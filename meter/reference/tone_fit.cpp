@@ -9,8 +9,6 @@
 
 namespace {
 
-// Less reference time than this gives no figure.
-constexpr double MIN_SECONDS = 1;
 // The points carry their scatter as weights, so their weighted residuals
 // are in units of it: a millionth of one is rounding.
 constexpr RobustLineSettings TONE_LINE = {1e-6, RunAxis::X};
@@ -101,7 +99,7 @@ ReferenceEstimate FitTone(const std::vector<ToneRecord>& records, size_t count, 
     estimate.steps = stepsFound + settings.gapsReported;
     const RobustLine& line = chosen.line;
     const double seconds = line.runLast - line.runFirst;
-    if (!line.valid || !(line.slope > 0) || seconds < MIN_SECONDS)
+    if (!line.valid || !(line.slope > 0) || seconds < MIN_FIT_SECONDS)
         return estimate;
     estimate.valid = true;
     estimate.rateHz = line.slope;

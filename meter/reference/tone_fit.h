@@ -25,6 +25,9 @@
 #include <cstdint>
 #include <vector>
 
+// Less of the tone's time than this gives no figure.
+constexpr double MIN_FIT_SECONDS = 1;
+
 // A used block, as the line takes it.
 struct TonePoint {
     double seconds = 0;   // the tone's time: unwrapped phase over its frequency

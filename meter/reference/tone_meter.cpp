@@ -1,10 +1,10 @@
 #include "meter/reference/tone_meter.h"
 
 #include "meter/reference/tone_fit.h"
+#include "meter/reference/tone_words.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -17,18 +17,6 @@ constexpr double LOST_SECONDS = 2;
 // offset a million times smaller than its bin.)
 constexpr int OSCILLATOR_GRID_BITS = 16;
 
-double Db(double power)
-{
-    return power > 0 ? 10 * std::log10(power) : -1e9;
-}
-
-std::string Fixed(double value, int decimals)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
 }  // namespace
 
 ToneMeter::ToneMeter(double toneHz, int sampleRate)
@@ -38,8 +26,8 @@ ToneMeter::ToneMeter(double toneHz, int sampleRate)
     if (sampleRate <= 0)
         refused = "no sample rate";
     else if (!(toneHz >= MIN_TONE_HZ) || !(toneHz <= highest))
-        refused = "a tone of " + Fixed(toneHz, 1) + " Hz cannot be measured at " + std::to_string(sampleRate) +
-                  " Hz: it must lie between " + Fixed(MIN_TONE_HZ, 0) + " and " + Fixed(highest, 0) + " Hz";
+        refused = "a tone of " + FixedPoint(toneHz, 1) + " Hz cannot be measured at " + std::to_string(sampleRate) +
+                  " Hz: it must lie between " + FixedPoint(MIN_TONE_HZ, 0) + " and " + FixedPoint(highest, 0) + " Hz";
     searchBuffer.reserve(search.Length());
 }
 
@@ -125,7 +113,7 @@ void ToneMeter::EmitSettled()
         // A phase ahead of the prediction puts the tone's time earlier on
         // the card than the line expected.
         event.residual = -r.innovation * toSamples;
-        event.levelDbfs = Db(r.amplitude * r.amplitude);
+        event.levelDbfs = PowerDb(r.amplitude * r.amplitude);
         Emit(event);
     }
 }
@@ -146,8 +134,13 @@ void ToneMeter::Finish()
     finished = true;
     if (!refused.empty())
         return;
-    if (!demodulator && !searchBuffer.empty())
+    // What is left when the input ends: searched as it is (bins the wider),
+    // unless it is shorter than a block, which could not measure it anyway.
+    const double searchable = BLOCK_SECONDS * sampleRate;
+    if (!demodulator && static_cast<double>(searchBuffer.size()) >= searchable)
         Search(true);
+    else if (!demodulator && !hasSearched)
+        tooShort = true;
     if (tracker) {
         tracker->Finish();
         EmitSettled();
@@ -180,8 +173,8 @@ ReferenceHeard ToneMeter::Heard() const
     ReferenceHeard heard;
     heard.seconds = static_cast<double>(samples) / std::max(sampleRate, 1);
     if (samples > 0) {
-        heard.rmsDbfs = Db(sumSquares / static_cast<double>(samples));
-        heard.peakDbfs = Db(static_cast<double>(peak) * peak);
+        heard.rmsDbfs = PowerDb(sumSquares / static_cast<double>(samples));
+        heard.peakDbfs = PowerDb(static_cast<double>(peak) * peak);
     }
     heard.clippedSamples = clipped;
     if (hasSearched)
@@ -193,20 +186,24 @@ ReferenceHeard ToneMeter::Heard() const
     if (!tracker) {
         if (hasSearched)
             heard.problem = searched.problem;
-        else if (finished)
-            heard.problem = "no tone at " + Fixed(toneHz, 1) + " Hz: no samples to look in";
+        else if (tooShort)
+            heard.problem = "no tone at " + FixedPoint(toneHz, 1) + " Hz: " + FixedPoint(heard.seconds, 2) +
+                            " s of samples, too short to look in (" + FixedPoint(BLOCK_SECONDS, 2) + " s at least)";
         return heard;
     }
     const ReferenceEstimate estimate = Estimate();
     if (estimate.seconds > 0 && OffFrequency(estimate)) {
-        heard.problem = "no tone at " + Fixed(toneHz, 1) + " Hz: " +
+        heard.problem = "no tone at " + FixedPoint(toneHz, 1) + " Hz: " +
                         OffFrequencyProblem(toneHz, toneHz * sampleRate / estimate.rateHz);
         return heard;
     }
     const double lostSeconds = static_cast<double>(tracker->WeakRun() * demodulator->Hop()) / sampleRate;
+    const std::string tone = "the tone at " + FixedPoint(tracker->CyclesPerSample() * sampleRate, 1) + " Hz";
     heard.present = lostSeconds < LOST_SECONDS;
     if (!heard.present)
-        heard.problem = "the tone at " + Fixed(tracker->CyclesPerSample() * sampleRate, 1) + " Hz fell away " +
-                        Fixed(lostSeconds, 1) + " s ago (12 dB or more below its level)";
+        heard.problem = tone + " fell away " + FixedPoint(lostSeconds, 1) + " s ago (12 dB or more below its level)";
+    else if (!estimate.valid)
+        heard.problem = tone + " was heard in " + std::to_string(tracker->Records().size()) +
+                        " blocks so far: a figure needs " + FixedPoint(MIN_FIT_SECONDS, 0) + " s of it";
     return heard;
 }

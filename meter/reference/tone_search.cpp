@@ -2,11 +2,11 @@
 
 #include "meter/reference/blackman_harris.h"
 #include "meter/reference/tone_demodulator.h"
+#include "meter/reference/tone_words.h"
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <cstdio>
 
 namespace {
 
@@ -22,17 +22,7 @@ constexpr double PURITY_BAND_HZ = BLACKMAN_HARRIS_LOBE_BINS / BLOCK_SECONDS;
 // allowed beyond MAX_OFFSET_PPM before it is called another tone.
 constexpr double OFFSET_MARGIN_BINS = 0.5;
 
-double Db(double power)
-{
-    return power > 0 ? 10 * std::log10(power) : -1e9;
-}
 
-std::string Fixed(double value, int decimals)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
 
 double MedianOf(const std::vector<double>& power, size_t from, size_t to)
 {
@@ -124,10 +114,10 @@ SpectralLine ToneSearch::Measure(const Spectrum& spectrum, size_t peak) const
     const double toneLobe = std::max(0.0, lobePower - static_cast<double>(2 * lobe + 1) * noisePerBin);
     const double amplitude2 = 4 * toneLobe / (static_cast<double>(length) * spectrum.windowSquares);
     line.amplitude = std::sqrt(amplitude2);
-    line.levelDbfs = Db(amplitude2);
+    line.levelDbfs = PowerDb(amplitude2);
     line.noiseVariance = noisePerBin / spectrum.windowSquares;
     const double blockSignal = amplitude2 / 4 * blockWindowSum * blockWindowSum;
-    line.blockSnrDb = line.noiseVariance > 0 ? Db(blockSignal / (line.noiseVariance * blockWindowSquares)) : 1e9;
+    line.blockSnrDb = line.noiseVariance > 0 ? PowerDb(blockSignal / (line.noiseVariance * blockWindowSquares)) : 1e9;
     // Between bins: a parabola through the logarithms of the three around
     // the top (near exact for this window's Gaussian-like lobe).
     double offset = 0;
@@ -148,9 +138,9 @@ ToneSearchResult ToneSearch::Search(const float* samples, size_t count) const
     double squares = 0;
     for (size_t n = 0; n < count; ++n)
         squares += static_cast<double>(samples[n]) * samples[n];
-    result.rmsDbfs = count > 0 ? Db(squares / static_cast<double>(count)) : -1e9;
+    result.rmsDbfs = count > 0 ? PowerDb(squares / static_cast<double>(count)) : -1e9;
     if (!(squares > 0)) {
-        result.problem = "no tone at " + Fixed(toneHz, 1) + " Hz: " + (count > 0 ? "digital silence" : "no samples");
+        result.problem = "no tone at " + FixedPoint(toneHz, 1) + " Hz: " + (count > 0 ? "digital silence" : "no samples");
         return result;
     }
     const Spectrum spectrum = PowerSpectrum(samples, count);
@@ -178,14 +168,14 @@ ToneSearchResult ToneSearch::Search(const float* samples, size_t count) const
 std::string OffFrequencyProblem(double toneHz, double heardHz)
 {
     const double ppm = (toneHz / heardHz - 1) * 1e6;
-    return "the tone heard is at " + Fixed(heardHz, 2) + " Hz, which would put the card " + Fixed(ppm, 0) +
-           " ppm off: more than a card and a generator are off by together (" + Fixed(MAX_OFFSET_PPM, 0) +
-           " ppm); is " + Fixed(toneHz, 2) + " Hz the tone's frequency?";
+    return "the tone heard is at " + FixedPoint(heardHz, 2) + " Hz, which would put the card " + FixedPoint(ppm, 0) +
+           " ppm off: more than a card and a generator are off by together (" + FixedPoint(MAX_OFFSET_PPM, 0) +
+           " ppm); is " + FixedPoint(toneHz, 2) + " Hz the tone's frequency?";
 }
 
 std::string ToneSearch::Problem(const ToneSearchResult& result, double allowedHz) const
 {
-    const std::string start = "no tone at " + Fixed(toneHz, 1) + " Hz: ";
+    const std::string start = "no tone at " + FixedPoint(toneHz, 1) + " Hz: ";
     const SpectralLine& tone = result.tone;
     const bool strong = tone.blockSnrDb >= MIN_BLOCK_SNR_DB, pure = tone.purity >= MIN_PURITY;
     const bool near = std::fabs(tone.hz - toneHz) <= allowedHz;
@@ -193,19 +183,20 @@ std::string ToneSearch::Problem(const ToneSearchResult& result, double allowedHz
     if (strong && pure && !near && std::fabs(tone.hz - toneHz) <= 20 * allowedHz)
         return start + OffFrequencyProblem(toneHz, tone.hz);
     if (near && strong)
-        return "no steady tone at " + Fixed(toneHz, 1) + " Hz: what is there (" + Fixed(tone.levelDbfs, 1) +
-               " dBFS) is no single line: it holds " + Fixed(100 * tone.purity, 0) + " % of the power within " +
-               Fixed(PURITY_BAND_HZ, 0) + " Hz (a tone nearly all, " + Fixed(100 * MIN_PURITY, 0) +
+        return "no steady tone at " + FixedPoint(toneHz, 1) + " Hz: what is there (" + FixedPoint(tone.levelDbfs, 1) +
+               " dBFS) is no single line: it holds " + FixedPoint(100 * tone.purity, 0) + " % of the power within " +
+               FixedPoint(PURITY_BAND_HZ, 0) + " Hz (a tone nearly all, " + FixedPoint(100 * MIN_PURITY, 0) +
                " % needed): a modulated signal";
     if (near && pure)
-        return start + "the line there (" + Fixed(tone.hz, 1) + " Hz, " + Fixed(tone.levelDbfs, 1) +
-               " dBFS) stands " + Fixed(tone.blockSnrDb, 1) + " dB over the noise in a block (" +
-               Fixed(MIN_BLOCK_SNR_DB, 0) + " dB needed): too weak";
+        return start + "the line there (" + FixedPoint(tone.hz, 1) + " Hz, " + FixedPoint(tone.levelDbfs, 1) +
+               " dBFS) stands " + FixedPoint(tone.blockSnrDb, 1) + " dB over the noise in a block (" +
+               FixedPoint(MIN_BLOCK_SNR_DB, 0) + " dB needed): too weak";
     const SpectralLine& strongest = result.strongest;
     if (strongest.blockSnrDb >= MIN_BLOCK_SNR_DB && strongest.purity >= MIN_PURITY)
-        return start + "the strongest tone heard is at " + Fixed(strongest.hz, 1) + " Hz, " +
-               Fixed(strongest.levelDbfs, 1) + " dBFS";
-    return start + "no single line stands out (" + Fixed(result.rmsDbfs, 1) + " dBFS RMS; the strongest frequency " +
-           Fixed(strongest.hz, 1) + " Hz, " + Fixed(strongest.levelDbfs, 1) +
-           " dBFS): noise, or a signal spread over many frequencies (a modulated one)";
+        return start + "the strongest tone heard is at " + FixedPoint(strongest.hz, 1) + " Hz, " +
+               FixedPoint(strongest.levelDbfs, 1) + " dBFS";
+    // (A line no stronger than the noise about it has no level of its own.)
+    const std::string level = strongest.amplitude > 0 ? ", " + FixedPoint(strongest.levelDbfs, 1) + " dBFS" : "";
+    return start + "no single line stands out (" + FixedPoint(result.rmsDbfs, 1) + " dBFS RMS; the strongest frequency " +
+           FixedPoint(strongest.hz, 1) + " Hz" + level + "): noise, or a signal spread over many frequencies (a modulated one)";
 }

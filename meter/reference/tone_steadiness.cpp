@@ -1,11 +1,12 @@
 #include "meter/reference/tone_steadiness.h"
 
+#include "meter/reference/line_sums.h"
 #include "meter/reference/tone_demodulator.h"
+#include "meter/reference/tone_words.h"
 #include "meter/steadiness.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -23,27 +24,6 @@ struct WindowSlope {
     double variance = 0;  // of the slope
 };
 
-std::string Fixed(double value, int decimals)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-// Sums of a line through (x, y) about their means.
-struct LineSums {
-    double n = 0, x = 0, y = 0, xx = 0, xy = 0, yy = 0;
-    void Add(double px, double py)
-    {
-        ++n;
-        const double dx = px - x, dy = py - y;
-        x += dx / n;
-        y += dy / n;
-        xx += dx * (px - x);
-        xy += dx * (py - y);
-        yy += dy * (py - y);
-    }
-};
 
 std::vector<WindowSlope> WindowSlopes(const std::vector<TonePoint>& points, const RobustLine& line,
                                       const ToneFitSettings& settings)
@@ -53,9 +33,8 @@ std::vector<WindowSlope> WindowSlopes(const std::vector<TonePoint>& points, cons
     LineSums sums;
     auto close = [&] {
         if (sums.n >= MIN_WINDOW_POINTS && sums.xx > 0) {
-            const double slope = sums.xy / sums.xx;
-            windows.push_back({sums.x, slope, sums.xx, 0});
-            squares += std::max(0.0, sums.yy - slope * sums.xy);
+            windows.push_back({sums.x, sums.Slope(), sums.xx, 0});
+            squares += std::max(0.0, sums.Squares());
             freedom += sums.n - 2;
         }
         sums = LineSums();
@@ -117,8 +96,8 @@ std::string Moved(const std::vector<WindowSlope>& windows, double chi, double li
     }
     if (bestChi <= ChiSquareLimit(static_cast<double>(count - 2), FALSE_ALARM)) {
         const double at = (windows[best - 1].seconds + windows[best].seconds) / 2;
-        return "the rate against the tone jumped by " + Fixed((after - before) * toPpm, 4) + " ppm near " +
-               Fixed(at, 0) + " s: the card's clock or the tone stepped";
+        return "the rate against the tone jumped by " + FixedPoint((after - before) * toPpm, 4) + " ppm near " +
+               FixedPoint(at, 0) + " s: the card's clock or the tone stepped";
     }
     double mean = 0, spread = 0, noise = 0;
     ChiSquareAbout(windows, 0, count, &mean);
@@ -127,9 +106,9 @@ std::string Moved(const std::vector<WindowSlope>& windows, double chi, double li
         noise += w.variance;
     }
     const double wander = std::sqrt(std::max(0.0, spread - noise) / static_cast<double>(count)) * toPpm;
-    return "the rate against the tone wandered by " + Fixed(wander, 4) + " ppm RMS between " +
-           Fixed(WANDER_WINDOW_SECONDS, 0) + "-s windows (chi-square " + Fixed(chi, 0) + " for " +
-           std::to_string(count) + " windows, limit " + Fixed(limit, 0) + "): the card's clock or the tone moved";
+    return "the rate against the tone wandered by " + FixedPoint(wander, 4) + " ppm RMS between " +
+           FixedPoint(WANDER_WINDOW_SECONDS, 0) + "-s windows (chi-square " + FixedPoint(chi, 0) + " for " +
+           std::to_string(count) + " windows, limit " + FixedPoint(limit, 0) + "): the card's clock or the tone moved";
 }
 
 }  // namespace

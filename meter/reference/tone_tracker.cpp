@@ -1,5 +1,6 @@
 #include "meter/reference/tone_tracker.h"
 
+#include "meter/reference/line_sums.h"
 #include "meter/reference/reference_event.h"
 
 #include <algorithm>
@@ -20,6 +21,8 @@ constexpr double ALARM_SIGMAS = 4;
 // noise; one this large is (the test runs only where an alarm was raised).
 // Why: docs/accuracy.md#tone-steps
 constexpr double STEP_SIGMAS = 5;
+// With no step, a block this far off the line through both sides (a click)
+// is left out: noise alone puts one there once in 1.7 million.
 constexpr double OUTLIER_SIGMAS = 5;
 // A block whose amplitude falls below this share of the tone's is not
 // used: 12 dB down, three and a half standard deviations of a block's
@@ -53,21 +56,6 @@ void RunningMean(double& mean, double value, int64_t count, double memory)
 {
     mean += (value - mean) / std::min(static_cast<double>(count), memory);
 }
-
-// Sums of a line through points (x, y) about their means.
-struct LineSums {
-    double n = 0, x = 0, y = 0, xx = 0, xy = 0, yy = 0;
-    void Add(double px, double py)
-    {
-        ++n;
-        const double dx = px - x, dy = py - y;
-        x += dx / n;
-        y += dy / n;
-        xx += dx * (px - x);
-        xy += dx * (py - y);
-        yy += dy * (py - y);
-    }
-};
 
 }  // namespace
 
@@ -210,30 +198,8 @@ void ToneTracker::ResolveAlarm(bool atEnd)
     if (!alarm.pending || (!atEnd && records.size() < alarm.last + 1 + LINE_BLOCKS))
         return;
     alarm.pending = false;
-    // The used blocks to either side, each side in one segment.
     const double x0 = records[alarm.first].centre;
-    LineSums before, after;
-    uint32_t side = 0;
-    for (size_t i = alarm.first; i-- > 0 && before.n < LINE_BLOCKS;) {
-        const ToneRecord& r = records[i];
-        if (!(r.flags & EVENT_USED))
-            continue;
-        if (before.n == 0)
-            side = r.segment;
-        else if (r.segment != side)
-            break;
-        before.Add(r.centre - x0, r.cycles);
-    }
-    for (size_t i = alarm.last + 1; i < records.size() && after.n < LINE_BLOCKS; ++i) {
-        const ToneRecord& r = records[i];
-        if (!(r.flags & EVENT_USED))
-            continue;
-        if (after.n == 0)
-            side = r.segment;
-        else if (r.segment != side)
-            break;
-        after.Add(r.centre - x0, r.cycles);
-    }
+    const LineSums before = SideOfAlarm(alarm.first, false, x0), after = SideOfAlarm(alarm.last + 1, true, x0);
     const size_t last = std::min(alarm.last, records.size() - 1);
     if (before.n < MIN_LINE_BLOCKS || after.n < MIN_LINE_BLOCKS) {
         // Too little to either side to tell: a new segment costs little.
@@ -264,6 +230,25 @@ void ToneTracker::ResolveAlarm(bool atEnd)
             r.flags |= EVENT_OUTLIER;
         }
     }
+}
+
+LineSums ToneTracker::SideOfAlarm(size_t from, bool forward, double x0) const
+{
+    LineSums sums;
+    uint32_t segmentOfSide = 0;
+    for (size_t step = 0; sums.n < LINE_BLOCKS; ++step) {
+        if (forward ? from + step >= records.size() : step >= from)
+            break;
+        const ToneRecord& r = records[forward ? from + step : from - 1 - step];
+        if (!(r.flags & EVENT_USED))
+            continue;
+        if (sums.n == 0)
+            segmentOfSide = r.segment;
+        else if (r.segment != segmentOfSide)
+            break;
+        sums.Add(r.centre - x0, r.cycles);
+    }
+    return sums;
 }
 
 void ToneTracker::StepAfter(size_t first, size_t last, bool found)

@@ -27,6 +27,7 @@
 // a block (16 a second).
 #pragma once
 
+#include "meter/reference/line_sums.h"
 #include "meter/reference/tone_demodulator.h"
 
 #include <cstddef>
@@ -80,6 +81,10 @@ private:
     void UpdateDeviation(ToneRecord& record);
     void RaiseAlarm(size_t first, size_t last);
     void ResolveAlarm(bool atEnd);
+    // The used blocks of one segment next to an alarm, LINE_BLOCKS at most,
+    // (x less x0, phase): backwards from `from` (not included) or forwards
+    // from it.
+    LineSums SideOfAlarm(size_t from, bool forward, double x0) const;
     // Leaves out records [first, last] and starts a segment after them;
     // `found`: a step the lines showed (counted), not one assumed.
     void StepAfter(size_t first, size_t last, bool found);

@@ -328,6 +328,29 @@ TEST(ToneMeter, SaysWhatItHeardWhenThereIsNoTone)
     }
 }
 
+// Inputs too short to measure, or nothing at all, give no figure and say
+// why; none of them trips the meter up (the sanitizers watch).
+TEST(ToneMeter, ShortInputsGiveNoFigureAndSayWhy)
+{
+    const std::vector<float> tone = ToneSamples(Tone(8000, 1000, 0, 30), 3);
+    for (size_t count : {size_t{0}, size_t{1}, size_t{100}, size_t{4000}, size_t{8192}, size_t{9000}}) {
+        SCOPED_TRACE(count);
+        ToneMeter meter(1000, 8000);
+        meter.Push(tone.data(), count);
+        meter.MarkDiscontinuity();
+        meter.Finish();
+        meter.Finish();
+        EXPECT_FALSE(meter.Estimate().valid);
+        EXPECT_FALSE(meter.Heard().problem.empty()) << meter.Heard().problem;
+    }
+    // Enough, pushed a sample at a time.
+    ToneMeter meter(1000, 8000);
+    for (size_t i = 0; i < tone.size(); ++i)
+        meter.Push(&tone[i], 1);
+    meter.Finish();
+    EXPECT_TRUE(meter.Estimate().valid);
+}
+
 // The native, 32-bit and 64-bit Windows builds give the same figure to
 // the last bit: the tables' sines are the program's own (ExtendedSineCosine),
 // SSE2 rounds every double alike, and the sums run in a fixed order

@@ -1,5 +1,6 @@
 #include "meter/reference/tone_fit.h"
 
+#include "meter/reference/tone_demodulator.h"
 #include "meter/reference/tone_steadiness.h"
 #include "meter/reference/tone_steps.h"
 #include "meter/robust_line.h"
@@ -87,7 +88,8 @@ ReferenceEstimate FitTone(const std::vector<ToneRecord>& records, size_t count, 
     Fitted chosen = FitPoints(points, settings);
     int64_t stepsFound = settings.stepsFound;
     std::vector<TonePoint> split = points;
-    const int64_t splits = SplitAtSteps(split, settings.correlationFactor);
+    const int64_t splits = SplitAtSteps(split, settings.correlationFactor,
+                                        SYSTEMATIC_CYCLES * settings.sampleRate / settings.toneHz);
     if (splits > 0) {
         Fitted fitted = FitPoints(split, settings);
         if (fitted.line.valid && fitted.steadiness.steady) {

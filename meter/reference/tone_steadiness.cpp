@@ -12,10 +12,6 @@ namespace {
 
 // A window's slope needs a few points beyond its two parameters.
 constexpr double MIN_WINDOW_POINTS = 4;
-// A block's phase error that no noise explains, RMS, in cycles: the float
-// samples' rounding. A tone without noise then reads steady; a 16-bit
-// card's own rounding is twelve times this. Why: docs/accuracy.md#tone-steadiness
-constexpr double SYSTEMATIC_CYCLES = 1e-8;
 
 struct WindowSlope {
     double seconds = 0;   // its middle, in the tone's time

@@ -20,7 +20,8 @@ struct Scan {
 };
 
 // Points [begin, end): one segment.
-Scan ScanSegment(const std::vector<TonePoint>& points, size_t begin, size_t end, double correlationFactor)
+Scan ScanSegment(const std::vector<TonePoint>& points, size_t begin, size_t end, double correlationFactor,
+                 double floorSamples)
 {
     Scan scan;
     const double n = static_cast<double>(end - begin);
@@ -48,7 +49,7 @@ Scan ScanSegment(const std::vector<TonePoint>& points, size_t begin, size_t end,
         residual[i - begin] = points[i].position - meanY - slope * (points[i].seconds - meanX);
         squares += residual[i - begin] * residual[i - begin];
     }
-    const double noise = squares / (n - 2) * correlationFactor;
+    const double noise = squares / (n - 2) * correlationFactor + floorSamples * floorSamples;
     // From the end backwards: sums over the points from k on.
     double count = 0, sumU = 0, sumUU = 0, sumR = 0, sumUR = 0;
     double bestStep = 0, bestBend = 0;
@@ -88,7 +89,7 @@ Scan ScanSegment(const std::vector<TonePoint>& points, size_t begin, size_t end,
 
 }  // namespace
 
-int64_t SplitAtSteps(std::vector<TonePoint>& points, double correlationFactor)
+int64_t SplitAtSteps(std::vector<TonePoint>& points, double correlationFactor, double floorSamples)
 {
     int64_t found = 0;
     for (bool again = true; again && found < MAX_STEPS;) {
@@ -97,7 +98,7 @@ int64_t SplitAtSteps(std::vector<TonePoint>& points, double correlationFactor)
             size_t end = begin;
             while (end < points.size() && points[end].segment == points[begin].segment)
                 ++end;
-            const Scan scan = ScanSegment(points, begin, end, correlationFactor);
+            const Scan scan = ScanSegment(points, begin, end, correlationFactor, floorSamples);
             if (scan.found) {
                 // The blocks that may hold it go; what follows starts a segment.
                 const int64_t at = points[scan.at].index;

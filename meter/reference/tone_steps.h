@@ -22,4 +22,6 @@
 
 // Splits the segments of `points` (in order of index, segments numbered
 // upwards) at the steps found, renumbering the later ones; returns how many.
-int64_t SplitAtSteps(std::vector<TonePoint>& points, double correlationFactor);
+// `floorSamples`: a block's error that no noise explains (SYSTEMATIC_CYCLES
+// as samples), allowed for beside the residuals.
+int64_t SplitAtSteps(std::vector<TonePoint>& points, double correlationFactor, double floorSamples);

@@ -166,7 +166,8 @@ void ToneTracker::Judge(ToneRecord& record)
         Follow(0, true, record.cycles);
     } else {
         const bool tracking = followed >= static_cast<int64_t>(MEMORY_BLOCKS) && phaseIndex >= 0;
-        const bool far = tracking && std::fabs(record.innovation) > ALARM_SIGMAS * std::sqrt(innovationVariance);
+        const double spread = std::sqrt(innovationVariance + SYSTEMATIC_CYCLES * SYSTEMATIC_CYCLES);
+        const bool far = tracking && std::fabs(record.innovation) > ALARM_SIGMAS * spread;
         if (far && !alarm.pending)
             RaiseAlarm(index > ZONE_BEFORE ? index - ZONE_BEFORE : 0, index + ZONE_AFTER);
         if (!far && followed >= MEMORY_BLOCKS / 2) {
@@ -210,7 +211,8 @@ void ToneTracker::ResolveAlarm(bool atEnd)
     const double sxx = before.xx + after.xx;
     const double slope = (before.xy + after.xy) / sxx;
     const double squares = before.yy + after.yy - slope * (before.xy + after.xy);
-    const double variance = std::max(0.0, squares) / (before.n + after.n - 3) * start.correlationFactor;
+    const double variance = std::max(0.0, squares) / (before.n + after.n - 3) * start.correlationFactor +
+                            SYSTEMATIC_CYCLES * SYSTEMATIC_CYCLES;
     const double step = after.y - before.y - slope * (after.x - before.x);
     const double stepDeviation =
         std::sqrt(variance * (1 / before.n + 1 / after.n + (after.x - before.x) * (after.x - before.x) / sxx));

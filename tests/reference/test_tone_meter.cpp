@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 
 namespace {
@@ -81,6 +82,8 @@ TEST(ToneMeter, ReadsTheCardsRateAcrossTheTonesAndRates)
         {WithNeighbours(Tone(8000, 20, 150.25, 30)), 0},
         {WithNeighbours(Tone(8000, 3600, -77.7, 30)), 0.002},
         {WithNeighbours(Tone(48000, 21600, 300.5, 30)), 0.002},
+        // No noise at all: only the samples' rounding is left.
+        {Tone(48000, 1000, 77.7, std::numeric_limits<double>::infinity()), 1e-6},
     };
     for (const Case& c : cases) {
         const ToneOutcome o = MeasureTone(c.signal, Seconds(LONG_SECONDS));

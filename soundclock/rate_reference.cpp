@@ -10,6 +10,8 @@
 #include "soundclock/reference_session.h"
 #include "soundclock/text_format.h"
 
+#include "meter/reference/tone_meter.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -18,19 +20,16 @@
 
 namespace {
 
-// A tone is followed from 20 Hz (below, a minute holds too few of its
-// cycles to time) up to 0.45 of the rate (above, the card's anti-alias
-// filter takes it).
-constexpr double LOWEST_TONE_HZ = 20;
-constexpr double HIGHEST_TONE_SHARE = 0.45;
-
+// The tones the meter follows (meter/reference/tone_meter.h), said before
+// a device is opened or a file read.
 std::string ToneRefusal(const ReferenceKind& kind, int rate)
 {
     if (kind.type != ReferenceType::Tone)
         return "";
-    if (kind.toneHz < LOWEST_TONE_HZ || kind.toneHz > HIGHEST_TONE_SHARE * rate)
-        return "--reference tone:" + Fixed(kind.toneHz, 1) + ": a tone from " + Fixed(LOWEST_TONE_HZ, 0) + " Hz to " +
-               Fixed(HIGHEST_TONE_SHARE, 2) + " of the rate (" + Fixed(HIGHEST_TONE_SHARE * rate, 0) + " Hz at " +
+    const double highest = rate / 2.0 - MIN_NYQUIST_DISTANCE_HZ;
+    if (kind.toneHz < MIN_TONE_HZ || kind.toneHz > highest)
+        return "--reference tone:" + Fixed(kind.toneHz, 1) + ": a tone from " + Fixed(MIN_TONE_HZ, 0) + " Hz to " +
+               Fixed(MIN_NYQUIST_DISTANCE_HZ, 0) + " Hz below half the rate (" + Fixed(highest, 0) + " Hz at " +
                std::to_string(rate) + " Hz) is needed";
     return "";
 }

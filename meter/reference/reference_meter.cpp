@@ -1,6 +1,7 @@
 #include "meter/reference/reference_meter.h"
 
 #include "meter/reference/pps_meter.h"
+#include "meter/reference/tone_meter.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ std::unique_ptr<ReferenceMeter> MakeReferenceMeter(const ReferenceKind& kind, in
 {
     switch (kind.type) {
     case ReferenceType::Pps: return std::make_unique<PpsMeter>(sampleRate, kind.polarity);
-    case ReferenceType::Tone:
+    case ReferenceType::Tone: return std::make_unique<ToneMeter>(kind.toneHz, sampleRate);
     case ReferenceType::Ticks:
     case ReferenceType::System: break;
     }

@@ -4,7 +4,7 @@
 // (played into an audio server's sink, recorded back) and for trying
 // soundclock rate --reference by hand.
 //
-//   make_reference pps RATE PPM SECONDS [KEY=VALUE ...]
+//   make_reference pps|tone:HZ RATE PPM SECONDS [KEY=VALUE ...]
 //   make_reference pair LEFT.wav RIGHT.wav     (two mono files as one stereo file)
 //
 // Keys of every kind: seed=N, bits=16|24|32|float (the file's samples,
@@ -12,10 +12,14 @@
 // starts), noise_dbfs=X, hum_dbfs=X, hum_hz=HZ.
 // pps: width=S (0.1), polarity=rising|falling, level_dbfs=X (-6),
 // ac_hz=HZ (AC coupling, 0: none), anti_alias=F (0.45 of the rate).
+// tone: level_dbfs=X (-6), snr_db=X (over the whole band; default: no
+// noise), wander_ppm=X period=S (its frequency moving as a sine),
+// jump_at=S jump_ppm=X (its frequency stepping).
 #include "common/sample_format.h"
 #include "meter/recording_reader.h"
 #include "meter/wav_format.h"
 #include "tests/reference/pps_signal.h"
+#include "tests/reference/tone_signal.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,7 +40,7 @@ using Keys = std::map<std::string, std::string>;
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: make_reference pps RATE PPM SECONDS [KEY=VALUE ...] > FILE.wav\n"
+    std::fprintf(stderr, "usage: make_reference pps|tone:HZ RATE PPM SECONDS [KEY=VALUE ...] > FILE.wav\n"
                          "       make_reference pair LEFT.wav RIGHT.wav > STEREO.wav\n");
     return 2;
 }
@@ -102,6 +106,28 @@ std::vector<float> Pps(int rate, double ppm, double seconds, const Keys& keys)
     return MakePpsSignal(signal);
 }
 
+std::vector<float> Tone(double hz, int rate, double ppm, double seconds, const Keys& keys)
+{
+    ToneSignalSettings tone;
+    tone.clock.nominalRate = rate;
+    tone.clock.ppm = ppm;
+    tone.clock.startSeconds = Number(keys, "start", 0.3);
+    tone.toneHz = hz;
+    tone.levelDbfs = Number(keys, "level_dbfs", -6);
+    if (keys.count("snr_db"))
+        tone.snrDb = Number(keys, "snr_db", 100);
+    if (keys.count("hum_dbfs")) {
+        tone.hum.levelDbfs = Number(keys, "hum_dbfs", NO_LEVEL);
+        tone.hum.hz = Number(keys, "hum_hz", 50);
+    }
+    tone.wander.sinePpm = Number(keys, "wander_ppm", 0);
+    tone.wander.sinePeriodSeconds = Number(keys, "period", 60);
+    tone.wander.jumpAtSeconds = Number(keys, "jump_at", -1);
+    tone.wander.jumpPpm = Number(keys, "jump_ppm", 0);
+    tone.seed = static_cast<uint64_t>(Number(keys, "seed", 1));
+    return ToneSamples(tone, seconds);
+}
+
 // Two mono WAV files of one rate as one stereo file (the shorter's length).
 int Pair(const char* leftPath, const char* rightPath)
 {
@@ -163,6 +189,8 @@ int main(int argc, char** argv)
     std::vector<float> samples;
     if (kind == "pps")
         samples = Pps(rate, ppm, seconds, keys);
+    else if (kind.compare(0, 5, "tone:") == 0)
+        samples = Tone(std::atof(kind.c_str() + 5), rate, ppm, seconds, keys);
     else
         return Usage();
     return WriteWav(samples, 1, rate, EncodingOf(Word(keys, "bits", "24"))) ? 0 : 1;

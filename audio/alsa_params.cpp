@@ -46,7 +46,10 @@ std::string ChooseChannels(snd_pcm_t* pcm, snd_pcm_hw_params_t* hw, AudioDirecti
     const std::string offered = OfferedChannels(hw);
     unsigned least = wanted;
     int err = 0;
-    if (direction == AudioDirection::Capture)
+    const auto layout = static_cast<unsigned>(LayoutChannels(static_cast<int>(wanted)));
+    if (snd_pcm_hw_params_test_channels(pcm, hw, layout) == 0)
+        err = snd_pcm_hw_params_set_channels(pcm, hw, layout);
+    else if (direction == AudioDirection::Capture)
         err = snd_pcm_hw_params_set_channels_min(pcm, hw, &least);
     else if (snd_pcm_hw_params_test_channels(pcm, hw, wanted) == 0)
         err = snd_pcm_hw_params_set_channels(pcm, hw, wanted);

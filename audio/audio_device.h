@@ -150,5 +150,15 @@ public:
 // The backend of this build.
 std::unique_ptr<AudioSystem> MakeAudioSystem();
 
+// The channels a stream is opened with for `needed` of them: one for one
+// (a sound server gives the mix of its channels, or plays it on all), and
+// for more the first of 2, 4, 6 or 8 that holds them (more than 8:
+// `needed`). Those are the counts whose order every layer agrees on (ALSA,
+// the sound servers, Windows); a stream of another count a sound server
+// remixes, and channel N would no longer be the card's channel N. So a
+// caller that wants the card's own channel 1 asks for two. A device that
+// takes none of them is opened with the fewest it takes.
+int LayoutChannels(int needed);
+
 // "1 channel", "2 channels": for the backends' messages.
 std::string ChannelWords(int channels);

@@ -63,12 +63,17 @@ void CalibrationRun::Frames(const int32_t* frames, size_t count, int channels)
 
 bool CalibrationRun::Run(std::string& error)
 {
-    const int channels = std::max(options.loopChannel, options.channel) + 1;
+    // With a reference the loop and the reference keep to their own
+    // channels: two at least, on either side (audio_device.h:
+    // LayoutChannels).
+    const int least = reference ? 2 : 1;
+    const int channels = std::max(std::max(options.loopChannel, options.channel) + 1, least);
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();
     std::unique_ptr<AudioCapture> capture = system->OpenCapture(options.device, recordRate, channels, error);
     if (!capture)
         return false;
-    std::unique_ptr<AudioPlayback> playback = system->OpenPlayback(options.play, options.signal.rate, options.loopChannel + 1, error);
+    std::unique_ptr<AudioPlayback> playback =
+        system->OpenPlayback(options.play, options.signal.rate, std::max(options.loopChannel + 1, least), error);
     if (!playback)
         return false;
     playbackTimed = playback->ClockPointsTimeTheCard();

@@ -93,6 +93,11 @@ std::string LostText(const char* stream, const DeviceRunEnd& end)
     return "device lost at " + Seconds(end.seconds) + " of the " + stream + ": " + end.text;
 }
 
+int CaptureChannels(int channel)
+{
+    return channel < 0 ? 1 : std::max(channel + 1, 2);
+}
+
 void TakeChannel(const int32_t* frames, size_t count, int channels, int channel, int16_t* out)
 {
     for (size_t i = 0; i < count; ++i)

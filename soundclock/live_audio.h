@@ -71,6 +71,11 @@ DeviceRunEnd CaptureFrames(AudioCapture& stream, const CaptureSink& sink, uint64
 DeviceRunEnd CaptureInto(AudioCapture& stream, MeasureSession& session, int channel, uint64_t limit, WavWriter* save,
                          const std::function<bool()>& stop, const std::function<void()>& between);
 
+// The channels to ask a capture for, to take `channel` (0-based; -1: not
+// given, the device's mix will do): the card's own channel N needs at least
+// two (audio_device.h: LayoutChannels).
+int CaptureChannels(int channel);
+
 // Channel `channel` of `count` frames of `channels` samples (full scale
 // 2^31), as 16-bit samples or at full scale 1.0.
 void TakeChannel(const int32_t* frames, size_t count, int channels, int channel, int16_t* out);

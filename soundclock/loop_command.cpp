@@ -37,7 +37,7 @@ int LoopCommand(const LoopOptions& options)
         return Fail(options.result, refusal);
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();
     std::string error;
-    std::unique_ptr<AudioCapture> capture = system->OpenCapture(options.record, recordRate, options.channel + 1, error);
+    std::unique_ptr<AudioCapture> capture = system->OpenCapture(options.record, recordRate, CaptureChannels(options.channel), error);
     if (!capture)
         return Fail(options.result, error);
     std::unique_ptr<AudioPlayback> playback = system->OpenPlayback(options.play, options.signal.rate, 1, error);
@@ -55,7 +55,7 @@ int LoopCommand(const LoopOptions& options)
     CatchInterrupt();
     session.Say("playing the signal on " + Named(options.play) + " at " + std::to_string(options.signal.rate) +
                 " Hz, recording " + Named(options.record) + " at " + std::to_string(recordRate) + " Hz, " + capture->FormatWords() +
-                " (" + system->Name() + "), the signal on channel " + std::to_string(options.channel + 1) +
+                " (" + system->Name() + "), the signal on channel " + std::to_string(std::max(0, options.channel) + 1) +
                 (options.seconds > 0 ? " for " + Fixed(options.seconds, 1) + " s" : "") +
                 "; Ctrl-C ends it with the result");
 
@@ -68,7 +68,7 @@ int LoopCommand(const LoopOptions& options)
         session.Facts().underruns = player.Underruns();
     };
     const uint64_t limit = SampleLimit(options.seconds, recordRate);
-    const DeviceRunEnd recorded = CaptureInto(*capture, session, options.channel, limit, options.save.empty() ? nullptr : &save,
+    const DeviceRunEnd recorded = CaptureInto(*capture, session, std::max(0, options.channel), limit, options.save.empty() ? nullptr : &save,
                                               [&] { return player.Ended(); }, between);
     player.Stop();
     between();

@@ -81,7 +81,8 @@ int MeasureDevice(const MeasureOptions& options)
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();
     std::string error;
     const int channel = std::max(0, options.source.channel);
-    std::unique_ptr<AudioCapture> stream = system->OpenCapture(options.source.device, rate, channel + 1, error);
+    std::unique_ptr<AudioCapture> stream =
+        system->OpenCapture(options.source.device, rate, CaptureChannels(options.source.channel), error);
     if (!stream)
         return Fail(options.result, error);
     MeasureSession session(options.result, options.signal, rate);

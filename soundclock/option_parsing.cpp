@@ -45,14 +45,21 @@ void AddSignalSettings(CLI::App& command, Parsed& p, const std::string& rateName
     AddText(command, p.signalRate, rateNames,
             "the signal's sample rate, Hz (default: STANAG.SET, else " + std::to_string(DEFAULT_SAMPLE_RATE) + ")");
     AddText(command, p.carrier, "--carrier",
-            "the signal's carrier, Hz (default: STANAG.SET, else " + std::to_string(DEFAULT_CARRIER_FREQUENCY) + ")");
+            "the signal's carrier, Hz (default: STANAG.SET, else " + std::to_string(DEFAULT_CARRIER_FREQUENCY) +
+                "; scaled with the rate where only that is given)");
 }
 
 SignalChoice TakeSignalSettings(const Parsed& p)
 {
     SignalChoice signal = SettingsFromFile();
-    if (p.signalRate.Given())
-        signal.rate = ParseRate(p.signalRate.value, p.signalRate.option->get_name());
+    if (p.signalRate.Given()) {
+        // A rate alone scales the carrier with it: the burst keeps its
+        // shape (four samples a chip), and 1500 Hz at 8000 Hz is 9000 Hz at
+        // 48000 Hz, where the meter measures it as well.
+        const int rate = ParseRate(p.signalRate.value, p.signalRate.option->get_name());
+        signal.carrier *= static_cast<double>(rate) / signal.rate;
+        signal.rate = rate;
+    }
     if (p.carrier.Given())
         signal.carrier = ParseNumber(p.carrier.value, "--carrier");
     try {

@@ -93,7 +93,7 @@ struct LoopOptions {
     double seconds = -1;
     std::string play, record;
     int recordRate = 0;  // 0: the signal's rate
-    int channel = 0;     // of the capture, 0-based
+    int channel = -1;    // of the capture, 0-based; -1: not given (the first, or the device's mix)
     std::string save;
 };
 

@@ -87,7 +87,8 @@ int RateOfCapture(const RateOptions& options)
     const int channel = std::max(0, options.source.channel);
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();
     std::string error;
-    std::unique_ptr<AudioCapture> capture = system->OpenCapture(options.source.device, rate, channel + 1, error);
+    std::unique_ptr<AudioCapture> capture =
+        system->OpenCapture(options.source.device, rate, CaptureChannels(options.source.channel), error);
     if (!capture)
         return Fail(options.result, error);
     ReferenceSession session(options, rate);

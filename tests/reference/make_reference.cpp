@@ -5,7 +5,7 @@
 // soundclock rate --reference by hand.
 //
 //   make_reference pps|tone:HZ RATE PPM SECONDS [KEY=VALUE ...]
-//   make_reference pair LEFT.wav RIGHT.wav     (two mono files as one stereo file)
+//   make_reference channels N C=FILE.wav ...   (mono files on channels C of N, silence on the others)
 //
 // Keys of every kind: seed=N, bits=16|24|32|float (the file's samples,
 // default 24), start=S (where in the reference's second the recording
@@ -21,6 +21,7 @@
 #include "tests/reference/pps_signal.h"
 #include "tests/reference/tone_signal.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,7 +42,7 @@ using Keys = std::map<std::string, std::string>;
 int Usage()
 {
     std::fprintf(stderr, "usage: make_reference pps|tone:HZ RATE PPM SECONDS [KEY=VALUE ...] > FILE.wav\n"
-                         "       make_reference pair LEFT.wav RIGHT.wav > STEREO.wav\n");
+                         "       make_reference channels N C=FILE.wav ... > FILE.wav\n");
     return 2;
 }
 
@@ -128,50 +129,66 @@ std::vector<float> Tone(double hz, int rate, double ppm, double seconds, const K
     return ToneSamples(tone, seconds);
 }
 
-// Two mono WAV files of one rate as one stereo file (the shorter's length).
-int Pair(const char* leftPath, const char* rightPath)
+// The samples of a mono WAV file, and its rate.
+bool ReadMono(const std::string& path, std::vector<float>& samples, int& rate)
 {
-    std::vector<float> channels[2];
-    int rate = 0;
-    const char* paths[2] = {leftPath, rightPath};
-    for (int c = 0; c < 2; ++c) {
-        std::FILE* file = std::fopen(paths[c], "rb");
-        if (file == nullptr) {
-            std::fprintf(stderr, "make_reference: cannot open %s\n", paths[c]);
-            return 1;
-        }
-        struct Source : ByteSource {
-            std::FILE* file;
-            size_t Read(unsigned char* buffer, size_t size) override { return std::fread(buffer, 1, size, file); }
-        } source;
-        source.file = file;
-        RecordingReader reader;
-        std::string problem;
-        if (!reader.OpenWav(source, 0, problem)) {
-            std::fprintf(stderr, "make_reference: %s: %s\n", paths[c], problem.c_str());
-            return 1;
-        }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "make_reference: cannot open %s\n", path.c_str());
+        return false;
+    }
+    struct Source : ByteSource {
+        std::FILE* file = nullptr;
+        size_t Read(unsigned char* buffer, size_t size) override { return std::fread(buffer, 1, size, file); }
+    } source;
+    source.file = file;
+    RecordingReader reader;
+    std::string problem;
+    const bool opened = reader.OpenWav(source, 0, problem);
+    if (opened) {
         rate = reader.SampleRate();
         float chunk[4096];
         for (size_t got; (got = reader.ReadSamples(chunk, 4096)) > 0;)
-            channels[c].insert(channels[c].end(), chunk, chunk + got);
-        std::fclose(file);
+            samples.insert(samples.end(), chunk, chunk + got);
+    } else
+        std::fprintf(stderr, "make_reference: %s: %s\n", path.c_str(), problem.c_str());
+    std::fclose(file);
+    return opened;
+}
+
+// Mono files on some of `channels` channels, silence on the others, as
+// one file of the shortest one's length.
+int Channels(int channels, int argc, char** argv)
+{
+    std::vector<std::vector<float>> inputs(static_cast<size_t>(channels));
+    int rate = 0;
+    size_t frames = SIZE_MAX;
+    for (int i = 0; i < argc; ++i) {
+        const std::string word = argv[i];
+        const size_t equals = word.find('=');
+        const int channel = std::atoi(word.c_str()) - 1;
+        if (equals == std::string::npos || channel < 0 || channel >= channels)
+            return Usage();
+        if (!ReadMono(word.substr(equals + 1), inputs[static_cast<size_t>(channel)], rate))
+            return 1;
+        frames = std::min(frames, inputs[static_cast<size_t>(channel)].size());
     }
-    const size_t frames = std::min(channels[0].size(), channels[1].size());
-    std::vector<float> stereo(2 * frames);
-    for (size_t i = 0; i < frames; ++i) {
-        stereo[2 * i] = channels[0][i];
-        stereo[2 * i + 1] = channels[1][i];
-    }
-    return WriteWav(stereo, 2, rate, SampleEncoding::S24In3) ? 0 : 1;
+    if (rate == 0)
+        return Usage();
+    std::vector<float> out(frames * static_cast<size_t>(channels), 0.0f);
+    for (size_t c = 0; c < inputs.size(); ++c)
+        if (!inputs[c].empty())
+            for (size_t i = 0; i < frames; ++i)
+                out[i * static_cast<size_t>(channels) + c] = inputs[c][i];
+    return WriteWav(out, channels, rate, SampleEncoding::S24In3) ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 4 && std::string(argv[1]) == "pair")
-        return Pair(argv[2], argv[3]);
+    if (argc >= 4 && std::string(argv[1]) == "channels")
+        return Channels(std::atoi(argv[2]), argc - 3, argv + 3);
     if (argc < 5)
         return Usage();
     const std::string kind = argv[1];

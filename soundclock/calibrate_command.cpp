@@ -20,9 +20,10 @@ namespace {
 
 // A capture at a rate this far from the signal's is not of it (as loop).
 constexpr double RATE_MISMATCH_LIMIT = 0.02;
-// Below this RMS level (dBFS) over the loop's bursts, the loop is taken but
-// a word goes with it: the burst's timing degrades with its SNR.
-constexpr double LOW_LOOP_LEVEL_DBFS = -40;
+// Below this peak level (dBFS) the loop is taken, but a word goes with it:
+// a 16-bit card then gives it 10 bits, and the burst's timing degrades with
+// its SNR.
+constexpr double LOW_LOOP_PEAK_DBFS = -40;
 
 std::string NoLoopText(const CalibrationRun& run, const CalibrateOptions& options)
 {
@@ -87,9 +88,9 @@ CalibrationReport ReportOf(const CalibrationRun& run, const CalibrateOptions& op
             report.warnings.push_back(warning);
     }
     const InputSummary loop = run.LoopMeter().Summary();
-    if (loop.rmsDbfs < LOW_LOOP_LEVEL_DBFS)
-        report.warnings.push_back("the loop comes back at " + Fixed(loop.rmsDbfs, 1) +
-                                  " dBFS RMS: turn the output up or the input's gain, for a finer loop");
+    if (loop.peakDbfs < LOW_LOOP_PEAK_DBFS)
+        report.warnings.push_back("the loop comes back faint, at " + Fixed(loop.peakDbfs, 1) +
+                                  " dBFS at its peak: turn the output or the input's gain up, for a finer loop");
     return report;
 }
 

@@ -46,10 +46,12 @@ references_cleanup() {
 }
 trap references_cleanup EXIT
 
+# The generator of the build (under Wine too), given names in WORK only.
+mr() { (cd "$WORK" && "${RUNNER[@]}" "$MAKE_REFERENCE" "$@"); }
 say "the references: a second pulse $PPS_PPM ppm, a 1000 Hz tone $TONE_PPM ppm, $((RUN_SECONDS + 15)) s"
-"$MAKE_REFERENCE" pps "$RATE" "$PPS_PPM" $((RUN_SECONDS + 15)) ac_hz=10 hum_dbfs=-50 noise_dbfs=-60 >"$WORK/pps.wav" &&
-  "$MAKE_REFERENCE" tone:1000 "$RATE" "$TONE_PPM" $((RUN_SECONDS + 15)) snr_db=30 >"$WORK/tone.wav" &&
-  "$MAKE_REFERENCE" channels 4 1="$WORK/pps.wav" 3="$WORK/tone.wav" >"$WORK/references.wav" || fail "make_reference failed"
+mr pps "$RATE" "$PPS_PPM" $((RUN_SECONDS + 15)) ac_hz=10 hum_dbfs=-50 noise_dbfs=-60 >"$WORK/pps.wav" &&
+  mr tone:1000 "$RATE" "$TONE_PPM" $((RUN_SECONDS + 15)) snr_db=30 >"$WORK/tone.wav" &&
+  mr channels 4 1=pps.wav 3=tone.wav >"$WORK/references.wav" || fail "make_reference failed"
 
 # Four channels in ALSA's order, for every client alike (no remixing).
 MAP=front-left,front-right,rear-left,rear-right

@@ -13,12 +13,12 @@
 // breaks the relation between position and time: each segment gets its own
 // intercept and all share the slope. So does a gap that no xrun reported
 // (samples lost or gained: every later stamp steps by their time and stays
-// there), found where each second's least late stamp steps by more than
-// 8 ms and holds (in seconds of 20 stamps or more).
+// there), found where the least late stamps step and hold (rate_series.h
+// says by how much, over how many stamps).
 //
 // Some sound systems move the position in chunks, or their stamps follow a
 // pattern (an audio server's quantum, its rate control loop): then the
-// least late stamp of each second lies far closer to the card's line than
+// least late stamp of each window lies far closer to the card's line than
 // the rest. The same robust fit through those alone is the lower
 // envelope; of the two, the figure with the smaller uncertainty is given.
 // A lateness drifting over the whole run would pass for a rate in either;
@@ -26,19 +26,17 @@
 // they disagree by beyond their uncertainties is added to its uncertainty.
 //
 // Nor does any residual show a lateness that drifts steadily over the whole
-// run: through an audio server on a shared machine the least late stamps
-// of every stream moved together by up to 0.2 ms over a minute, so that
-// repeated minutes scattered by three times the uncertainty the residuals
-// gave. The caller's allowance for it is added to the uncertainty.
+// run (through an audio server the least late stamps of every stream move
+// together: docs/accuracy.md#rate-lateness-drift). The caller's allowance
+// for it is added to the uncertainty.
 //
-// The uncertainty is the slope's from the residuals, widened for their
-// correlation from one stamp to the next (a lateness that lingers over
-// several periods carries less information than independent jitter): with
-// lag-one correlation r, by sqrt((1 + r) / (1 - r)); and at least that of
-// a line through the residuals' means over fifths of the run, which shows
-// a lateness wandering over seconds (an audio server settling, a busy
-// spell on the machine). A wander slower than a few tenths of the run no
-// residual shows: the run must be long against it.
+// The line and its uncertainty are robust_line.h's: the residuals' own,
+// widened for their correlation from one stamp to the next (a lateness
+// that lingers over several periods carries less information than
+// independent jitter), and at least that of a line through their means over
+// fifths of the run (an audio server settling, a busy spell on the
+// machine). A wander slower than a few tenths of the run no residual
+// shows: the run must be long against it.
 #pragma once
 
 #include <cstddef>

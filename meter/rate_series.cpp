@@ -1,27 +1,13 @@
 #include "meter/rate_series.h"
+#include "meter/robust_line.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-// A stream that loses or gains samples without telling (PipeWire's ALSA
-// plugin drops some of a stream now and then, with no xrun) shifts
-// every later stamp by the samples' time: the least late stamp of each
-// window of GAP_WINDOW_SECONDS steps by more than GAP_LIMIT_SECONDS and
-// stays there (PipeWire's were 10.7 and 21.4 ms). A stall moves it for a
-// window at most; the jitter of a busy machine moves it by up to 2 or 3 ms
-// over a few windows.
-constexpr double GAP_WINDOW_SECONDS = 1.0;
-constexpr double GAP_LIMIT_SECONDS = 0.008;
-// A window's least late stamp is the floor of its lateness only when the
-// window holds many: winmm under Wine gives 8 a second, whose least late
-// one moved by 5 to 10 ms from second to second with nothing lost (ALSA's
-// plugins give 50 to 60).
-constexpr int GAP_WINDOW_MIN_STAMPS = 20;
-
 // The least late stamp (system time less stream time) of each window of
-// GAP_WINDOW_SECONDS within a segment, and the window's first stamp.
+// LATENESS_WINDOW_SECONDS within a segment, and the window's first stamp.
 struct LatenessWindow {
     size_t first = 0;
     int segment = 0;
@@ -37,7 +23,7 @@ std::vector<LatenessWindow> LatenessWindows(const RateSeries& series)
         const double lateness = series.systemSeconds[i] - series.streamSeconds[i];
         if (windows.empty() || series.segment[i] != windows.back().segment || series.systemSeconds[i] >= windowEnd) {
             windows.push_back({i, series.segment[i], lateness, 0});
-            windowEnd = series.systemSeconds[i] + GAP_WINDOW_SECONDS;
+            windowEnd = series.systemSeconds[i] + LATENESS_WINDOW_SECONDS;
         } else
             windows.back().least = std::min(windows.back().least, lateness);
         ++windows.back().stamps;
@@ -117,11 +103,4 @@ RateSeries PrepareRateSeries(const RatePoint* points, size_t count, double nomin
     }
     CutAtSilentGaps(series);
     return series;
-}
-
-double Median(std::vector<double> values)
-{
-    const size_t middle = values.size() / 2;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
-    return values[middle];
 }

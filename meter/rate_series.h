@@ -9,6 +9,22 @@
 #include <cstddef>
 #include <vector>
 
+// Each window of this much system time has a least late stamp: the floor
+// of the stamps' lateness. The fit's lower envelope runs through those
+// (rate_fit.cpp), and a gap nobody reported shows as a step in them.
+constexpr double LATENESS_WINDOW_SECONDS = 1.0;
+// A stream that loses or gains samples without telling (PipeWire's ALSA
+// plugin drops a quantum of a stream now and then, with no xrun) shifts
+// every later stamp by the samples' time: the least late stamp steps by
+// more than this and stays there. A stall moves it for a window at most,
+// a busy machine's jitter by less over a few windows.
+// Why 8 ms: docs/accuracy.md#rate-silent-gaps
+constexpr double GAP_LIMIT_SECONDS = 0.008;
+// A window's least late stamp is the floor of its lateness only when the
+// window holds many stamps: with few, it moves from window to window with
+// nothing lost. Why 20: docs/accuracy.md#rate-silent-gaps
+constexpr int GAP_WINDOW_MIN_STAMPS = 20;
+
 // The series relative to its first stamp, in seconds on both axes, with
 // segments numbered densely from 0.
 struct RateSeries {
@@ -20,6 +36,3 @@ struct RateSeries {
 };
 
 RateSeries PrepareRateSeries(const RatePoint* points, size_t count, double nominalRate);
-
-// The middle value (of an even count, the upper of the two).
-double Median(std::vector<double> values);

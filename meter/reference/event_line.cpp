@@ -2,10 +2,19 @@
 
 #include <cmath>
 
+namespace {
+
+// Event positions are samples: below a millionth of one the spread of a
+// clean series is rounding. Events that carry a scatter are judged in
+// units of it, where the same floor is as far below any real scatter.
+constexpr RobustLineSettings EVENT_LINE = {1e-6, RunAxis::X};
+
+}  // namespace
+
 void EventLine::Add(double referenceSeconds, double position, double scatter, uint32_t segment)
 {
     const double weight = scatter > 0 ? 1 / (scatter * scatter) : 1.0;
-    points.push_back({referenceSeconds, position, weight, segment});
+    points.push_back({referenceSeconds, position, weight, static_cast<int>(segment)});
     if (segments.size() <= segment)
         segments.resize(segment + 1);
     Moments& m = segments[segment];
@@ -43,29 +52,25 @@ double EventLine::Predict(double referenceSeconds, uint32_t segment) const
 EventLineFit EventLine::Fit(double extraSeconds) const
 {
     EventLineFit fit;
-    double sxx = 0;
-    for (const Moments& m : segments)
-        if (m.count > 0) {
-            sxx += m.sxx;
-            ++fit.segments;
-        }
-    fit.used = static_cast<int64_t>(points.size());
-    const int64_t freedom = fit.used - fit.segments - 1;
-    if (freedom < 1 || sxx <= 0)
+    const RobustLine line = FitRobustLine(points, EVENT_LINE);
+    fit.used = line.used;
+    fit.leftOut = static_cast<int64_t>(points.size()) - line.used;
+    fit.segments = line.segments;
+    for (size_t i = 0; i < points.size(); ++i)
+        if (!line.kept[i])
+            fit.leftOutPoints.push_back(i);
+    if (!line.valid || line.slope <= 0)
         return fit;
-    fit.slope = Slope();
-    double squares = 0, weighted = 0, first = points.front().seconds, last = first;
-    for (const Point& p : points) {
-        const double r = p.position - Predict(p.seconds, p.segment);
-        squares += r * r;
-        weighted += p.weight * r * r;
-        first = std::fmin(first, p.seconds);
-        last = std::fmax(last, p.seconds);
-    }
+    double squares = 0;
+    for (size_t i = 0; i < points.size(); ++i)
+        if (line.kept[i])
+            squares += line.residuals[i] * line.residuals[i];
     fit.valid = true;
-    fit.scatter = std::sqrt(squares / static_cast<double>(fit.used));
-    fit.seconds = last - first;
-    fit.slopeUncertainty = std::sqrt(weighted / static_cast<double>(freedom) / sxx);
+    fit.slope = line.slope;
+    fit.scatter = std::sqrt(squares / static_cast<double>(line.used));
+    fit.correlation = line.correlation;
+    fit.seconds = line.runLast - line.runFirst;
+    fit.slopeUncertainty = line.slopeUncertainty;
     if (extraSeconds > 0 && fit.seconds > 0)
         fit.slopeUncertainty = std::hypot(fit.slopeUncertainty, extraSeconds * fit.slope / fit.seconds);
     return fit;

@@ -9,7 +9,6 @@ namespace {
 // left out: Gaussian scatter loses 1 point in 16000 to it, a stall or a
 // misplaced edge of 25 times the scatter every point it moves by more.
 constexpr double REJECTION_LIMIT = 4.0;
-constexpr double MAD_TO_DEVIATION = 1.4826;
 constexpr int MAX_ITERATIONS = 30;
 // A correlation near 1 would claim infinite widening from a few points.
 constexpr double CORRELATION_CAP = 0.999;

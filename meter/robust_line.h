@@ -84,3 +84,7 @@ RobustLine FitRobustLine(const std::vector<LinePoint>& points, const RobustLineS
 
 // The middle value (of an even count, the upper of the two); 0 of none.
 double Median(std::vector<double> values);
+
+// Gaussian values' median absolute deviation times this is their standard
+// deviation: a scale that a few values far off do not move.
+constexpr double MAD_TO_DEVIATION = 1.4826;

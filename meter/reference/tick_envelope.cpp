@@ -14,10 +14,10 @@ namespace {
 constexpr double FLANK_LOW = 0.25;
 constexpr double FLANK_HIGH = 0.8;
 // The Hilbert filter's half length at 8 kHz (Blackman-windowed): its
-// magnitude is within 1 % of 1 from 300 Hz to 3.7 kHz, so that a pitch's
+// magnitude is within 1 % of 1 from 200 Hz to 3.8 kHz, so that a pitch's
 // mirror image (which would ripple the envelope's flanks as the tick moves
-// across the samples) is 40 dB down.
-constexpr int HILBERT_HALF_AT_8K = 15;
+// across the samples) is 40 dB down for a tick at 300 Hz too.
+constexpr int HILBERT_HALF_AT_8K = 23;
 constexpr double PI_DOUBLE = 3.14159265358979323846;
 // Rayleigh noise: median = 1.1774 sigma.
 constexpr double RAYLEIGH_MEDIAN = 1.1774;

@@ -54,6 +54,7 @@ constexpr double CHU_MINUTE_FROM_SECONDS = 0.350, CHU_MINUTE_TO_SECONDS = 0.450;
 // and not at the other station's start (20 ms either side).
 constexpr double EXTRA_FROM_SECONDS = 0.015, EXTRA_TO_SECONDS = 0.900;
 constexpr double EXTRA_SHARE = 0.5;
+constexpr double QUIET_SHARE = 0.3;
 constexpr double OTHER_GUARD_SECONDS = 0.020;
 // WWV's and WWVH's hour tone replaces the tick at 1500 Hz.
 constexpr double HOUR_LOOK_SECONDS = 0.200;
@@ -284,7 +285,10 @@ TickMeter::Observation TickMeter::Measure(int64_t k, double predicted)
     const int64_t spanEnd = static_cast<int64_t>(std::ceil(predicted + AFTER_SECONDS * rate)) + 2 * static_cast<int64_t>(edgeSamples);
     PitchEnvelope envelope;
     envelope.Load(held.data() + (spanStart - heldStart), static_cast<size_t>(spanEnd - spanStart), reception.pitchHz, rate);
-    const double noise = EnvelopeNoise(envelope, edgeSamples);
+    // The envelope's median in a second of a minute tone is the tone: the
+    // noise is taken as the smaller of it and twice the recent ticks' one.
+    const double measuredNoise = EnvelopeNoise(envelope, edgeSamples);
+    const double noise = noiseLevel > 0 ? std::min(measuredNoise, 2 * noiseLevel) : measuredNoise;
     const double window = (steps.HasLine() ? WINDOW_SECONDS : FIRST_WINDOW_SECONDS) * rate;
     const double centre = predicted - static_cast<double>(spanStart);
     const TickEdge edge = FindEdge(envelope, static_cast<size_t>(std::max(0.0, centre - window)),
@@ -302,6 +306,8 @@ TickMeter::Observation TickMeter::Measure(int64_t k, double predicted)
         o.level = 2 * edge.after / static_cast<double>(edgeSamples);
     }
     Classify(envelope, spanStart, noise, o);
+    if (o.kind == SecondClass::Tick)
+        noiseLevel = noiseLevel > 0 ? 0.8 * noiseLevel + 0.2 * measuredNoise : measuredNoise;
     if (settings.station != TimeStation::Chu && o.kind != SecondClass::Missed) {
         const size_t start = static_cast<size_t>(std::llrint(o.position)) - static_cast<size_t>(spanStart);
         reception.votes.Add(VoteByTones(held.data() + (spanStart - heldStart), static_cast<size_t>(spanEnd - spanStart),
@@ -358,9 +364,13 @@ void TickMeter::Classify(const PitchEnvelope& envelope, int64_t spanStart, doubl
             bestAt = n;
         }
     }
+    // Shaped like the tick: as strong, out of quiet at the pitch, and over
+    // within its length (a voice's partial at the pitch is none of these).
     const double strength = envelope.Edge(start, edgeSamples);
-    if (best > EXTRA_SHARE * strength && best > DETECTION_RATIO * noise &&
-        envelope.After(bestAt + 2 * edgeSamples, edgeSamples) < GOES_ON * envelope.After(bestAt, edgeSamples)) {
+    const double extraAfter = envelope.After(bestAt, edgeSamples);
+    if (best > EXTRA_SHARE * strength && best > DETECTION_RATIO * noise && extraAfter > EXTRA_SHARE * pulse &&
+        envelope.Before(bestAt, edgeSamples) < QUIET_SHARE * extraAfter &&
+        envelope.After(bestAt + edgeSamples + edgeSamples / 2, edgeSamples) < QUIET_SHARE * extraAfter) {
         o.hasExtra = true;
         o.extraPosition = static_cast<double>(spanStart) + static_cast<double>(bestAt);
     }
@@ -456,18 +466,29 @@ ReferenceEstimate TickMeter::Estimate() const
     std::vector<SegmentPoint> points;
     points.reserve(usedTicks.size());
     for (const UsedTick& u : usedTicks)
-        points.push_back({u.seconds, u.position, u.segment});
-    const int splits = SplitAtSteps(points, SPLIT_FLOOR_SECONDS * settings.sampleRate);
-    EventLine figure;
-    for (size_t i = 0; i < points.size(); ++i)
-        figure.Add(usedTicks[i].seconds, usedTicks[i].position, usedTicks[i].scatter, points[i].segment);
-    const EventLineFit plain = figure.Fit();
-    const double allowance = WanderAllowance(plain.seconds);
-    const EventLineFit fit = figure.Fit(allowance * plain.seconds);
+        points.push_back({u.seconds, u.position, 1 / (u.scatter * u.scatter), u.segment});
+    const Splits splits = SplitAtSteps(points, SPLIT_FLOOR_SECONDS * settings.sampleRate);
+    const auto fitWith = [&](size_t splitAt) {
+        EventLine line;
+        for (size_t i = 0; i < points.size(); ++i)
+            line.Add(usedTicks[i].seconds, usedTicks[i].position, usedTicks[i].scatter,
+                     points[i].segment + (splitAt > 0 && i >= splitAt ? 1 : 0));
+        const EventLineFit plain = line.Fit();
+        return line.Fit(WanderAllowance(plain.seconds) * plain.seconds);
+    };
+    EventLineFit fit = fitWith(0);
+    const double allowance = WanderAllowance(fit.seconds);
+    if (splits.doubtfulAt > 0 && fit.valid) {
+        // A step the run cannot tell from chance: the figure with it and
+        // without it differ by what the uncertainty must hold too.
+        const EventLineFit split = fitWith(splits.doubtfulAt);
+        if (split.valid)
+            fit.slopeUncertainty = std::hypot(fit.slopeUncertainty, split.slope - fit.slope);
+    }
     estimate.eventsUsed = used;
     estimate.eventsMissed = missed;
     estimate.eventsRejected = rejected;
-    estimate.steps = steps.Steps() + splits;
+    estimate.steps = steps.Steps() + splits.added;
     estimate.segments = fit.segments;
     estimate.scatterSamples = fit.scatter;
     estimate.seconds = fit.seconds;

@@ -12,9 +12,10 @@ namespace {
 constexpr double PI_DOUBLE = 3.14159265358979323846;
 
 // The fold's windows: the energy of the first 3 ms after a start against
-// that of the 9 ms before it (within WWV's 10 ms of silence before a tick).
+// that of the 3 ms before it (within WWV's 10 ms of silence before a tick;
+// and short, since WWVH's tick may come a few milliseconds after WWV's).
 constexpr double RISE_SECONDS = 0.003;
-constexpr double QUIET_FROM_SECONDS = 0.010, QUIET_TO_SECONDS = 0.001;
+constexpr double QUIET_FROM_SECONDS = 0.004, QUIET_TO_SECONDS = 0.001;
 // A train: its start's power at least this many times the silence's in the
 // fold and in this share of the seconds one by one (a fading station
 // drops out of some; a burst train at another rate hits a place once).
@@ -26,14 +27,23 @@ constexpr double SEEN_FRACTION = 0.5;
 // with at least this share of the first one's rise.
 constexpr double TRAIN_SEPARATION_SECONDS = 0.003;
 constexpr double SECOND_TRAIN_SHARE = 0.1;
-// Trains looked at: besides the ticks of one or two stations, WWV's tones
-// and time code start again after the protected zone, 30 ms after the
-// tick, every second: a train of long pulses at another pitch.
-constexpr size_t MAXIMUM_TRAINS = 4;
+// Trains of pulses kept: the ticks of one or two stations, and a CHU's.
+// Besides them, tones that start again at the same place every second
+// (WWV's after its protected zone, two stations' standard tones beating at
+// 100 Hz) rise at many places of the fold: those are looked at and passed
+// over, up to a limit.
+constexpr size_t MAXIMUM_TRAINS = 3;
+constexpr int MAXIMUM_LOOKS = 300;
 // Long pulses: the power 8 to 25 ms after the start (silence after WWV's
 // tick) over that of the first 4 ms.
 constexpr double LONG_FROM_SECONDS = 0.008, LONG_TO_SECONDS = 0.025;
 constexpr double LONG_SHARE = 0.35;
+// Pulses that go on for the rest of the second (WWV's tones starting again
+// after the protected zone): the power 400 to 600 ms after the start over
+// that of 50 to 250 ms. CHU's pulses end at 300 ms (at 500 ms once a minute).
+constexpr double ON_FROM_SECONDS = 0.050, ON_TO_SECONDS = 0.250;
+constexpr double LATE_FROM_SECONDS = 0.400, LATE_TO_SECONDS = 0.600;
+constexpr double CONTINUOUS_SHARE = 0.5;
 // The pitch: a coarse spectrum of the start (5 ms of a tick, 60 ms of a
 // long pulse), then the phase's drift between its halves.
 constexpr double PITCH_LOW_HZ = 250, PITCH_HIGH_HZ = 3100, PITCH_STEP_HZ = 10;
@@ -285,18 +295,23 @@ TickSearch SearchTicks(const float* x, size_t count, int rate)
     std::sort(order.begin(), order.end(), [&](long a, long b) { return score[a] > score[b]; });
     const long separation = static_cast<long>(Samples(TRAIN_SEPARATION_SECONDS, rate));
     double firstScore = 0;
+    int looks = 0;
+    std::vector<long> looked;  // places judged, train or not
     for (long b : order) {
-        if (search.trains.size() >= MAXIMUM_TRAINS || score[b] <= 0 || score[b] < SECOND_TRAIN_SHARE * firstScore)
+        if (search.trains.size() >= MAXIMUM_TRAINS || looks > MAXIMUM_LOOKS || score[b] <= 0 ||
+            score[b] < SECOND_TRAIN_SHARE * firstScore)
             break;
         bool near = false;
-        for (const TickTrain& t : search.trains) {
-            const long d = std::labs(b - static_cast<long>(t.offset));
+        for (long p : looked) {
+            const long d = std::labs(b - p);
             near = near || std::min(d, rate - d) < separation;
         }
         // A train's own rise is near its start (and a loud train's is
         // higher than any other train's start): look no further there.
         if (near)
             continue;
+        looked.push_back(b);
+        ++looks;
         const double quiet = fold.Mean(b - quietFrom, quietFrom - quietTo);
         if (fold.Mean(b, rise) < FOLD_CONTRAST * quiet || fold.Mean(b, rise) < 1e-3 * overall)
             continue;
@@ -308,6 +323,14 @@ TickSearch SearchTicks(const float* x, size_t count, int rate)
         const long longFrom = static_cast<long>(Samples(LONG_FROM_SECONDS, rate));
         const long longTo = static_cast<long>(Samples(LONG_TO_SECONDS, rate));
         train.longPulses = fold.Mean(b + longFrom, longTo - longFrom) > LONG_SHARE * fold.Mean(b, static_cast<long>(Samples(0.004, rate)));
+        const long onFrom = static_cast<long>(Samples(ON_FROM_SECONDS, rate)), onTo = static_cast<long>(Samples(ON_TO_SECONDS, rate));
+        const long lateFrom = static_cast<long>(Samples(LATE_FROM_SECONDS, rate)), lateTo = static_cast<long>(Samples(LATE_TO_SECONDS, rate));
+        train.continuous = train.longPulses && fold.Mean(b + lateFrom, lateTo - lateFrom) > CONTINUOUS_SHARE * fold.Mean(b + onFrom, onTo - onFrom);
+        if (train.continuous) {
+            if (search.trains.empty())
+                firstScore = score[b];
+            continue;
+        }
         train.pitchHz = PulsePitch(x, seconds, rate, b, train.longPulses);
         train.level = std::sqrt(2 * std::max(0.0, fold.Mean(b, rise) - quiet) / seconds);
         if (search.trains.empty())
@@ -323,10 +346,11 @@ int ChooseTrain(const TickSearch& search, const std::vector<ToneVotes>& votes, T
     const bool wantLong = station == TimeStation::Chu;
     std::vector<int> fitting;
     for (size_t i = 0; i < search.trains.size(); ++i)
-        if (search.trains[i].longPulses == wantLong)
+        if (search.trains[i].longPulses == wantLong && !search.trains[i].continuous)
             fitting.push_back(static_cast<int>(i));
+    const bool anyTicks = std::any_of(search.trains.begin(), search.trains.end(), [](const TickTrain& t) { return !t.continuous; });
     if (fitting.empty()) {
-        if (search.trains.empty())
+        if (!anyTicks)
             return -1;
         std::snprintf(text, sizeof text, "the ticks heard are %s long: %s, not %s's", wantLong ? "5 ms" : "300 ms",
                       wantLong ? "WWV's or WWVH's" : "CHU's", CallSign(station));

@@ -32,6 +32,7 @@ struct TickTrain {
     double offset = 0;          // its start, samples into the stretch's first second
     double pitchHz = 0;
     bool longPulses = false;    // CHU's 300 ms pulses rather than 5 ms ticks
+    bool continuous = false;    // not pulses: tones that go on (WWV's after its protected zone)
     double seenFraction = 0;    // of the seconds, those with a clear start there
     double level = 0;           // the pulse's amplitude (a sine's)
 };
@@ -48,7 +49,7 @@ struct ToneVotes {
 };
 
 struct TickSearch {
-    std::vector<TickTrain> trains;  // the clearer first; at most four
+    std::vector<TickTrain> trains;  // of pulses, the clearer first; at most three
     double onsetsPerSecond = 0;     // sharp rises in energy a second, anywhere
     double strongestHz = 0;
     double strongestOverMedianDb = 0;  // how far the strongest frequency stands out

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -10,6 +12,7 @@ namespace {
 // this many splits in a run.
 constexpr size_t SIDE_POINTS = 20;
 constexpr double SPLIT_DEVIATIONS = 5.0;
+constexpr double DOUBT_DEVIATIONS = 3.0;
 constexpr int MAX_SPLITS = 8;
 constexpr double CORRELATION_CAP = 0.95;
 
@@ -17,13 +20,13 @@ struct Moments {
     double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
     void Add(const SegmentPoint& p, double x0, double y0)
     {
-        const double x = p.x - x0, y = p.y - y0;
-        n += 1;
-        sx += x;
-        sy += y;
-        sxx += x * x;
-        sxy += x * y;
-        syy += y * y;
+        const double x = p.x - x0, y = p.y - y0, w = p.weight;
+        n += w;
+        sx += w * x;
+        sy += w * y;
+        sxx += w * x * x;
+        sxy += w * x * y;
+        syy += w * y * y;
     }
     Moments Minus(const Moments& o) const
     {
@@ -81,7 +84,7 @@ Split BestSplit(const std::vector<SegmentPoint>& points, size_t from, size_t to)
     for (size_t i = from; i < to; ++i) {
         const Moments& side = i < best.at ? left : right;
         const double intercept = side.sy / side.n - slope * side.sx / side.n;
-        const double r = (points[i].y - y0) - intercept - slope * (points[i].x - x0);
+        const double r = std::sqrt(points[i].weight) * ((points[i].y - y0) - intercept - slope * (points[i].x - x0));
         squares += r * r;
         if (i > from)
             lagged += r * previous;
@@ -96,31 +99,38 @@ Split BestSplit(const std::vector<SegmentPoint>& points, size_t from, size_t to)
 
 }  // namespace
 
-int SplitAtSteps(std::vector<SegmentPoint>& points, double floorSamples)
+Splits SplitAtSteps(std::vector<SegmentPoint>& points, double floorSamples)
 {
+    Splits result;
     // Boundaries of the segments: where the segment changes.
     std::vector<size_t> cuts{0};
     for (size_t i = 1; i < points.size(); ++i)
         if (points[i].segment != points[i - 1].segment)
             cuts.push_back(i);
     cuts.push_back(points.size());
-    int added = 0;
-    for (bool found = true; found && added < MAX_SPLITS;) {
+    for (bool found = true; found && result.added < MAX_SPLITS;) {
         found = false;
-        Split best;
+        Split best, doubtful;
         for (size_t k = 0; k + 1 < cuts.size(); ++k) {
             const Split s = BestSplit(points, cuts[k], cuts[k + 1]);
-            if (s.at > 0 && std::fabs(s.step) >= floorSamples && s.deviations >= SPLIT_DEVIATIONS && s.deviations > best.deviations)
+            if (getenv("SPLITDBG")) fprintf(stderr, "split at %zu (x %.0f) step %.3f dev %.2f\n", s.at, s.at ? points[s.at].x : 0.0, s.step, s.deviations);
+            if (s.at == 0 || std::fabs(s.step) < floorSamples)
+                continue;
+            if (s.deviations >= SPLIT_DEVIATIONS && s.deviations > best.deviations)
                 best = s;
+            else if (s.deviations >= DOUBT_DEVIATIONS && s.deviations > doubtful.deviations)
+                doubtful = s;
         }
         if (best.at > 0) {
             cuts.insert(std::upper_bound(cuts.begin(), cuts.end(), best.at), best.at);
-            ++added;
+            ++result.added;
             found = true;
+        } else {
+            result.doubtfulAt = doubtful.at;
         }
     }
     for (size_t k = 0; k + 1 < cuts.size(); ++k)
         for (size_t i = cuts[k]; i < cuts[k + 1]; ++i)
             points[i].segment = static_cast<uint32_t>(k);
-    return added;
+    return result;
 }

@@ -1,5 +1,7 @@
 #include "meter/reference/tick_steps.h"
 
+#include "meter/robust_line.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -10,30 +12,26 @@ constexpr size_t LOOK_AHEAD = 20;
 // The line's ticks: the recent minute of the segment (a path's delay
 // wanders slowly: over a minute its line follows it).
 constexpr size_t TRACK_POINTS = 60;
-// An outlier: more than this many scatters off the line.
-constexpr double OUTLIER_SCATTERS = 5.0;
+// An outlier: more than this many scatters off the line (a second path
+// timed instead of the first lies 1 ms off, and the scatter under fading
+// reaches 0.2 ms).
+constexpr double OUTLIER_SCATTERS = 4.0;
 // A step: the median of the look-ahead (and of its later half) more than
 // this many of its own deviations off the line (the median of n has a
 // deviation of about 1.25 scatter / sqrt(n)), and at least the floor.
 constexpr double STEP_DEVIATIONS = 5.0;
 constexpr double MEDIAN_EFFICIENCY = 1.2533;
 constexpr double STEP_FLOOR_SECONDS = 0.00004;
+// ... with this share of the look-ahead within this many scatters of its median.
+constexpr double GATHERED_SCATTERS = 2.0;
+constexpr double GATHERED_SHARE = 0.6;
 // Steps are looked for once the segment's line has this many ticks.
 constexpr size_t STEP_TRACK = 20;
 // The scatter is never taken as less than this (a clean synthetic tick
 // scatters by 0.03 samples, which would make a step of anything).
 constexpr double SCATTER_FLOOR_SAMPLES = 0.05;
-constexpr double MAD_TO_DEVIATION = 1.4826;
 
-double Median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-    return v[v.size() / 2];
-}
-
-struct Line {
+struct TrackLine {
     double meanIndex = 0, meanPosition = 0, slope = 0, scatter = 0;
     double At(double index) const { return meanPosition + slope * (index - meanIndex); }
 };
@@ -42,10 +40,10 @@ struct Line {
 // four robust deviations, until none is left out: the first ticks of a
 // segment have no line before them to be judged by.
 template <class Points>
-Line RobustLine(const Points& points, double fallbackSlope, double floor)
+TrackLine RobustTrackLine(const Points& points, double fallbackSlope, double floor)
 {
     std::vector<char> keep(points.size(), 1);
-    Line line;
+    TrackLine line;
     line.slope = fallbackSlope;
     for (int pass = 0; pass < 5; ++pass) {
         double n = 0, mx = 0, my = 0;
@@ -201,7 +199,7 @@ void TickSteps::JudgeOldest(bool flushing)
         // set the line the rest are judged by).
         std::vector<Point> near(track.begin(), track.end());
         near.insert(near.end(), waiting.begin(), waiting.end());
-        const Line line = RobustLine(near, slope, SCATTER_FLOOR_SAMPLES);
+        const TrackLine line = RobustTrackLine(near, slope, SCATTER_FLOOR_SAMPLES);
         v.used = near.size() < 3 || std::fabs(p.position - line.At(static_cast<double>(p.index))) <= OUTLIER_SCATTERS * line.scatter;
     } else {
         const double scatter = Scatter();
@@ -221,10 +219,16 @@ void TickSteps::JudgeOldest(bool flushing)
         const double medianDeviation = MEDIAN_EFFICIENCY * scatter / std::sqrt(static_cast<double>(late.size()));
         const double limit = std::max(STEP_DEVIATIONS * std::hypot(medianDeviation, PredictionDeviation(middle, scatter)), floorSamples);
         const bool enough = track.size() >= STEP_TRACK && (!flushing || waiting.size() >= LOOK_AHEAD / 2);
-        // The judged tick itself, and the first few, at the new level.
+        // The judged tick itself, and the first few, at the new level; and
+        // most of the look-ahead gathered there (a second path fading up
+        // for a while splits them between two levels, a millisecond apart).
         const double own = all.front();
+        size_t gathered = 0;
+        for (double r : all)
+            gathered += std::fabs(r - level) <= GATHERED_SCATTERS * scatter ? 1 : 0;
         const bool stepped = enough && std::fabs(level) > limit && std::fabs(lateLevel) > limit && level * lateLevel > 0 &&
-                             std::fabs(earlyLevel - level) < std::fabs(earlyLevel) && std::fabs(own - level) < std::fabs(own);
+                             std::fabs(earlyLevel - level) < std::fabs(earlyLevel) && std::fabs(own - level) < std::fabs(own) &&
+                             static_cast<double>(gathered) >= GATHERED_SHARE * static_cast<double>(all.size());
         if (stepped) {
             ++segment;
             ++steps;

@@ -55,6 +55,7 @@ constexpr double CHU_MINUTE_FROM_SECONDS = 0.350, CHU_MINUTE_TO_SECONDS = 0.450;
 constexpr double EXTRA_FROM_SECONDS = 0.015, EXTRA_TO_SECONDS = 0.900;
 constexpr double EXTRA_SHARE = 0.5;
 constexpr double QUIET_SHARE = 0.3;
+constexpr double EXTRA_QUIET_SECONDS = 0.025;
 constexpr double OTHER_GUARD_SECONDS = 0.020;
 // WWV's and WWVH's hour tone replaces the tick at 1500 Hz.
 constexpr double HOUR_LOOK_SECONDS = 0.200;
@@ -140,6 +141,14 @@ void TickMeter::Trim()
     }
 }
 
+TickReception TickMeter::Reception() const
+{
+    TickReception r = reception;
+    r.sidebandKnown = r.votes.SidebandDecided();
+    r.lowerSideband = r.sidebandKnown && r.votes.SaysLower();
+    return r;
+}
+
 double TickMeter::InputPosition(double internal) const
 {
     return internal * decimator.Factor() - decimator.Delay();
@@ -193,8 +202,6 @@ bool TickMeter::Lock(const TickSearch& search, int chosen, int64_t windowStart)
     reception.locked = true;
     reception.pitchHz = train.pitchHz;
     reception.longPulses = train.longPulses;
-    reception.sidebandKnown = reception.votes.upper + reception.votes.lower > 0;
-    reception.lowerSideband = reception.votes.SaysLower();
     // The other station: ticks of the same length 200 Hz away.
     reception.trains = 1;
     const double pairHz = TickFormatOf(TimeStation::Wwvh).pitchHz - TickFormatOf(TimeStation::Wwv).pitchHz;
@@ -293,7 +300,9 @@ TickMeter::Observation TickMeter::Measure(int64_t k, double predicted)
     const double centre = predicted - static_cast<double>(spanStart);
     const TickEdge edge = FindEdge(envelope, static_cast<size_t>(std::max(0.0, centre - window)),
                                    static_cast<size_t>(centre + window) + 1, edgeSamples, noise, DETECTION_RATIO);
-    if (edge.found && 2 * edge.after / static_cast<double>(edgeSamples) >= TICK_SHARE * tickLevel) {
+    // The envelope is the analytic signal's: a sine of amplitude a sums to
+    // a N over N samples.
+    if (edge.found && edge.after / static_cast<double>(edgeSamples) >= TICK_SHARE * tickLevel) {
         // Found over the whole edge; timed over its first millisecond.
         const double half = 0.5 * static_cast<double>(edgeSamples);
         const double fineNoise = noise * std::sqrt(static_cast<double>(timingSamples) / static_cast<double>(edgeSamples));
@@ -303,7 +312,7 @@ TickMeter::Observation TickMeter::Measure(int64_t k, double predicted)
         o.kind = SecondClass::Tick;
         o.position = static_cast<double>(spanStart) + used.position;
         o.scatter = std::max(used.scatter, SCATTER_FLOOR_SECONDS * rate);
-        o.level = 2 * edge.after / static_cast<double>(edgeSamples);
+        o.level = edge.after / static_cast<double>(edgeSamples);
     }
     Classify(envelope, spanStart, noise, o);
     if (o.kind == SecondClass::Tick)
@@ -330,7 +339,9 @@ void TickMeter::Classify(const PitchEnvelope& envelope, int64_t spanStart, doubl
         if (settings.station == TimeStation::Chu || tickLevel <= 0)
             return;
         const double distance = format.hourToneHz - format.pitchHz;
-        const double hz = reception.lowerSideband ? reception.pitchHz - distance : reception.pitchHz + distance;
+        // On the lower sideband (once the tones have said so) it lies below.
+        const bool lower = reception.votes.SidebandDecided() && reception.votes.SaysLower();
+        const double hz = lower ? reception.pitchHz - distance : reception.pitchHz + distance;
         const size_t length = static_cast<size_t>(HOUR_LOOK_SECONDS * rate);
         if (hz > 100 && hz < 0.45 * rate &&
             2 * ToneLevel(held.data() + (spanStart - heldStart) + start, length, hz, rate, edgeSamples) > GOES_ON * tickLevel)
@@ -368,8 +379,9 @@ void TickMeter::Classify(const PitchEnvelope& envelope, int64_t spanStart, doubl
     // within its length (a voice's partial at the pitch is none of these).
     const double strength = envelope.Edge(start, edgeSamples);
     const double extraAfter = envelope.After(bestAt, edgeSamples);
+    const size_t quietFrom = bestAt > static_cast<size_t>(EXTRA_QUIET_SECONDS * rate) ? bestAt - static_cast<size_t>(EXTRA_QUIET_SECONDS * rate) : 0;
     if (best > EXTRA_SHARE * strength && best > DETECTION_RATIO * noise && extraAfter > EXTRA_SHARE * pulse &&
-        envelope.Before(bestAt, edgeSamples) < QUIET_SHARE * extraAfter &&
+        envelope.MeanAfter(quietFrom, bestAt - std::min(bestAt, edgeSamples), edgeSamples, extraAfter) < QUIET_SHARE &&
         envelope.After(bestAt + edgeSamples + edgeSamples / 2, edgeSamples) < QUIET_SHARE * extraAfter) {
         o.hasExtra = true;
         o.extraPosition = static_cast<double>(spanStart) + static_cast<double>(bestAt);

@@ -85,7 +85,7 @@ public:
     ReferenceEstimate Estimate() const override;
     ReferenceHeard Heard() const override;
 
-    TickReception Reception() const { return reception; }
+    TickReception Reception() const;
 
 private:
     enum class Mode { Searching, Tracking };

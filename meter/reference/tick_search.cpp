@@ -235,6 +235,12 @@ bool ToneVotes::Decided() const
     return total >= VOTES_TO_DECIDE && 4 * std::max(wwv, wwvh) >= 3 * total;
 }
 
+bool ToneVotes::SidebandDecided() const
+{
+    const int total = upper + lower;
+    return total >= VOTES_TO_DECIDE && 4 * std::max(upper, lower) >= 3 * total;
+}
+
 ToneVotes VoteByTones(const float* samples, size_t count, size_t start, double pitchHz, int rate)
 {
     ToneVotes votes;
@@ -255,7 +261,11 @@ ToneVotes VoteByTones(const float* samples, size_t count, size_t start, double p
                 const double hz = lower ? pitchHz + distance : pitchHz - distance;
                 if (hz < 100 || hz > 0.45 * rate)
                     continue;
-                places.push_back({station, lower, ToneLevel(samples + from, to - from, hz, rate, Samples(TONE_WINDOW_SECONDS, rate))});
+                const size_t half = (to - from) / 2, window = Samples(TONE_WINDOW_SECONDS, rate);
+                const double first = ToneLevel(samples + from, half, hz, rate, window);
+                const double second = ToneLevel(samples + from + half, half, hz, rate, window);
+                // A standard tone is steady; a voice's partial comes and goes.
+                places.push_back({station, lower, std::min(first, second) > 0.5 * std::max(first, second) ? std::min(first, second) : 0.0});
             }
     if (places.size() < 3)
         return votes;
@@ -308,7 +318,11 @@ TickSearch SearchTicks(const float* x, size_t count, int rate)
         }
         // A train's own rise is near its start (and a loud train's is
         // higher than any other train's start): look no further there.
-        if (near)
+        // Nor where the rise is on its way to a start further on.
+        bool peak = true;
+        for (long k = 1; k <= rise && peak; ++k)
+            peak = score[b] >= score[(b + k) % rate] && score[b] >= score[(b - k + rate) % rate];
+        if (near || !peak)
             continue;
         looked.push_back(b);
         ++looks;
@@ -374,7 +388,7 @@ int ChooseTrain(const TickSearch& search, const std::vector<ToneVotes>& votes, T
         const double apart = std::fabs(a.pitchHz - b.pitchHz);
         const double expected = TickFormatOf(TimeStation::Wwvh).pitchHz - TickFormatOf(TimeStation::Wwv).pitchHz;
         if (std::fabs(apart - expected) < PAIR_TOLERANCE_HZ) {
-            const bool lower = all.upper + all.lower > 0 && all.SaysLower();
+            const bool lower = all.SidebandDecided() && all.SaysLower();
             const bool aIsLower = a.pitchHz < b.pitchHz;
             // Upper sideband: WWV's the lower pitch.
             identity[fitting[0]] = (aIsLower != lower) ? 0 : 1;

@@ -46,6 +46,7 @@ struct ToneVotes {
     bool Decided() const;
     bool SaysWwvh() const { return wwvh > wwv; }
     bool SaysLower() const { return lower > upper; }
+    bool SidebandDecided() const;
 };
 
 struct TickSearch {

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -12,7 +10,7 @@ namespace {
 // this many splits in a run.
 constexpr size_t SIDE_POINTS = 20;
 constexpr double SPLIT_DEVIATIONS = 5.0;
-constexpr double DOUBT_DEVIATIONS = 3.0;
+constexpr double DOUBT_DEVIATIONS = 4.0;
 constexpr int MAX_SPLITS = 8;
 constexpr double CORRELATION_CAP = 0.95;
 
@@ -113,7 +111,6 @@ Splits SplitAtSteps(std::vector<SegmentPoint>& points, double floorSamples)
         Split best, doubtful;
         for (size_t k = 0; k + 1 < cuts.size(); ++k) {
             const Split s = BestSplit(points, cuts[k], cuts[k + 1]);
-            if (getenv("SPLITDBG")) fprintf(stderr, "split at %zu (x %.0f) step %.3f dev %.2f\n", s.at, s.at ? points[s.at].x : 0.0, s.step, s.deviations);
             if (s.at == 0 || std::fabs(s.step) < floorSamples)
                 continue;
             if (s.deviations >= SPLIT_DEVIATIONS && s.deviations > best.deviations)

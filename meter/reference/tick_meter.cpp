@@ -69,6 +69,12 @@ constexpr double SCATTER_FLOOR_SECONDS = 0.00002;
 // Steps found over the whole run: at least this large (smaller ones move
 // the rate less than the ticks' scatter does). Why: docs/accuracy.md#ticks-steps
 constexpr double SPLIT_FLOOR_SECONDS = 0.0001;
+// Samples at or beyond this are clipped; a tick with clipped samples within
+// this of its start is not timed. Clips are remembered up to a number (a
+// stream clipping all the time clips the ticks too).
+constexpr float CLIP_LEVEL = 0.999f;
+constexpr double CLIP_GUARD_SECONDS = 0.010;
+constexpr size_t MAXIMUM_CLIPS = 4096;
 // A figure: at least this many ticks over this long.
 constexpr int64_t MINIMUM_TICKS = 20;
 constexpr double MINIMUM_SECONDS = 20;
@@ -94,16 +100,30 @@ TickMeter::TickMeter(const TickMeterSettings& settings_)
 
 void TickMeter::Push(const float* samples, size_t count)
 {
-    for (size_t i = 0; i < count; ++i) {
-        const double v = samples[i];
-        sumSquares += v * v;
-        peak = std::max(peak, std::fabs(v));
-        if (std::fabs(v) >= 1.0)
-            ++clipped;
+    // In pieces of a tenth of a second, so that the clips remembered are
+    // those of the seconds being measured, however much is pushed at once.
+    const size_t piece = static_cast<size_t>(settings.sampleRate / 10 + 1);
+    for (size_t from = 0; from < count; from += piece) {
+        const size_t n = std::min(piece, count - from);
+        for (size_t i = from; i < from + n; ++i) {
+            const double v = samples[i];
+            sumSquares += v * v;
+            peak = std::max(peak, std::fabs(v));
+            if (std::fabs(v) >= CLIP_LEVEL) {
+                ++clipped;
+                const double at = static_cast<double>(samplesPushed + (i - from));
+                if (clips.empty() || at - clips.back() > 1)
+                    clips.push_back(at);
+                else
+                    clips.back() = at;  // a run of clipped samples: its end
+                if (clips.size() > MAXIMUM_CLIPS)
+                    clips.pop_front();
+            }
+        }
+        samplesPushed += n;
+        decimator.Process(samples + from, n, held);
+        Process(false);
     }
-    samplesPushed += count;
-    decimator.Process(samples, count, held);
-    Process(false);
 }
 
 void TickMeter::MarkDiscontinuity()
@@ -313,6 +333,7 @@ TickMeter::Observation TickMeter::Measure(int64_t k, double predicted)
         o.position = static_cast<double>(spanStart) + used.position;
         o.scatter = std::max(used.scatter, SCATTER_FLOOR_SECONDS * rate);
         o.level = edge.after / static_cast<double>(edgeSamples);
+        o.clipped = ClippedNear(InputPosition(o.position));
     }
     Classify(envelope, spanStart, noise, o);
     if (o.kind == SecondClass::Tick)
@@ -439,7 +460,10 @@ void TickMeter::EmitObservation(const Observation& o)
         ++rejected;
         break;
     case SecondClass::Tick:
-        if (o.accepted) {
+        if (o.clipped) {
+            e.flags |= EVENT_CLIPPED;
+            ++rejected;
+        } else if (o.accepted) {
             if (line.CanPredict(o.segment))
                 e.residual = e.position - line.Predict(e.referenceSeconds, o.segment);
             line.Add(e.referenceSeconds, e.position, e.scatter, o.segment);
@@ -461,6 +485,17 @@ void TickMeter::EmitObservation(const Observation& o)
         ++rejected;
         Emit(extra);
     }
+}
+
+// Whether samples at full scale lie near an input position (the tick's
+// start and its length): a clipped tick's start cannot be trusted. Asked
+// as each second is measured, in order: clips before it are forgotten.
+bool TickMeter::ClippedNear(double position)
+{
+    const double guard = CLIP_GUARD_SECONDS * settings.sampleRate;
+    while (!clips.empty() && clips.front() < position - guard)
+        clips.pop_front();
+    return !clips.empty() && clips.front() <= position + guard;
 }
 
 double TickMeter::WanderAllowance(double seconds) const

@@ -103,6 +103,7 @@ private:
         unsigned flags = 0;     // EVENT_OUTLIER, EVENT_JUMP as judged
         bool accepted = false;  // goes into the line when settled
         bool judged = false;    // a tick's verdict is in (other seconds need none)
+        bool clipped = false;   // samples at full scale at its start
     };
 
     void Process(bool finishing);
@@ -118,6 +119,7 @@ private:
     std::string WhatWasHeard() const;
     std::string StationProblem() const;
     double WanderAllowance(double seconds) const;
+    bool ClippedNear(double position);
     void Trim();
 
     TickMeterSettings settings;
@@ -158,4 +160,5 @@ private:
     uint64_t samplesPushed = 0;
     double sumSquares = 0, peak = 0;
     uint64_t clipped = 0;
+    std::deque<double> clips;  // input positions of clipped samples (runs' ends) not yet measured past
 };

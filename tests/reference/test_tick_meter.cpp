@@ -207,6 +207,31 @@ TEST(TickMeter, SaysWhatItHeardWhenThereAreNoTicks)
     }
 }
 
+// A receiver turned up until its ticks clip: no clipped tick is timed, and
+// what was heard says how many samples clipped.
+TEST(TickMeter, TimesNoClippedTick)
+{
+    Reception r = MakeReception(TimeStation::Wwv, TickCondition::Noise, 8, 60);
+    r.stations[0].level = 1.6;
+    StationSignal signal(r);
+    std::vector<float> x = signal.Generate(60 * 8000);
+    for (float& v : x)
+        v = std::clamp(v, -1.0f, 1.0f);  // the card's converter
+    TickMeterSettings settings;
+    TickMeter meter(settings);
+    int clippedTicks = 0, used = 0;
+    meter.OnEvent([&](const ReferenceEvent& e) {
+        clippedTicks += (e.flags & EVENT_CLIPPED) ? 1 : 0;
+        used += (e.flags & EVENT_USED) ? 1 : 0;
+    });
+    meter.Push(x.data(), x.size());
+    meter.Finish();
+    EXPECT_GT(clippedTicks, 30);
+    EXPECT_EQ(used, 0);
+    EXPECT_FALSE(meter.Estimate().valid);
+    EXPECT_GT(meter.Heard().clippedSamples, 1000u);
+}
+
 // Samples lost or repeated, the stream saying so or not: a new segment
 // from there, and the rate as if nothing had happened.
 TEST(TickMeter, StepsOverSamplesLostOrRepeated)

@@ -63,6 +63,20 @@ double Magnitude(std::complex<double> z)
     return std::sqrt(z.real() * z.real() + z.imag() * z.imag());
 }
 
+// The rising flank up to the peak at `top` (of strength `peak`), from the
+// tip down while it lasts, at most N samples.
+Flank RisingFlank(const PitchEnvelope& envelope, size_t top, size_t N, double peak)
+{
+    Flank rising;
+    for (size_t n = top; n > 0 && top - n <= N; --n) {
+        const double e = envelope.Edge(n - 1, N);
+        if (e < FLANK_LOW * peak)
+            break;
+        rising.Add(static_cast<double>(n - 1) - static_cast<double>(top), e, FlankWeight(e, peak));
+    }
+    return rising;
+}
+
 }  // namespace
 
 PitchMixer::PitchMixer(double hz, double rate)
@@ -163,13 +177,8 @@ TickEdge FindEdge(const PitchEnvelope& envelope, size_t from, size_t to, size_t 
     if (peak <= 0 || peak < threshold * noise)
         return edge;
     // Lines through the flanks, from the tip outwards while they last.
-    Flank rising, falling;
-    for (size_t n = best; n > 0 && best - n <= N; --n) {
-        const double e = envelope.Edge(n - 1, N);
-        if (e < FLANK_LOW * peak)
-            break;
-        rising.Add(static_cast<double>(n - 1) - static_cast<double>(best), e, FlankWeight(e, peak));
-    }
+    const Flank rising = RisingFlank(envelope, best, N, peak);
+    Flank falling;
     for (size_t n = best + 1; n - best <= N; ++n) {
         const double e = envelope.Edge(n, N);
         if (e < FLANK_LOW * peak)
@@ -222,13 +231,7 @@ TickEdge FindFirstEdge(const PitchEnvelope& envelope, size_t from, size_t to, si
     if (first == to || strongest <= 0)
         return edge;
     const double peak = at(first);
-    Flank rising;
-    for (size_t n = first; n > 0 && first - n <= N; --n) {
-        const double v = envelope.Edge(n - 1, N);
-        if (v < FLANK_LOW * peak)
-            break;
-        rising.Add(static_cast<double>(n - 1) - static_cast<double>(first), v, FlankWeight(v, peak));
-    }
+    const Flank rising = RisingFlank(envelope, first, N, peak);
     double slope = 0, intercept = 0;
     double offset = 0;
     if (rising.Fit(slope, intercept) && slope > 0) {

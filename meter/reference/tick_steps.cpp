@@ -25,6 +25,8 @@ constexpr double STEP_FLOOR_SECONDS = 0.00004;
 // ... with this share of the look-ahead within this many scatters of its median.
 constexpr double GATHERED_SCATTERS = 2.0;
 constexpr double GATHERED_SHARE = 0.6;
+// A line whose ticks have all been outliers this long is dropped.
+constexpr int RESTART_OUTLIERS = 20;
 // Steps are looked for once the segment's line has this many ticks.
 constexpr size_t STEP_TRACK = 20;
 // The scatter is never taken as less than this (a clean synthetic tick
@@ -236,8 +238,17 @@ void TickSteps::JudgeOldest(bool flushing)
             v.used = true;
             v.jump = true;
         } else {
-            v.used = std::fabs(all.front()) <= OUTLIER_SCATTERS * scatter;
+            // Off by more than the scatter and the line's own error there.
+            v.used = std::fabs(all.front()) <= OUTLIER_SCATTERS * std::hypot(scatter, PredictionDeviation(static_cast<double>(p.index), scatter));
         }
+    }
+    // Every tick for a while off a line they should lie on: the line is
+    // wrong (taken from a few ticks of a second path, a slope from too few
+    // seconds), not they. Its ticks are judged afresh, as a segment's first.
+    outliersInRow = v.used ? 0 : outliersInRow + 1;
+    if (outliersInRow >= RESTART_OUTLIERS) {
+        outliersInRow = 0;
+        track.clear();
     }
     v.segment = segment;
     if (v.used)

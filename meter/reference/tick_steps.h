@@ -76,6 +76,7 @@ private:
     uint32_t segment = 0;
     int64_t steps = 0;
     int64_t judgedUpTo = -1;
+    int outliersInRow = 0;
     bool lastUsedKnown = false;
     Point lastUsed{0, 0};
 };

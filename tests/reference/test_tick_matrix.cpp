@@ -61,4 +61,16 @@ TEST(TickMatrix, DISABLED_Stations)
     RunMatrix(rows, 600);
 }
 
+// The figures to the last bit, to compare builds (native, 32-bit and
+// 64-bit Windows): the same numbers from the same samples.
+TEST(TickMatrix, DISABLED_Fingerprint)
+{
+    for (TimeStation station : {TimeStation::Wwv, TimeStation::Wwvh, TimeStation::Chu}) {
+        const Reception r = MakeReception(station, TickCondition::Hard, 1, 120);
+        const TickRun run = RunTicks(r, station, 120);
+        std::printf("%s ppm %.17g unc %.17g used %lld scatter %.17g\n", CallSignOf(station), run.estimate.ppm,
+                    run.estimate.uncertaintyPpm, static_cast<long long>(run.estimate.eventsUsed), run.estimate.scatterSamples);
+    }
+}
+
 }  // namespace

@@ -98,6 +98,26 @@ Fold FoldEnergy(const float* x, size_t seconds, int rate)
     return f;
 }
 
+// Whether the fold's rise at b is the highest within `rise` either side.
+bool RisePeak(const std::vector<double>& score, long b, long rise)
+{
+    const long period = static_cast<long>(score.size());
+    for (long k = 1; k <= rise; ++k)
+        if (score[b] < score[(b + k) % period] || score[b] < score[(b - k + period) % period])
+            return false;
+    return true;
+}
+
+// How long the pulses starting at b last: a tick, CHU's 300 ms, or on.
+void JudgeLength(const Fold& fold, long b, int rate, TickTrain& train)
+{
+    const auto at = [rate](double seconds) { return static_cast<long>(Samples(seconds, rate)); };
+    train.longPulses = fold.Mean(b + at(LONG_FROM_SECONDS), at(LONG_TO_SECONDS) - at(LONG_FROM_SECONDS)) >
+                       LONG_SHARE * fold.Mean(b, at(0.004));
+    train.continuous = train.longPulses && fold.Mean(b + at(LATE_FROM_SECONDS), at(LATE_TO_SECONDS) - at(LATE_FROM_SECONDS)) >
+                                               CONTINUOUS_SHARE * fold.Mean(b + at(ON_FROM_SECONDS), at(ON_TO_SECONDS) - at(ON_FROM_SECONDS));
+}
+
 double SeenFraction(const float* x, size_t seconds, int rate, long offset)
 {
     const long rise = static_cast<long>(Samples(RISE_SECONDS, rate));
@@ -319,10 +339,7 @@ TickSearch SearchTicks(const float* x, size_t count, int rate)
         // A train's own rise is near its start (and a loud train's is
         // higher than any other train's start): look no further there.
         // Nor where the rise is on its way to a start further on.
-        bool peak = true;
-        for (long k = 1; k <= rise && peak; ++k)
-            peak = score[b] >= score[(b + k) % rate] && score[b] >= score[(b - k + rate) % rate];
-        if (near || !peak)
+        if (near || !RisePeak(score, b, rise))
             continue;
         looked.push_back(b);
         ++looks;
@@ -334,12 +351,7 @@ TickSearch SearchTicks(const float* x, size_t count, int rate)
         train.seenFraction = SeenFraction(x, seconds, rate, b);
         if (train.seenFraction < SEEN_FRACTION)
             continue;
-        const long longFrom = static_cast<long>(Samples(LONG_FROM_SECONDS, rate));
-        const long longTo = static_cast<long>(Samples(LONG_TO_SECONDS, rate));
-        train.longPulses = fold.Mean(b + longFrom, longTo - longFrom) > LONG_SHARE * fold.Mean(b, static_cast<long>(Samples(0.004, rate)));
-        const long onFrom = static_cast<long>(Samples(ON_FROM_SECONDS, rate)), onTo = static_cast<long>(Samples(ON_TO_SECONDS, rate));
-        const long lateFrom = static_cast<long>(Samples(LATE_FROM_SECONDS, rate)), lateTo = static_cast<long>(Samples(LATE_TO_SECONDS, rate));
-        train.continuous = train.longPulses && fold.Mean(b + lateFrom, lateTo - lateFrom) > CONTINUOUS_SHARE * fold.Mean(b + onFrom, onTo - onFrom);
+        JudgeLength(fold, b, rate, train);
         if (train.continuous) {
             if (search.trains.empty())
                 firstScore = score[b];

@@ -190,6 +190,36 @@ void TickSteps::Use(const Point& p)
     lastUsedKnown = true;
 }
 
+// Whether the ticks waiting (their residuals off the line, the oldest
+// first) show a step at the oldest.
+bool TickSteps::LooksLikeStep(const std::vector<double>& all, double scatter, bool flushing) const
+{
+    std::vector<double> late, early;
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (2 * i >= all.size())
+            late.push_back(all[i]);
+        if (i < 3)
+            early.push_back(all[i]);
+    }
+    const double level = Median(all), lateLevel = Median(late), earlyLevel = Median(early);
+    // The late half's median by chance, and the line's own error where it
+    // is extrapolated to (the middle of the look-ahead).
+    const double middle = static_cast<double>(waiting[waiting.size() / 2].index);
+    const double medianDeviation = MEDIAN_EFFICIENCY * scatter / std::sqrt(static_cast<double>(late.size()));
+    const double limit = std::max(STEP_DEVIATIONS * std::hypot(medianDeviation, PredictionDeviation(middle, scatter)), floorSamples);
+    const bool enough = track.size() >= STEP_TRACK && (!flushing || waiting.size() >= LOOK_AHEAD / 2);
+    // The judged tick itself, and the first few, at the new level; and
+    // most of the look-ahead gathered there (a second path fading up for a
+    // while splits them between two levels, a millisecond apart).
+    const double own = all.front();
+    size_t gathered = 0;
+    for (double r : all)
+        gathered += std::fabs(r - level) <= GATHERED_SCATTERS * scatter ? 1 : 0;
+    return enough && std::fabs(level) > limit && std::fabs(lateLevel) > limit && level * lateLevel > 0 &&
+           std::fabs(earlyLevel - level) < std::fabs(earlyLevel) && std::fabs(own - level) < std::fabs(own) &&
+           static_cast<double>(gathered) >= GATHERED_SHARE * static_cast<double>(all.size());
+}
+
 void TickSteps::JudgeOldest(bool flushing)
 {
     const Point p = waiting.front();
@@ -205,32 +235,10 @@ void TickSteps::JudgeOldest(bool flushing)
         v.used = near.size() < 3 || std::fabs(p.position - line.At(static_cast<double>(p.index))) <= OUTLIER_SCATTERS * line.scatter;
     } else {
         const double scatter = Scatter();
-        std::vector<double> all, late, early;
-        for (size_t i = 0; i < waiting.size(); ++i) {
-            const double r = waiting[i].position - Predict(waiting[i].index);
-            all.push_back(r);
-            if (2 * i >= waiting.size())
-                late.push_back(r);
-            if (i < 3)
-                early.push_back(r);
-        }
-        const double level = Median(all), lateLevel = Median(late), earlyLevel = Median(early);
-        // The late half's median by chance, and the line's own error where
-        // it is extrapolated to (the middle of the look-ahead).
-        const double middle = static_cast<double>(waiting[waiting.size() / 2].index);
-        const double medianDeviation = MEDIAN_EFFICIENCY * scatter / std::sqrt(static_cast<double>(late.size()));
-        const double limit = std::max(STEP_DEVIATIONS * std::hypot(medianDeviation, PredictionDeviation(middle, scatter)), floorSamples);
-        const bool enough = track.size() >= STEP_TRACK && (!flushing || waiting.size() >= LOOK_AHEAD / 2);
-        // The judged tick itself, and the first few, at the new level; and
-        // most of the look-ahead gathered there (a second path fading up
-        // for a while splits them between two levels, a millisecond apart).
-        const double own = all.front();
-        size_t gathered = 0;
-        for (double r : all)
-            gathered += std::fabs(r - level) <= GATHERED_SCATTERS * scatter ? 1 : 0;
-        const bool stepped = enough && std::fabs(level) > limit && std::fabs(lateLevel) > limit && level * lateLevel > 0 &&
-                             std::fabs(earlyLevel - level) < std::fabs(earlyLevel) && std::fabs(own - level) < std::fabs(own) &&
-                             static_cast<double>(gathered) >= GATHERED_SHARE * static_cast<double>(all.size());
+        std::vector<double> all;
+        for (const Point& w : waiting)
+            all.push_back(w.position - Predict(w.index));
+        const bool stepped = LooksLikeStep(all, scatter, flushing);
         if (stepped) {
             ++segment;
             ++steps;

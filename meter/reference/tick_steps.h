@@ -63,6 +63,7 @@ private:
     static constexpr size_t MIN_TRACK = 10;
 
     void JudgeOldest(bool flushing);
+    bool LooksLikeStep(const std::vector<double>& residuals, double scatter, bool flushing) const;
     void Use(const Point& p);
     // The standard error of the line's prediction at `index`, for points
     // of the given scatter.

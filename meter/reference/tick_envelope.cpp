@@ -96,8 +96,8 @@ std::complex<double> PitchMixer::Next()
 
 HilbertFilter::HilbertFilter(double sampleRate)
 {
-    // Half length: 15 taps a side at 8 kHz, in proportion above it, so
-    // that the pass band starts near 300 Hz whatever the rate.
+    // Half length in proportion to the rate, so that the pass band starts
+    // at the same frequency whatever the rate.
     const int half = std::max(7, static_cast<int>(std::lrint(HILBERT_HALF_AT_8K * sampleRate / 8000)) | 1);
     taps.assign(half + 1, 0.0);
     for (int k = 1; k <= half; k += 2) {

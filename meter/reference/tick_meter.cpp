@@ -23,7 +23,8 @@ constexpr double BEFORE_SECONDS = 0.060, AFTER_SECONDS = 0.960;
 constexpr double WINDOW_SECONDS = 0.012;
 constexpr double FIRST_WINDOW_SECONDS = 0.025;  // just after the search
 // A tick: an edge this many times the envelope's median level. Rayleigh
-// noise exceeds 5 times its median once in about 10^15 looks.
+// noise passes 5 times its median (5.9 deviations) once in 3e7 looks: once
+// in about two days of seconds searched 12 ms either side.
 constexpr double DETECTION_RATIO = 5.0;
 // The start is timed over windows this long: the noise moves the crossing
 // of the flanks by its deviation over a window times the window's length
@@ -340,8 +341,8 @@ TickMeter::Observation TickMeter::Measure(int64_t k, double predicted)
     Classify(envelope, spanStart, noise, o);
     if (o.kind == SecondClass::Tick)
         noiseLevel = noiseLevel > 0 ? 0.8 * noiseLevel + 0.2 * measuredNoise : measuredNoise;
-    // The tones' word, until they have said plenty (then the seconds they
-    // cost are saved: a sixth of the meter's time at 8 kHz).
+    // The tones' word, until they have said plenty (then the time they
+    // cost each second is saved).
     const ToneVotes& v = reception.votes;
     if (settings.station != TimeStation::Chu && o.kind != SecondClass::Missed && v.wwv + v.wwvh + v.upper + v.lower < PLENTY_OF_VOTES) {
         const size_t start = static_cast<size_t>(std::llrint(o.position)) - static_cast<size_t>(spanStart);

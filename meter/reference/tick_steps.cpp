@@ -13,8 +13,7 @@ constexpr size_t LOOK_AHEAD = 20;
 // wanders slowly: over a minute its line follows it).
 constexpr size_t TRACK_POINTS = 60;
 // An outlier: more than this many scatters off the line (a second path
-// timed instead of the first lies 1 ms off, and the scatter under fading
-// reaches 0.2 ms).
+// timed instead of the first lies 1 ms off). Why: docs/accuracy.md#ticks-steps
 constexpr double OUTLIER_SCATTERS = 4.0;
 // A step: the median of the look-ahead (and of its later half) more than
 // this many of its own deviations off the line (the median of n has a
@@ -29,8 +28,8 @@ constexpr double GATHERED_SHARE = 0.6;
 constexpr int RESTART_OUTLIERS = 20;
 // Steps are looked for once the segment's line has this many ticks.
 constexpr size_t STEP_TRACK = 20;
-// The scatter is never taken as less than this (a clean synthetic tick
-// scatters by 0.03 samples, which would make a step of anything).
+// The scatter is never taken as less than this (a clean tick scatters by
+// far less, which would make a step of anything). Why: docs/accuracy.md#ticks-scatter
 constexpr double SCATTER_FLOOR_SAMPLES = 0.05;
 
 struct TrackLine {

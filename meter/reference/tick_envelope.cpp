@@ -77,6 +77,22 @@ Flank RisingFlank(const PitchEnvelope& envelope, size_t top, size_t N, double pe
     return rising;
 }
 
+// The edge found at sample `top`, its start `offset` from it.
+TickEdge EdgeAt(const PitchEnvelope& envelope, size_t top, double offset, double peak, size_t N, double noise)
+{
+    TickEdge edge;
+    // The start lies near the tip; a flank bent by a second path can put
+    // it far off, where the tip is the better guess.
+    edge.found = true;
+    edge.position = static_cast<double>(top) + (std::fabs(offset) > 2 ? 0.0 : offset);
+    edge.strength = peak;
+    edge.after = envelope.After(top, N);
+    // The rising flank climbs `peak` over N samples: noise of `sigma` on it
+    // moves the crossing by about sigma N / peak.
+    edge.scatter = noise / RAYLEIGH_MEDIAN * static_cast<double>(N) / peak;
+    return edge;
+}
+
 }  // namespace
 
 PitchMixer::PitchMixer(double hz, double rate)
@@ -195,20 +211,8 @@ TickEdge FindEdge(const PitchEnvelope& envelope, size_t from, size_t to, size_t 
         const double curvature = l - 2 * peak + r;
         offset = curvature < 0 ? 0.5 * (l - r) / curvature : 0;
     }
-    // The crossing lies at the tip; a flank bent by a second path can put
-    // it far off, where the tip is the better guess.
-    if (std::fabs(offset) > 2)
-        offset = 0;
-    edge.found = true;
-    edge.position = static_cast<double>(best) + offset;
-    edge.strength = peak;
-    edge.after = envelope.After(best, N);
-    // The rising flank climbs `peak` over N samples: noise of `sigma` on
-    // it moves the crossing by about sigma N / peak, less by the number of
-    // independent windows along the flanks (about two).
-    const double sigma = noise / RAYLEIGH_MEDIAN;
-    edge.scatter = sigma * static_cast<double>(N) / peak / std::sqrt(2.0);
-    return edge;
+    // Two flanks: about two independent windows' worth of noise.
+    return EdgeAt(envelope, best, offset, peak, N, noise / std::sqrt(2.0));
 }
 
 TickEdge FindFirstEdge(const PitchEnvelope& envelope, size_t from, size_t to, size_t N, double noise, double firstShare)
@@ -234,18 +238,9 @@ TickEdge FindFirstEdge(const PitchEnvelope& envelope, size_t from, size_t to, si
     const Flank rising = RisingFlank(envelope, first, N, peak);
     double slope = 0, intercept = 0;
     double offset = 0;
-    if (rising.Fit(slope, intercept) && slope > 0) {
+    if (rising.Fit(slope, intercept) && slope > 0)
         offset = -intercept / slope + static_cast<double>(N);
-        if (std::fabs(offset) > 2)
-            offset = 0;
-    }
-    edge.found = true;
-    edge.position = static_cast<double>(first) + offset;
-    edge.strength = peak;
-    edge.after = envelope.After(first, N);
-    const double sigma = noise / RAYLEIGH_MEDIAN;
-    edge.scatter = sigma * static_cast<double>(N) / peak;
-    return edge;
+    return EdgeAt(envelope, first, offset, peak, N, noise);
 }
 
 double EnvelopeNoise(const PitchEnvelope& envelope, size_t N)

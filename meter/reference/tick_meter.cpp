@@ -341,6 +341,8 @@ TickMeter::Observation TickMeter::Measure(int64_t k, double predicted)
     Classify(envelope, spanStart, noise, o);
     if (o.kind == SecondClass::Tick)
         noiseLevel = noiseLevel > 0 ? 0.8 * noiseLevel + 0.2 * measuredNoise : measuredNoise;
+    if (settings.station != TimeStation::Chu)
+        reception.voice.Second(o.index, SecondPower(o.position));
     // The tones' word, until they have said plenty (then the time they
     // cost each second is saved).
     const ToneVotes& v = reception.votes;
@@ -350,6 +352,20 @@ TickMeter::Observation TickMeter::Measure(int64_t k, double predicted)
                                         start, reception.pitchHz, rate));
     }
     return o;
+}
+
+// The mean power of a second between its ticks, from 40 ms after its
+// start to 930 ms (within the stretch measured): where the voice speaks.
+double TickMeter::SecondPower(double start) const
+{
+    const int64_t from = static_cast<int64_t>(start) + static_cast<int64_t>(0.040 * rate);
+    const int64_t to = static_cast<int64_t>(start) + static_cast<int64_t>(0.930 * rate);
+    double sum = 0;
+    for (int64_t i = from; i < to; ++i) {
+        const double v = held[static_cast<size_t>(i - heldStart)];
+        sum += v * v;
+    }
+    return to > from ? sum / static_cast<double>(to - from) : 0;
 }
 
 // What the second is: a tick, a marker (a long tone, CHU's short ticks),
@@ -371,8 +387,10 @@ void TickMeter::Classify(const PitchEnvelope& envelope, int64_t spanStart, doubl
         const double hz = lower ? reception.pitchHz - distance : reception.pitchHz + distance;
         const size_t length = static_cast<size_t>(HOUR_LOOK_SECONDS * rate);
         if (hz > 100 && hz < 0.45 * rate &&
-            2 * ToneLevel(held.data() + (spanStart - heldStart) + start, length, hz, rate, edgeSamples) > GOES_ON * tickLevel)
+            2 * ToneLevel(held.data() + (spanStart - heldStart) + start, length, hz, rate, edgeSamples) > GOES_ON * tickLevel) {
             o.kind = SecondClass::Marker;
+            reception.voice.MinuteAt(o.index);
+        }
         return;
     }
     tickLevel = tickLevel <= 0 ? o.level : 0.9 * tickLevel + 0.1 * o.level;
@@ -385,6 +403,7 @@ void TickMeter::Classify(const PitchEnvelope& envelope, int64_t spanStart, doubl
     }
     if (envelope.MeanAfter(at(NIST_TONE_FROM_SECONDS), at(NIST_TONE_TO_SECONDS), edgeSamples, pulse) > GOES_ON) {
         o.kind = SecondClass::Marker;  // the minute tone
+        reception.voice.MinuteAt(o.index);
         return;
     }
     // A doubled tick: the strongest short edge later in the second.
@@ -565,15 +584,28 @@ ReferenceEstimate TickMeter::Estimate() const
 // The tones' word against the station followed, once they have said enough.
 std::string TickMeter::StationProblem() const
 {
-    if (settings.station == TimeStation::Chu || !reception.votes.Decided())
+    if (settings.station == TimeStation::Chu)
         return {};
-    const bool heardWwvh = reception.votes.SaysWwvh();
+    const ToneVotes& tones = reception.votes;
+    const VoiceTiming& voice = reception.voice;
+    bool heardWwvh = false;
+    const char* how = nullptr;
+    if (tones.Decided()) {
+        heardWwvh = tones.SaysWwvh();
+        how = heardWwvh ? "their pitch lies 600 to 760 Hz from the standard tones"
+                        : "their pitch lies 400 to 560 Hz from the standard tones";
+    } else if (voice.Decided()) {
+        // No tones to go by (minutes of announcements): the voice's time.
+        heardWwvh = voice.SaysWwvh();
+        how = heardWwvh ? "the voice speaks from 45 s to 52.5 s" : "the voice speaks from 52.5 s to the minute";
+    } else {
+        return {};
+    }
     if (heardWwvh == (settings.station == TimeStation::Wwvh))
         return {};
     const TimeStation heard = heardWwvh ? TimeStation::Wwvh : TimeStation::Wwv;
     char text[200];
-    std::snprintf(text, sizeof text, "the ticks heard are %s's (their pitch lies %s from the standard tones), not %s's",
-                  CallSign(heard), heardWwvh ? "600 to 760 Hz" : "400 to 560 Hz", CallSign(settings.station));
+    std::snprintf(text, sizeof text, "the ticks heard are %s's (%s), not %s's", CallSign(heard), how, CallSign(settings.station));
     return text;
 }
 

@@ -45,6 +45,7 @@
 #include "meter/reference/tick_search.h"
 #include "meter/reference/tick_segments.h"
 #include "meter/reference/tick_steps.h"
+#include "meter/reference/tick_voice.h"
 
 #include <cstdint>
 #include <deque>
@@ -73,6 +74,7 @@ struct TickReception {
     double otherPitchHz = 0;       // the other train's
     double otherDelaySeconds = 0;  // its start after the followed one's (mod 1 s)
     ToneVotes votes;               // the tones' word on whose ticks these are
+    VoiceTiming voice;             // the voice's (when in the minute it speaks)
 };
 
 class TickMeter : public ReferenceMeter {
@@ -118,6 +120,7 @@ private:
     double InputPosition(double internal) const;
     std::string WhatWasHeard() const;
     std::string StationProblem() const;
+    double SecondPower(double start) const;
     double WanderAllowance(double seconds) const;
     bool ClippedNear(double position);
     void Trim();

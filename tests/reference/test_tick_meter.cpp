@@ -101,6 +101,25 @@ TEST(TickMeter, TellsWwvFromWwvhHeardTogether)
         }
 }
 
+// WWVH alone in WWV's minutes of announcements (14 to 19), when WWVH keeps
+// its tones silent: the voice's time in the minute tells whose the ticks
+// are; and WWV alone in them the same way.
+TEST(TickMeter, TellsAStationAloneByItsVoiceWhereThereAreNoTones)
+{
+    for (TimeStation heard : {TimeStation::Wwvh, TimeStation::Wwv})
+        for (TimeStation asked : {TimeStation::Wwv, TimeStation::Wwvh}) {
+            SCOPED_TRACE(std::string(CallSign(heard)) + " asked as " + CallSign(asked));
+            Reception r = MakeReception(heard, TickCondition::Noise, 11, 270);
+            r.clock.startSeconds = 60 * 14 + 50.3;
+            const TickRun run = RunTicks(r, asked, 270);
+            EXPECT_EQ(run.estimate.valid, heard == asked) << run.heard.problem;
+            if (heard != asked) {
+                EXPECT_NE(run.heard.problem.find(std::string(CallSign(heard)) + "'s (the voice"), std::string::npos)
+                    << run.heard.problem;
+            }
+        }
+}
+
 // What each second of the minute is, as the meter must classify it.
 unsigned ExpectedFlags(TimeStation station, int minute, int second, int dut1)
 {

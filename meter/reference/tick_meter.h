@@ -16,27 +16,32 @@
 //      give two trains, the one asked for is followed.
 //   3. Each second, the tick's start within 12 ms of where the line puts it,
 //      by its envelope at the pitch (tick_envelope.h), to a small fraction
-//      of a sample. The second is classified: a tick; a minute or hour tone
-//      (EVENT_MARKER); CHU's 10 ms ticks before its time code and voice
-//      (EVENT_MARKER); nothing (EVENT_MISSED: seconds 29 and 59, a fade); a
-//      second tick in it (DUT1's doubled ticks: EVENT_EXTRA). Only ticks
-//      go into the line.
-//   4. A tick off the recent line by more than its scatter allows is held
-//      back: alone it is an outlier (a second path fading up, a voice);
-//      eight in a row at the same new place are a step (the path changed,
-//      samples were lost unreported): a new segment from the first of them
-//      (EVENT_JUMP), counted. Events are therefore settled and emitted ten
-//      seconds after their tick.
+//      of a sample: the first path's, where a second one follows. The
+//      second is classified: a tick; a minute or hour tone (EVENT_MARKER);
+//      CHU's 10 ms ticks before its time code and voice (EVENT_MARKER);
+//      nothing (EVENT_MISSED: seconds 29 and 59, a fade); a second tick in
+//      it (DUT1's doubled ticks: EVENT_EXTRA); samples at full scale at the
+//      start (EVENT_CLIPPED). Only ticks go into the line. The tones and
+//      the voice's time in the minute (tick_voice.h) keep saying whose
+//      ticks these are; once they say another station's, no figure.
+//   4. Each tick is judged twenty seconds after it came (tick_steps.h):
+//      used, an outlier (a second path fading up), or the first of a step
+//      (the path changed, samples were lost unreported: a new segment,
+//      EVENT_JUMP, counted). Events are therefore settled and emitted
+//      about twenty seconds after their tick, in order.
 //   5. A discontinuity the stream reports, or ticks lost for 8 seconds,
 //      sends the meter back to the search; where it finds them again is a
-//      new segment.
-//   6. The uncertainty: the line's own (from the residuals, event_line.h),
-//      and an allowance for the path delay's slow drift, which a run
-//      shorter than the ionosphere's time scale cannot tell from a rate
-//      (docs/accuracy.md#ticks-wander).
+//      new segment (unless it is where the line would have them).
+//   6. The figure (Estimate): the robust line (event_line.h) through the
+//      used ticks, in the segments found and in those only the whole run
+//      shows (tick_segments.h: steps too small to see within 20 s; they
+//      count in `steps` but no event was flagged for them); its
+//      uncertainty, and an allowance for the path delay's slow drift,
+//      which a run shorter than the ionosphere's time scale cannot tell
+//      from a rate (docs/accuracy.md#ticks-wander).
 //
-// Memory: the events (a few doubles a second) and about two seconds of
-// decimated samples (fourteen while searching).
+// Memory: the events (a few doubles a second, for the figure's line) and
+// about two seconds of decimated samples (fourteen while searching).
 #pragma once
 
 #include "meter/reference/event_line.h"

@@ -42,6 +42,15 @@ void RunMatrix(const std::vector<Row>& rows, double seconds)
             sumScatter += run.estimate.scatterSamples / r.clock.nominalRate * 1e6;
             steps += static_cast<int>(run.estimate.steps);
         }
+        // Every run a figure within 0.5 ppm; where the path wanders (the
+        // uncertainty's allowance is then earned) the uncertainty honest.
+        SCOPED_TRACE(row.name + " " + CallSignOf(row.station));
+        EXPECT_EQ(valid, seeds);
+        EXPECT_LT(maxAbs, 0.5);
+        if (row.condition == TickCondition::Hard && valid > 0) {
+            EXPECT_GE(std::sqrt(sumSquaredRatio / valid), 0.5);
+            EXPECT_LE(std::sqrt(sumSquaredRatio / valid), 1.5);
+        }
         std::printf("%-28s %-5s %3.0f s: valid %2d/%d  rms error %.4f ppm  max %.4f  mean unc %.4f  rms(err/unc) %.2f  "
                     "scatter %.0f us  steps/run %.2f\n",
                     row.name.c_str(), CallSignOf(row.station), seconds, valid, seeds,

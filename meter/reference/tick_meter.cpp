@@ -108,20 +108,35 @@ void TickMeter::Push(const float* samples, size_t count)
     const size_t piece = static_cast<size_t>(settings.sampleRate / 10 + 1);
     for (size_t from = 0; from < count; from += piece) {
         const size_t n = std::min(piece, count - from);
-        for (size_t i = from; i < from + n; ++i) {
-            const double v = samples[i];
-            sumSquares += v * v;
-            peak = std::max(peak, std::fabs(v));
-            if (std::fabs(v) >= CLIP_LEVEL) {
-                ++clipped;
-                const double at = static_cast<double>(samplesPushed + (i - from));
-                if (clips.empty() || at - clips.back() > 1)
-                    clips.push_back(at);
-                else
-                    clips.back() = at;  // a run of clipped samples: its end
-                if (clips.size() > MAXIMUM_CLIPS)
-                    clips.pop_front();
+        // The level in four running sums (the same order on every build),
+        // the clips looked for only in a piece that reaches full scale.
+        float squares[4] = {0, 0, 0, 0}, largest[4] = {0, 0, 0, 0};
+        size_t i = 0;
+        for (; i + 4 <= n; i += 4)
+            for (int k = 0; k < 4; ++k) {
+                const float v = samples[from + i + k];
+                squares[k] += v * v;
+                largest[k] = std::max(largest[k], std::fabs(v));
             }
+        for (; i < n; ++i) {
+            const float v = samples[from + i];
+            squares[0] += v * v;
+            largest[0] = std::max(largest[0], std::fabs(v));
+        }
+        sumSquares += (static_cast<double>(squares[0]) + squares[1]) + (static_cast<double>(squares[2]) + squares[3]);
+        const float pieceLargest = std::max(std::max(largest[0], largest[1]), std::max(largest[2], largest[3]));
+        peak = std::max(peak, static_cast<double>(pieceLargest));
+        for (size_t j = 0; pieceLargest >= CLIP_LEVEL && j < n; ++j) {
+            if (std::fabs(samples[from + j]) < CLIP_LEVEL)
+                continue;
+            ++clipped;
+            const double at = static_cast<double>(samplesPushed + j);
+            if (clips.empty() || at - clips.back() > 1)
+                clips.push_back(at);
+            else
+                clips.back() = at;  // a run of clipped samples: its end
+            if (clips.size() > MAXIMUM_CLIPS)
+                clips.pop_front();
         }
         samplesPushed += n;
         decimator.Process(samples + from, n, held);

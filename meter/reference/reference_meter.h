@@ -88,6 +88,7 @@ private:
     std::function<void(const ReferenceEvent&)> eventObserver;
 };
 
-// The meter for `kind` (not System: that one is the stream's stamps) on a
-// stream of `sampleRate` samples a second.
+// The meter for `kind` on a stream of `sampleRate` samples a second; null
+// for the system clock, which is the stream's stamps (meter/rate_fit.h),
+// not a meter of samples.
 std::unique_ptr<ReferenceMeter> MakeReferenceMeter(const ReferenceKind& kind, int sampleRate);

@@ -1,0 +1,424 @@
+#include "meter/reference/tick_search.h"
+
+#include "meter/reference/station_format.h"
+#include "meter/reference/tick_envelope.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr double PI_DOUBLE = 3.14159265358979323846;
+
+// The fold's windows: the energy of the first 3 ms after a start against
+// that of the 3 ms before it (within WWV's 10 ms of silence before a tick;
+// and short, since WWVH's tick may come a few milliseconds after WWV's).
+constexpr double RISE_SECONDS = 0.003;
+constexpr double QUIET_FROM_SECONDS = 0.004, QUIET_TO_SECONDS = 0.001;
+// A train: its start's power at least this many times the silence's in the
+// fold and in this share of the seconds one by one (a fading station
+// drops out of some; a burst train at another rate hits a place once).
+constexpr double FOLD_CONTRAST = 3.0;
+constexpr double SECOND_CONTRAST = 4.0;
+constexpr double SEEN_FRACTION = 0.5;
+// A second train at least this far from the first (a second path of the
+// same station, a millisecond or two later, is no train of its own) and
+// with at least this share of the first one's rise.
+constexpr double TRAIN_SEPARATION_SECONDS = 0.003;
+constexpr double SECOND_TRAIN_SHARE = 0.1;
+// Trains of pulses kept: the ticks of one or two stations, and a CHU's.
+// Besides them, tones that start again at the same place every second
+// (WWV's after its protected zone, two stations' standard tones beating at
+// 100 Hz) rise at many places of the fold: those are looked at and passed
+// over, up to a limit.
+constexpr size_t MAXIMUM_TRAINS = 3;
+constexpr int MAXIMUM_LOOKS = 300;
+// Long pulses: the power 8 to 25 ms after the start (silence after WWV's
+// tick) over that of the first 4 ms.
+constexpr double LONG_FROM_SECONDS = 0.008, LONG_TO_SECONDS = 0.025;
+constexpr double LONG_SHARE = 0.35;
+// Pulses that go on for the rest of the second (WWV's tones starting again
+// after the protected zone): the power 400 to 600 ms after the start over
+// that of 50 to 250 ms. CHU's pulses end at 300 ms (at 500 ms once a minute).
+constexpr double ON_FROM_SECONDS = 0.050, ON_TO_SECONDS = 0.250;
+constexpr double LATE_FROM_SECONDS = 0.400, LATE_TO_SECONDS = 0.600;
+constexpr double CONTINUOUS_SHARE = 0.5;
+// The pitch: a coarse spectrum of the start (5 ms of a tick, 60 ms of a
+// long pulse), then the phase's drift between its halves.
+constexpr double PITCH_LOW_HZ = 250, PITCH_HIGH_HZ = 3100, PITCH_STEP_HZ = 10;
+constexpr double SHORT_PITCH_SECONDS = 0.005, LONG_PITCH_SECONDS = 0.060;
+constexpr int PITCH_REFINEMENTS = 2;
+// The tones between ticks: looked for 100 to 400 ms after the tick
+// (clear of WWV's protected zone and of CHU's pulse), in windows of 20 ms
+// (nulls 50 Hz off: 560 and 600 Hz apart from the tick stay apart), a vote
+// where the strongest of the twelve places stands this far above their median.
+constexpr double TONES_FROM_SECONDS = 0.100, TONES_TO_SECONDS = 0.400;
+constexpr double TONE_WINDOW_SECONDS = 0.020;
+constexpr double TONE_VOTE_RATIO = 4.0;
+constexpr int VOTES_TO_DECIDE = 5;
+// Onsets anywhere: 1 ms bins rising 8 times over the 10 before, at least
+// 20 ms apart, above -90 dBFS.
+constexpr double ONSET_RATIO = 8.0;
+constexpr double ONSET_FLOOR_POWER = 1e-9;
+// Two trains 200 Hz apart are WWV and WWVH (their ticks' pitches).
+constexpr double PAIR_TOLERANCE_HZ = 50;
+
+size_t Samples(double seconds, int rate)
+{
+    return static_cast<size_t>(std::lrint(seconds * rate));
+}
+
+// Sum of the fold over [from, from + length), the fold circular.
+double FoldSum(const std::vector<double>& prefix, long from, long length, long period)
+{
+    from = ((from % period) + period) % period;
+    return prefix[from + length] - prefix[from];
+}
+
+struct Fold {
+    std::vector<double> prefix;  // over two periods, so that windows can wrap
+    long period = 0;
+    double Mean(long from, long length) const { return FoldSum(prefix, from, length, period) / length; }
+};
+
+Fold FoldEnergy(const float* x, size_t seconds, int rate)
+{
+    std::vector<double> fold(rate, 0.0);
+    for (size_t s = 0; s < seconds; ++s)
+        for (int i = 0; i < rate; ++i) {
+            const double v = x[s * rate + i];
+            fold[i] += v * v;
+        }
+    Fold f;
+    f.period = rate;
+    f.prefix.assign(2 * rate + 1, 0.0);
+    for (long i = 0; i < 2 * rate; ++i)
+        f.prefix[i + 1] = f.prefix[i] + fold[i % rate];
+    return f;
+}
+
+// Whether the fold's rise at b is the highest within `rise` either side.
+bool RisePeak(const std::vector<double>& score, long b, long rise)
+{
+    const long period = static_cast<long>(score.size());
+    for (long k = 1; k <= rise; ++k)
+        if (score[b] < score[(b + k) % period] || score[b] < score[(b - k + period) % period])
+            return false;
+    return true;
+}
+
+// How long the pulses starting at b last: a tick, CHU's 300 ms, or on.
+void JudgeLength(const Fold& fold, long b, int rate, TickTrain& train)
+{
+    const auto at = [rate](double seconds) { return static_cast<long>(Samples(seconds, rate)); };
+    train.longPulses = fold.Mean(b + at(LONG_FROM_SECONDS), at(LONG_TO_SECONDS) - at(LONG_FROM_SECONDS)) >
+                       LONG_SHARE * fold.Mean(b, at(0.004));
+    train.continuous = train.longPulses && fold.Mean(b + at(LATE_FROM_SECONDS), at(LATE_TO_SECONDS) - at(LATE_FROM_SECONDS)) >
+                                               CONTINUOUS_SHARE * fold.Mean(b + at(ON_FROM_SECONDS), at(ON_TO_SECONDS) - at(ON_FROM_SECONDS));
+}
+
+double SeenFraction(const float* x, size_t seconds, int rate, long offset)
+{
+    const long rise = static_cast<long>(Samples(RISE_SECONDS, rate));
+    const long quietFrom = static_cast<long>(Samples(QUIET_FROM_SECONDS, rate));
+    const long quietTo = static_cast<long>(Samples(QUIET_TO_SECONDS, rate));
+    int seen = 0, looked = 0;
+    for (size_t s = 0; s < seconds; ++s) {
+        const long start = static_cast<long>(s) * rate + offset;
+        if (start - quietFrom < 0 || start + rise > static_cast<long>(seconds) * rate)
+            continue;
+        double a = 0, b = 0;
+        for (long i = start; i < start + rise; ++i)
+            a += static_cast<double>(x[i]) * x[i];
+        for (long i = start - quietFrom; i < start - quietTo; ++i)
+            b += static_cast<double>(x[i]) * x[i];
+        ++looked;
+        if (a / rise > SECOND_CONTRAST * b / (quietFrom - quietTo) && a / rise > ONSET_FLOOR_POWER)
+            ++seen;
+    }
+    return looked > 0 ? static_cast<double>(seen) / looked : 0;
+}
+
+// The pitch of what starts at `offset` every second: the peak of the
+// summed power spectra of the starts, refined by the phase's drift.
+double PulsePitch(const float* x, size_t seconds, int rate, long offset, bool longPulses)
+{
+    const size_t length = Samples(longPulses ? LONG_PITCH_SECONDS : SHORT_PITCH_SECONDS, rate);
+    const size_t skip = longPulses ? Samples(0.002, rate) : 0;
+    const int bins = static_cast<int>((PITCH_HIGH_HZ - PITCH_LOW_HZ) / PITCH_STEP_HZ) + 1;
+    std::vector<double> power(bins, 0.0);
+    std::vector<size_t> starts;
+    for (size_t s = 0; s < seconds; ++s) {
+        const size_t start = s * rate + offset + skip;
+        if (start + length <= seconds * rate)
+            starts.push_back(start);
+    }
+    for (size_t start : starts)
+        for (int k = 0; k < bins; ++k) {
+            PitchMixer mixer(PITCH_LOW_HZ + k * PITCH_STEP_HZ, rate);
+            std::complex<double> sum = 0;
+            for (size_t i = 0; i < length; ++i)
+                sum += static_cast<double>(x[start + i]) * mixer.Next();
+            power[k] += std::norm(sum);
+        }
+    const int best = static_cast<int>(std::max_element(power.begin(), power.end()) - power.begin());
+    double pitch = PITCH_LOW_HZ + best * PITCH_STEP_HZ;
+    if (best > 0 && best + 1 < bins) {
+        const double l = power[best - 1], c = power[best], r = power[best + 1];
+        const double curvature = l - 2 * c + r;
+        if (curvature < 0)
+            pitch += PITCH_STEP_HZ * 0.5 * (l - r) / curvature;
+    }
+    const size_t half = length / 2;
+    for (int pass = 0; pass < PITCH_REFINEMENTS && half > 0; ++pass) {
+        std::complex<double> drift = 0;
+        for (size_t start : starts) {
+            PitchMixer mixer(pitch, rate);
+            std::complex<double> first = 0, second = 0;
+            for (size_t i = 0; i < 2 * half; ++i)
+                (i < half ? first : second) += static_cast<double>(x[start + i]) * mixer.Next();
+            drift += second * std::conj(first);
+        }
+        if (std::abs(drift) > 0)
+            pitch += std::arg(drift) / (2 * PI_DOUBLE * static_cast<double>(half) / rate);
+    }
+    return pitch;
+}
+
+double OnsetsPerSecond(const float* x, size_t count, int rate)
+{
+    const size_t bin = std::max<size_t>(1, Samples(0.001, rate));
+    std::vector<double> bins;
+    for (size_t start = 0; start + bin <= count; start += bin) {
+        double e = 0;
+        for (size_t i = start; i < start + bin; ++i)
+            e += static_cast<double>(x[i]) * x[i];
+        bins.push_back(e / bin);
+    }
+    int onsets = 0;
+    size_t last = 0;
+    for (size_t i = 10; i < bins.size(); ++i) {
+        double before = 0;
+        for (size_t k = i - 10; k < i; ++k)
+            before += bins[k];
+        before /= 10;
+        if (bins[i] > ONSET_RATIO * before && bins[i] > ONSET_FLOOR_POWER && (onsets == 0 || i - last >= 20)) {
+            ++onsets;
+            last = i;
+        }
+    }
+    const double seconds = static_cast<double>(count) / rate;
+    return seconds > 0 ? onsets / seconds : 0;
+}
+
+void StrongestFrequency(const float* x, size_t seconds, int rate, TickSearch& search)
+{
+    const size_t length = Samples(0.1, rate);
+    const int bins = static_cast<int>((3500 - 100) / PITCH_STEP_HZ) + 1;
+    std::vector<double> power(bins, 0.0);
+    for (size_t s = 0; s < seconds; ++s) {
+        const size_t start = s * rate + rate / 2;
+        if (start + length > seconds * rate)
+            continue;
+        for (int k = 0; k < bins; ++k) {
+            PitchMixer mixer(100 + k * PITCH_STEP_HZ, rate);
+            std::complex<double> sum = 0;
+            for (size_t i = 0; i < length; ++i)
+                sum += static_cast<double>(x[start + i]) * mixer.Next();
+            power[k] += std::norm(sum);
+        }
+    }
+    const int best = static_cast<int>(std::max_element(power.begin(), power.end()) - power.begin());
+    std::vector<double> sorted = power;
+    std::nth_element(sorted.begin(), sorted.begin() + bins / 2, sorted.end());
+    const double median = sorted[bins / 2];
+    if (power[best] > 0) {
+        search.strongestHz = 100 + best * PITCH_STEP_HZ;
+        search.strongestOverMedianDb = median > 0 ? 10 * std::log10(power[best] / median) : 99;
+    }
+}
+
+}  // namespace
+
+void ToneVotes::Add(const ToneVotes& other)
+{
+    wwv += other.wwv;
+    wwvh += other.wwvh;
+    upper += other.upper;
+    lower += other.lower;
+}
+
+bool ToneVotes::Decided() const
+{
+    const int total = wwv + wwvh;
+    return total >= VOTES_TO_DECIDE && 4 * std::max(wwv, wwvh) >= 3 * total;
+}
+
+bool ToneVotes::SidebandDecided() const
+{
+    const int total = upper + lower;
+    return total >= VOTES_TO_DECIDE && 4 * std::max(upper, lower) >= 3 * total;
+}
+
+ToneVotes VoteByTones(const float* samples, size_t count, size_t start, double pitchHz, int rate)
+{
+    ToneVotes votes;
+    const size_t from = start + Samples(TONES_FROM_SECONDS, rate);
+    const size_t to = std::min(count, start + Samples(TONES_TO_SECONDS, rate));
+    if (from >= to)
+        return votes;
+    struct Place {
+        TimeStation station;
+        bool lower;
+        double level;
+    };
+    std::vector<Place> places;
+    for (TimeStation station : {TimeStation::Wwv, TimeStation::Wwvh})
+        for (double tone : STANDARD_TONES_HZ)
+            for (bool lower : {false, true}) {
+                const double distance = TickFormatOf(station).pitchHz - tone;
+                const double hz = lower ? pitchHz + distance : pitchHz - distance;
+                if (hz < 100 || hz > 0.45 * rate)
+                    continue;
+                const size_t half = (to - from) / 2, window = Samples(TONE_WINDOW_SECONDS, rate);
+                const double first = ToneLevel(samples + from, half, hz, rate, window);
+                const double second = ToneLevel(samples + from + half, half, hz, rate, window);
+                // A standard tone is steady; a voice's partial comes and goes.
+                places.push_back({station, lower, std::min(first, second) > 0.5 * std::max(first, second) ? std::min(first, second) : 0.0});
+            }
+    if (places.size() < 3)
+        return votes;
+    std::vector<double> levels;
+    for (const Place& p : places)
+        levels.push_back(p.level);
+    std::nth_element(levels.begin(), levels.begin() + levels.size() / 2, levels.end());
+    const double median = levels[levels.size() / 2];
+    const Place& best = *std::max_element(places.begin(), places.end(), [](const Place& a, const Place& b) { return a.level < b.level; });
+    if (best.level <= TONE_VOTE_RATIO * median || best.level <= 0)
+        return votes;
+    (best.station == TimeStation::Wwv ? votes.wwv : votes.wwvh) = 1;
+    (best.lower ? votes.lower : votes.upper) = 1;
+    return votes;
+}
+
+TickSearch SearchTicks(const float* x, size_t count, int rate)
+{
+    TickSearch search;
+    const size_t seconds = count / rate;
+    search.seconds = static_cast<double>(seconds);
+    search.onsetsPerSecond = OnsetsPerSecond(x, seconds * rate, rate);
+    StrongestFrequency(x, seconds, rate, search);
+    if (seconds < 2)
+        return search;
+    const Fold fold = FoldEnergy(x, seconds, rate);
+    const long rise = static_cast<long>(Samples(RISE_SECONDS, rate));
+    const long quietFrom = static_cast<long>(Samples(QUIET_FROM_SECONDS, rate));
+    const long quietTo = static_cast<long>(Samples(QUIET_TO_SECONDS, rate));
+    const double overall = fold.prefix[rate] / rate;
+    std::vector<double> score(rate);
+    for (long b = 0; b < rate; ++b)
+        score[b] = fold.Mean(b, rise) - fold.Mean(b - quietFrom, quietFrom - quietTo);
+    std::vector<long> order(rate);
+    for (long b = 0; b < rate; ++b)
+        order[b] = b;
+    std::sort(order.begin(), order.end(), [&](long a, long b) { return score[a] > score[b]; });
+    const long separation = static_cast<long>(Samples(TRAIN_SEPARATION_SECONDS, rate));
+    double firstScore = 0;
+    int looks = 0;
+    std::vector<long> looked;  // places judged, train or not
+    for (long b : order) {
+        if (search.trains.size() >= MAXIMUM_TRAINS || looks > MAXIMUM_LOOKS || score[b] <= 0 ||
+            score[b] < SECOND_TRAIN_SHARE * firstScore)
+            break;
+        bool near = false;
+        for (long p : looked) {
+            const long d = std::labs(b - p);
+            near = near || std::min(d, rate - d) < separation;
+        }
+        // A train's own rise is near its start (and a loud train's is
+        // higher than any other train's start): look no further there.
+        // Nor where the rise is on its way to a start further on.
+        if (near || !RisePeak(score, b, rise))
+            continue;
+        looked.push_back(b);
+        ++looks;
+        const double quiet = fold.Mean(b - quietFrom, quietFrom - quietTo);
+        if (fold.Mean(b, rise) < FOLD_CONTRAST * quiet || fold.Mean(b, rise) < 1e-3 * overall)
+            continue;
+        TickTrain train;
+        train.offset = static_cast<double>(b);
+        train.seenFraction = SeenFraction(x, seconds, rate, b);
+        if (train.seenFraction < SEEN_FRACTION)
+            continue;
+        JudgeLength(fold, b, rate, train);
+        if (train.continuous) {
+            if (search.trains.empty())
+                firstScore = score[b];
+            continue;
+        }
+        train.pitchHz = PulsePitch(x, seconds, rate, b, train.longPulses);
+        train.level = std::sqrt(2 * std::max(0.0, fold.Mean(b, rise) - quiet) / seconds);
+        if (search.trains.empty())
+            firstScore = score[b];
+        search.trains.push_back(train);
+    }
+    return search;
+}
+
+int ChooseTrain(const TickSearch& search, const std::vector<ToneVotes>& votes, TimeStation station, std::string& problem)
+{
+    char text[200];
+    const bool wantLong = station == TimeStation::Chu;
+    std::vector<int> fitting;
+    for (size_t i = 0; i < search.trains.size(); ++i)
+        if (search.trains[i].longPulses == wantLong && !search.trains[i].continuous)
+            fitting.push_back(static_cast<int>(i));
+    const bool anyTicks = std::any_of(search.trains.begin(), search.trains.end(), [](const TickTrain& t) { return !t.continuous; });
+    if (fitting.empty()) {
+        if (!anyTicks)
+            return -1;
+        std::snprintf(text, sizeof text, "the ticks heard are %s long: %s, not %s's", wantLong ? "5 ms" : "300 ms",
+                      wantLong ? "WWV's or WWVH's" : "CHU's", CallSign(station));
+        problem = text;
+        return -1;
+    }
+    if (wantLong)
+        return fitting.front();
+    // Whose is each train: by its own tones, or as one of a pair 200 Hz
+    // apart on the sideband their tones (or, failing them, the upper) say.
+    ToneVotes all;
+    for (const ToneVotes& v : votes)
+        all.Add(v);
+    std::vector<int> identity(search.trains.size(), -1);  // 0 WWV, 1 WWVH
+    for (int i : fitting)
+        if (votes[i].Decided())
+            identity[i] = votes[i].SaysWwvh() ? 1 : 0;
+    if (fitting.size() == 2) {
+        const TickTrain& a = search.trains[fitting[0]];
+        const TickTrain& b = search.trains[fitting[1]];
+        const double apart = std::fabs(a.pitchHz - b.pitchHz);
+        const double expected = TickFormatOf(TimeStation::Wwvh).pitchHz - TickFormatOf(TimeStation::Wwv).pitchHz;
+        if (std::fabs(apart - expected) < PAIR_TOLERANCE_HZ) {
+            const bool lower = all.SidebandDecided() && all.SaysLower();
+            const bool aIsLower = a.pitchHz < b.pitchHz;
+            // Upper sideband: WWV's the lower pitch.
+            identity[fitting[0]] = (aIsLower != lower) ? 0 : 1;
+            identity[fitting[1]] = 1 - identity[fitting[0]];
+        }
+    }
+    const int wanted = station == TimeStation::Wwvh ? 1 : 0;
+    for (int i : fitting)
+        if (identity[i] == wanted)
+            return i;
+    for (int i : fitting)
+        if (identity[i] < 0)
+            return i;
+    const TimeStation other = wanted ? TimeStation::Wwv : TimeStation::Wwvh;
+    const double distance = TickFormatOf(other).pitchHz - STANDARD_TONES_HZ[0];
+    std::snprintf(text, sizeof text,
+                  "the ticks heard are %s's (%.0f Hz ticks, %.0f Hz from the standard tones), not %s's",
+                  CallSign(other), TickFormatOf(other).pitchHz, distance, CallSign(station));
+    problem = text;
+    return -1;
+}

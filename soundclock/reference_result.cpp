@@ -123,8 +123,14 @@ std::string ReferenceLiveText(double secondsRead, const ReferenceKind& kind, con
            std::to_string(estimate.eventsUsed) + " " + EventNoun(kind);
 }
 
-std::string FirstLookText(double seconds, const ReferenceKind& kind, const ReferenceHeard& heard)
+namespace {
+
+// What was heard, in a few words: level, events a second, the strongest
+// frequency, clipping.
+std::string HeardText(const ReferenceKind& kind, const ReferenceHeard& heard)
 {
+    if (heard.peakDbfs < -1e8)
+        return "digital silence";
     std::string what = "level " + Fixed(heard.rmsDbfs, 1) + " dBFS RMS (peak " + Fixed(heard.peakDbfs, 1) + " dBFS)";
     if (kind.type != ReferenceType::Tone)
         what += ", " + Fixed(heard.eventsPerSecond, 1) + " " + EventNoun(kind) + " a second";
@@ -132,9 +138,17 @@ std::string FirstLookText(double seconds, const ReferenceKind& kind, const Refer
         what += ", the strongest frequency " + Fixed(heard.strongestHz, 1) + " Hz";
     if (heard.clippedSamples > 0)
         what += ", " + std::to_string(heard.clippedSamples) + " samples at full scale";
+    return what;
+}
+
+}  // namespace
+
+std::string FirstLookText(double seconds, const ReferenceKind& kind, const ReferenceHeard& heard)
+{
+    const std::string what = HeardText(kind, heard);
     const std::string first = "the first " + Fixed(seconds, 0) + " s: ";
     if (heard.present)
-        return first + ReferenceWords(kind) + " is there: " + what;
+        return first + "found " + ReferenceWords(kind) + ": " + what;
     return "warning: " + first + "no sign of " + ReferenceWords(kind) + " yet: " + what +
            (heard.problem.empty() ? "" : " (" + heard.problem + ")") + "; check the cable, the level and the channel (--channel N)";
 }
@@ -146,7 +160,8 @@ int PrintReferenceResult(const ReferenceEstimate& estimate, const ReferenceHeard
     if (!estimate.valid) {
         const std::string problem = heard.problem.empty() ? "too few " + std::string(EventNoun(facts.kind)) + " for a rate"
                                                           : heard.problem;
-        return Fail(options, "no usable reference: " + problem + partialNote);
+        return Fail(options, "no usable reference: " + problem + "; heard in " + Fixed(heard.seconds, 1) + " s: " +
+                                 HeardText(facts.kind, heard) + partialNote);
     }
     const bool within = !options.haveExpect || std::fabs(estimate.ppm - options.expect) <= options.tolerance;
     if (options.json)

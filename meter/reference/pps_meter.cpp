@@ -502,10 +502,16 @@ ReferenceHeard PpsMeter::Heard() const
     if (mode != Mode::Acquiring || found > 0) {
         const double span = (lastFoundPosition - static_cast<double>(lockedAt)) / rate + 1;
         heard.eventsPerSecond = span > 0 ? static_cast<double>(found + clippedPulses) / span : 0;
-        heard.present = mode != Mode::Acquiring;
+        heard.present = mode != Mode::Acquiring && extras <= found;
         if (clippedPulses > found)
             std::snprintf(text, sizeof text, "the pulses clip: %lld of %lld reach full scale; turn the input down",
                           static_cast<long long>(clippedPulses), static_cast<long long>(clippedPulses + found));
+        else if (extras > found)
+            // More edges between the seconds than on them: what locked was
+            // no second pulse (a tone, a signal's own rhythm).
+            std::snprintf(text, sizeof text, "%lld edges between the seconds for %lld on them: not one pulse a second "
+                          "(strongest at %.0f Hz)", static_cast<long long>(extras), static_cast<long long>(found),
+                          heard.strongestHz);
         else if (!heard.present)
             std::snprintf(text, sizeof text, "the pulse was lost: none where one was due for %d seconds", LOST_AFTER);
         else

@@ -287,6 +287,14 @@ bool TickMeter::MeasureNextSecond()
     const int64_t to = static_cast<int64_t>(std::ceil(predicted + AFTER_SECONDS * rate)) + 2 * static_cast<int64_t>(edgeSamples);
     if (to > heldStart + static_cast<int64_t>(held.size()))
         return false;
+    if (from < heldStart) {
+        // The line puts the tick before what is still held (a line gone
+        // wrong on another station's sounds, or one that starts before
+        // the recording): look for the train again from what there is.
+        searchStart = heldStart;
+        mode = Mode::Searching;
+        return true;
+    }
     for (int64_t b : breaks)
         if (b > from && b <= to) {
             // The stream broke inside this second: what follows is at an

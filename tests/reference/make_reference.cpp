@@ -4,23 +4,31 @@
 // (played into an audio server's sink, recorded back) and for trying
 // soundclock rate --reference by hand.
 //
-//   make_reference pps|tone:HZ RATE PPM SECONDS [KEY=VALUE ...]
+//   make_reference pps|tone:HZ|ticks:wwv|ticks:wwvh|ticks:chu RATE PPM SECONDS [KEY=VALUE ...]
 //   make_reference channels N C=FILE.wav ...   (mono files on channels C of N, silence on the others)
 //
 // Keys of every kind: seed=N, bits=16|24|32|float (the file's samples,
 // default 24), start=S (where in the reference's second the recording
 // starts), noise_dbfs=X, hum_dbfs=X, hum_hz=HZ.
 // pps: width=S (0.1), polarity=rising|falling, level_dbfs=X (-6),
-// ac_hz=HZ (AC coupling, 0: none), anti_alias=F (0.45 of the rate).
+// ac_hz=HZ (AC coupling, 0: none), anti_alias=F (0.45 of the rate),
+// extra_at=F (a second pulse each second, F of a second after the first).
 // tone: level_dbfs=X (-6), snr_db=X (over the whole band; default: no
 // noise), wander_ppm=X period=S (its frequency moving as a sine),
 // jump_at=S jump_ppm=X (its frequency stepping).
+// ticks: start=S (reference seconds from the top of an hour, default
+// 600.3), level=A (0.3), pitch=HZ (the SSB offset, 0), lsb=1, snr_db=X,
+// fading=rayleigh|slow, echo=L (a second path 1 ms later at L of the
+// first), wander_us=X (its delay's RMS, microseconds), jump_us=X
+// jump_at=S (the delay steps once), delay_ms=X (8).
 #include "common/sample_format.h"
 #include "meter/recording_reader.h"
 #include "meter/wav_format.h"
 #include "tests/reference/pps_signal.h"
+#include "tests/reference/station_signal.h"
 #include "tests/reference/tone_signal.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -41,7 +49,7 @@ using Keys = std::map<std::string, std::string>;
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: make_reference pps|tone:HZ RATE PPM SECONDS [KEY=VALUE ...] > FILE.wav\n"
+    std::fprintf(stderr, "usage: make_reference pps|tone:HZ|ticks:STATION RATE PPM SECONDS [KEY=VALUE ...] > FILE.wav\n"
                          "       make_reference channels N C=FILE.wav ... > FILE.wav\n");
     return 2;
 }
@@ -104,6 +112,9 @@ std::vector<float> Pps(int rate, double ppm, double seconds, const Keys& keys)
     signal.humHz = Number(keys, "hum_hz", 50);
     signal.noiseRms = keys.count("noise_dbfs") ? FromDbfs(Number(keys, "noise_dbfs", -200)) : 0;
     signal.seed = static_cast<uint64_t>(Number(keys, "seed", 1));
+    if (keys.count("extra_at"))
+        for (int k = 0; k < static_cast<int>(seconds) + 1; ++k)
+            signal.extraPulses.push_back(k + Number(keys, "extra_at", 0.5));
     return MakePpsSignal(signal);
 }
 
@@ -127,6 +138,32 @@ std::vector<float> Tone(double hz, int rate, double ppm, double seconds, const K
     tone.wander.jumpPpm = Number(keys, "jump_ppm", 0);
     tone.seed = static_cast<uint64_t>(Number(keys, "seed", 1));
     return ToneSamples(tone, seconds);
+}
+
+std::vector<float> Ticks(const std::string& station, int rate, double ppm, double seconds, const Keys& keys)
+{
+    Reception reception;
+    reception.clock.nominalRate = rate;
+    reception.clock.ppm = ppm;
+    reception.clock.startSeconds = Number(keys, "start", 600.3);
+    reception.pitchOffsetHz = Number(keys, "pitch", 0);
+    reception.lowerSideband = Number(keys, "lsb", 0) != 0;
+    if (keys.count("snr_db"))
+        reception.snrDb = Number(keys, "snr_db", 100);
+    reception.seed = static_cast<uint64_t>(Number(keys, "seed", 1));
+    StationArrival arrival;
+    arrival.station = station == "wwvh" ? TimeStation::Wwvh : station == "chu" ? TimeStation::Chu : TimeStation::Wwv;
+    arrival.level = Number(keys, "level", 0.3);
+    arrival.delaySeconds = Number(keys, "delay_ms", 8) * 1e-3;
+    const std::string fading = Word(keys, "fading", "none");
+    arrival.fading = fading == "rayleigh" ? FadingKind::Rayleigh : fading == "slow" ? FadingKind::Slow : FadingKind::None;
+    arrival.echoLevel = Number(keys, "echo", 0);
+    arrival.wanderRmsSeconds = Number(keys, "wander_us", 0) * 1e-6;
+    arrival.jumpSeconds = Number(keys, "jump_us", 0) * 1e-6;
+    arrival.jumpAtSeconds = keys.count("jump_at") ? reception.clock.startSeconds + Number(keys, "jump_at", 0) : -1;
+    reception.stations.push_back(arrival);
+    StationSignal signal(reception);
+    return signal.Generate(static_cast<size_t>(std::llround(seconds * rate)));
 }
 
 // The samples of a mono WAV file, and its rate.
@@ -208,6 +245,8 @@ int main(int argc, char** argv)
         samples = Pps(rate, ppm, seconds, keys);
     else if (kind.compare(0, 5, "tone:") == 0)
         samples = Tone(std::atof(kind.c_str() + 5), rate, ppm, seconds, keys);
+    else if (kind.compare(0, 6, "ticks:") == 0)
+        samples = Ticks(kind.substr(6), rate, ppm, seconds, keys);
     else
         return Usage();
     return WriteWav(samples, 1, rate, EncodingOf(Word(keys, "bits", "24"))) ? 0 : 1;

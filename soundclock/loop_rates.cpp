@@ -11,6 +11,7 @@ void StampLog::Take(AudioStream& stream)
     for (const AudioClockPoint& point : stream.TakeClockPoints())
         points.push_back({point.frames, point.systemSeconds, point.segment});
     latenessDrift = stream.LatenessDriftSeconds();
+    timeTheCard = stream.ClockPointsTimeTheCard();
 }
 
 RateEstimate StampLog::Estimate(int nominalRate) const
@@ -49,8 +50,10 @@ void SideJson(JsonObject& json, const std::string& name, const RateEstimate& est
                           .Number("seconds", estimate.seconds, 3));
 }
 
-std::string SideText(const char* side, const RateEstimate& estimate)
+std::string SideText(const char* side, const RateEstimate& estimate, bool timed)
 {
+    if (!timed)
+        return std::string(side) + " not timed (its buffers come back when the driver takes them, not when they play)";
     return std::string(side) + " " + (estimate.valid ? RateFigureText(estimate) : "no rate (too few clock stamps)");
 }
 
@@ -59,7 +62,8 @@ std::string SideText(const char* side, const RateEstimate& estimate)
 void AddLoopRates(MeasureSession& session, const StampLog& playback, int playbackRate, const StampLog& capture,
                   int captureRate)
 {
-    const RateEstimate played = playback.Estimate(playbackRate);
+    // A playback whose stamps do not time the card (under Wine) has no rate.
+    const RateEstimate played = playback.TimeTheCard() ? playback.Estimate(playbackRate) : RateEstimate{};
     const RateEstimate recorded = capture.Estimate(captureRate);
     const ClockEstimate offset = session.Meter().Estimate();
     const double signalPpm = offset.agree ? offset.ppm : offset.delayPpm;
@@ -77,7 +81,7 @@ void AddLoopRates(MeasureSession& session, const StampLog& playback, int playbac
             .Bool("rates_agree", check.agree);
     json.Object("system_clock", SystemClockJson(clock));
 
-    std::string line = "against the system clock: " + SideText("playback", played) + ", " + SideText("capture", recorded);
+    std::string line = "against the system clock: " + SideText("playback", played, playback.TimeTheCard()) + ", " + SideText("capture", recorded, capture.TimeTheCard());
     if (check.valid)
         line += "; the offset they imply, " + FigureText(check.offsetPpm, check.uncertaintyPpm, "ppm") +
                 (check.agree ? ", agrees with the signal's (the finer figure)"

@@ -16,10 +16,13 @@ class StampLog {
 public:
     void Take(AudioStream& stream);
     RateEstimate Estimate(int nominalRate) const;
+    // Whether the stamps time the card (AudioStream::ClockPointsTimeTheCard).
+    bool TimeTheCard() const { return timeTheCard; }
 
 private:
     std::vector<RatePoint> points;
     double latenessDrift = 0;  // the stream's allowance for its stamps
+    bool timeTheCard = true;
 };
 
 // The offset the two rates imply (the recording card's samples per playing

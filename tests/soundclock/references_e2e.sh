@@ -57,11 +57,15 @@ trap references_cleanup EXIT
 # The generator of the build (under Wine too), given names in WORK only.
 mr() { (cd "$WORK" && "${RUNNER[@]}" "$MAKE_REFERENCE" "$@"); }
 LENGTH=$((RUN_SECONDS + 15))
+# make_references SEED: the three files, with noise of their own for each run.
+make_references() {
+  mr pps $RATE $PPS_PPM $LENGTH ac_hz=10 hum_dbfs=-50 noise_dbfs=-60 seed="$1" >"$WORK/pps.wav" &&
+    mr tone:1000 $RATE $TONE_PPM $LENGTH snr_db=30 seed="$1" >"$WORK/tone.wav" &&
+    mr ticks:wwv $RATE $TICKS_PPM $LENGTH snr_db=20 pitch=500 seed="$1" >"$WORK/ticks.wav" || fail "make_reference failed"
+  local name
+  for name in pps tone ticks; do mr channels 2 1=$name.wav >"$WORK/$name.left.wav" || fail "make_reference failed"; done
+}
 say "the references: a second pulse $PPS_PPM ppm, a 1000 Hz tone $TONE_PPM ppm, WWV $TICKS_PPM ppm, $LENGTH s"
-mr pps $RATE $PPS_PPM $LENGTH ac_hz=10 hum_dbfs=-50 noise_dbfs=-60 >"$WORK/pps.wav" &&
-  mr tone:1000 $RATE $TONE_PPM $LENGTH snr_db=30 >"$WORK/tone.wav" &&
-  mr ticks:wwv $RATE $TICKS_PPM $LENGTH snr_db=20 pitch=500 >"$WORK/ticks.wav" || fail "make_reference failed"
-for name in pps tone ticks; do mr channels 2 1=$name.wav >"$WORK/$name.left.wav" || fail "make_reference failed"; done
 
 # A stereo null sink, described as NAME (winmm lists it by that).
 sink() {
@@ -119,6 +123,7 @@ start() {
 }
 
 for run in $(seq "$RUNS"); do
+  make_references "$run"
   PIDS=()
   start pps rate --device "$(record_of pps)" --rate $RATE --reference pps --channel 1
   start tone rate --device "$(record_of tone)" --rate $RATE --reference tone:1000 --channel 1

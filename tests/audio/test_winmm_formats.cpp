@@ -32,8 +32,9 @@ const FormatCase FORMAT_CASES[] = {
      "1 channel, 16-bit"},
     {"capture, stereo and 16-bit only", AudioDirection::Capture, 2, {16}, 1, 2, SampleEncoding::S16, WAVE_FORMAT_PCM,
      "2 channels, 16-bit"},
-    {"capture, channel 3 wanted", AudioDirection::Capture, 1, {16, 24}, 3, 3, SampleEncoding::S24In3,
-     WAVE_FORMAT_EXTENSIBLE, "3 channels, 24-bit"},
+    // three wanted: the layout of four that holds them (audio_device.h: LayoutChannels)
+    {"capture, channel 3 wanted", AudioDirection::Capture, 1, {16, 24}, 3, 4, SampleEncoding::S24In3,
+     WAVE_FORMAT_EXTENSIBLE, "4 channels, 24-bit"},
     {"playback, any format", AudioDirection::Playback, 1, {16, 24, 32}, 1, 1, SampleEncoding::S16, WAVE_FORMAT_PCM,
      "1 channel, 16-bit"},
     {"playback, stereo only", AudioDirection::Playback, 2, {16, 24}, 1, 2, SampleEncoding::S16, WAVE_FORMAT_PCM,

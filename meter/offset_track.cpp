@@ -1,6 +1,7 @@
 #include "meter/offset_track.h"
 
 #include "meter/burst_reference.h"
+#include "meter/stitched_series.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,25 +29,6 @@ void OffsetTrack::Add(const BlockRecord& record)
         AddToSeries(record);
 }
 
-// The slope of the last bursts, for a stitch: a drifting clock's local rate,
-// which the run's line (the meter's) lags behind.
-double OffsetTrack::LocalSlope() const
-{
-    size_t last = series.size(), first = series.size();
-    int found = 0;
-    for (size_t i = series.size(); i-- > 0 && found < SLOPE_POINTS;) {
-        if (std::isnan(series[i]))
-            continue;
-        if (found == 0)
-            last = i;
-        first = i;
-        ++found;
-    }
-    if (found < 2)
-        return 0;
-    return (series[last] - series[first]) / static_cast<double>(last - first);
-}
-
 void OffsetTrack::AddToSeries(const BlockRecord& record)
 {
     if (firstBlock < 0)
@@ -56,15 +38,9 @@ void OffsetTrack::AddToSeries(const BlockRecord& record)
         return;  // the meter reports bursts in order; nothing to mend
     const size_t index = static_cast<size_t>(offset);
     if (record.segment != lastSegment) {
-        if (stretchStarts.empty()) {
-            stitch = 0;
-        } else {
-            size_t previous = series.size();
-            while (previous > 0 && std::isnan(series[previous - 1]))
-                --previous;
-            const double predicted = series[previous - 1] + LocalSlope() * static_cast<double>(index - (previous - 1));
-            stitch = predicted - record.linePhaseDelay;
-        }
+        // The slope of the last bursts: a drifting clock's local rate, which
+        // the run's line (the meter's) lags behind.
+        stitch = stretchStarts.empty() ? 0 : StitchAt(series, index, record.linePhaseDelay, SLOPE_POINTS);
         stretchStarts.push_back(index);
         lastSegment = record.segment;
     }

@@ -50,7 +50,6 @@ private:
     void AddToSeries(const BlockRecord& record);
     void AddToWindow(const BlockRecord& record);
     void CloseWindow(bool atEnd);
-    double LocalSlope() const;
 
     TrackSettings settings;
     // the phase series, one value per burst from the first used on (NaN where

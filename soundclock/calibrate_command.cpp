@@ -18,8 +18,6 @@
 
 namespace {
 
-// A capture at a rate this far from the signal's is not of it (as loop).
-constexpr double RATE_MISMATCH_LIMIT = 0.02;
 // Below this peak level (dBFS) the loop is taken, but a word goes with it:
 // a 16-bit card then gives it 10 bits, and the burst's timing degrades with
 // its SNR.
@@ -107,10 +105,7 @@ std::string LoopImplausibleText(const Calibration& c)
 int CalibrateLive(const CalibrateOptions& options)
 {
     const int recordRate = options.recordRate > 0 ? options.recordRate : options.signal.rate;
-    if (std::fabs(static_cast<double>(recordRate) / options.signal.rate - 1) > RATE_MISMATCH_LIMIT)
-        return Fail(options.result, "--record-rate " + std::to_string(recordRate) + " Hz is too far from the signal's " +
-                                        std::to_string(options.signal.rate) + " Hz: record at (nearly) the signal's rate");
-    const std::string refusal = CarrierRefusal(options.result, options.signal);
+    const std::string refusal = RecordingRefusal(options.result, options.signal, recordRate);
     if (!refusal.empty())
         return Fail(options.result, refusal);
     CalibrationRun run(options);

@@ -176,17 +176,12 @@ DeviceRunEnd CaptureInto(AudioCapture& stream, MeasureSession& session, int chan
     int64_t& overruns = session.Facts().overruns;
     if (overruns < 0)
         overruns = 0;
-    std::vector<int16_t> samples;
-    CaptureSink sink;
-    sink.frames = [&](const int32_t* frames, size_t count, int channels) {
-        samples.resize(count);
-        TakeChannel(frames, count, channels, channel, samples.data());
-        session.Push(samples.data(), count);
-    };
-    sink.overrun = [&](const AudioXrun& xrun) {
-        ++overruns;
-        session.Say(OverrunText(xrun));
-    };
+    const CaptureSink sink = ChannelSink<int16_t>(
+        channel, [&](const int16_t* samples, size_t count) { session.Push(samples, count); },
+        [&](const AudioXrun& xrun) {
+            ++overruns;
+            session.Say(OverrunText(xrun));
+        });
     return CaptureFrames(stream, sink, limit, save, stop, between);
 }
 

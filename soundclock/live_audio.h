@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,23 @@ void TakeChannel(const int32_t* frames, size_t count, int channels, int channel,
 
 // "overrun at 12.34 s of the recording: the capture lost samples there"
 std::string OverrunText(const AudioXrun& xrun);
+
+// A sink that hands channel `channel` of the frames to `push`, as 16-bit
+// samples or at full scale 1.0 (Sample: int16_t or float).
+template <typename Sample>
+CaptureSink ChannelSink(int channel, std::function<void(const Sample*, size_t)> push,
+                        std::function<void(const AudioXrun&)> overrun)
+{
+    auto samples = std::make_shared<std::vector<Sample>>();
+    CaptureSink sink;
+    sink.frames = [channel, samples, push = std::move(push)](const int32_t* frames, size_t count, int channels) {
+        samples->resize(count);
+        TakeChannel(frames, count, channels, channel, samples->data());
+        push(samples->data(), count);
+    };
+    sink.overrun = std::move(overrun);
+    return sink;
+}
 
 // Plays the test signal on `stream` until `limit` samples (then waits for
 // them to play), Ctrl-C, `stop()`, or the device is lost; each underrun

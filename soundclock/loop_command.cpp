@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr double RATE_MISMATCH_LIMIT = 0.02;
 
 std::string Named(const std::string& device)
 {
@@ -29,10 +28,7 @@ std::string Named(const std::string& device)
 int LoopCommand(const LoopOptions& options)
 {
     const int recordRate = options.recordRate > 0 ? options.recordRate : options.signal.rate;
-    if (std::fabs(static_cast<double>(recordRate) / options.signal.rate - 1) > RATE_MISMATCH_LIMIT)
-        return Fail(options.result, "--record-rate " + std::to_string(recordRate) + " Hz is too far from the signal's " +
-                                        std::to_string(options.signal.rate) + " Hz: record at (nearly) the signal's rate");
-    const std::string refusal = CarrierRefusal(options.result, options.signal);
+    const std::string refusal = RecordingRefusal(options.result, options.signal, recordRate);
     if (!refusal.empty())
         return Fail(options.result, refusal);
     std::unique_ptr<AudioSystem> system = MakeAudioSystem();

@@ -18,14 +18,6 @@
 
 namespace {
 
-// A recording made at a rate this far from the signal's is not of it.
-constexpr double RATE_MISMATCH_LIMIT = 0.02;
-
-bool RateFits(int recordingRate, const SignalChoice& signal)
-{
-    return std::fabs(static_cast<double>(recordingRate) / signal.rate - 1) <= RATE_MISMATCH_LIMIT;
-}
-
 std::string RateMismatchText(int recordingRate, const SignalChoice& signal, const char* how)
 {
     return "the recording runs at " + std::to_string(recordingRate) + " Hz, the signal at " + std::to_string(signal.rate) +
@@ -51,22 +43,12 @@ int MeasureFile(const MeasureOptions& options)
     if (!session.Start(problem))
         return Fail(options.result, problem);
     const uint64_t limit = SampleLimit(options.seconds, reader.SampleRate());
-    uint64_t read = 0;
-    std::vector<int16_t> samples(8192);
-    while (read < limit) {
-        const size_t wanted = static_cast<size_t>(std::min<uint64_t>(samples.size(), limit - read));
-        const size_t got = reader.ReadSamples(samples.data(), wanted);
-        if (got == 0)
-            break;
-        session.Push(samples.data(), got);
-        read += got;
-    }
+    input.ReadInto(limit, [&](const int16_t* samples, size_t count) { session.Push(samples, count); });
     session.Finish();
-    if (input.Failed())
-        return session.Fail("reading " + input.Name() + " failed");
-    if (reader.MissingBytes() > 0)
-        session.Say("the recording ends " + std::to_string(reader.MissingBytes()) +
-                    " bytes before the end its data chunk declares; measured what is there");
+    if (!input.ReadProblem().empty())
+        return session.Fail(input.ReadProblem());
+    if (!input.ShortNote().empty())
+        session.Say(input.ShortNote());
     return session.Report();
 }
 

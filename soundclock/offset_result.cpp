@@ -208,6 +208,19 @@ int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const
     return v.within ? EXIT_WITHIN : EXIT_OUTSIDE;
 }
 
+bool RateFits(int recordingRate, const SignalChoice& signal)
+{
+    return std::fabs(static_cast<double>(recordingRate) / signal.rate - 1) <= RATE_MISMATCH_LIMIT;
+}
+
+std::string RecordingRefusal(const ResultOptions& options, const SignalChoice& signal, int recordRate)
+{
+    if (!RateFits(recordRate, signal))
+        return "--record-rate " + std::to_string(recordRate) + " Hz is too far from the signal's " + std::to_string(signal.rate) +
+               " Hz: record at (nearly) the signal's rate";
+    return CarrierRefusal(options, signal);
+}
+
 std::string CarrierRefusal(const ResultOptions& options, const SignalChoice& signal)
 {
     const CarrierCheck check = CheckCarrier(signal.rate, signal.carrier);

@@ -30,6 +30,13 @@ struct RunFacts {
 class TrackOutput;
 int PrintResult(const ClockEstimator& meter, const ResultOptions& options, const RunFacts& facts,
                 const TrackOutput* track = nullptr);
+// A recording made at a rate this far from the signal's is not of it.
+constexpr double RATE_MISMATCH_LIMIT = 0.02;
+bool RateFits(int recordingRate, const SignalChoice& signal);
+// What stands in the way of recording the signal at `recordRate` (a rate
+// too far from the signal's, a carrier the meter cannot measure); empty
+// when nothing does. A carrier measured less well is warned about.
+std::string RecordingRefusal(const ResultOptions& options, const SignalChoice& signal, int recordRate);
 // A carrier the meter cannot measure is refused (the reason returned, empty
 // otherwise); one it measures less well than its figures say is warned about.
 std::string CarrierRefusal(const ResultOptions& options, const SignalChoice& signal);

@@ -54,22 +54,12 @@ int RateOfRecording(const RateOptions& options)
     if (!input.ChannelNote().empty())
         session.Say(input.ChannelNote());
     const uint64_t limit = SampleLimit(options.seconds, rate);
-    uint64_t read = 0;
-    std::vector<float> samples(8192);
-    while (read < limit) {
-        const size_t wanted = static_cast<size_t>(std::min<uint64_t>(samples.size(), limit - read));
-        const size_t got = reader.ReadSamples(samples.data(), wanted);
-        if (got == 0)
-            break;
-        session.Push(samples.data(), got);
-        read += got;
-    }
+    input.ReadInto(limit, [&](const float* samples, size_t count) { session.Push(samples, count); });
     session.Finish();
-    if (input.Failed())
-        return session.Fail("reading " + input.Name() + " failed");
-    if (reader.MissingBytes() > 0)
-        session.Say("the recording ends " + std::to_string(reader.MissingBytes()) +
-                    " bytes before the end its data chunk declares; measured what is there");
+    if (!input.ReadProblem().empty())
+        return session.Fail(input.ReadProblem());
+    if (!input.ShortNote().empty())
+        session.Say(input.ShortNote());
     return session.Report();
 }
 
@@ -109,18 +99,13 @@ int RateOfCapture(const RateOptions& options)
     session.Say("recording \"" + facts.source + "\" at " + std::to_string(rate) + " Hz, " + capture->FormatWords() + " (" +
                 system->Name() + "), " + ReferenceWords(options.reference) + " on channel " + std::to_string(channel + 1) +
                 (options.seconds > 0 ? " for " + Fixed(options.seconds, 1) + " s" : "") + "; Ctrl-C ends it with the result");
-    std::vector<float> samples;
-    CaptureSink sink;
-    sink.frames = [&](const int32_t* frames, size_t count, int channels) {
-        samples.resize(count);
-        TakeChannel(frames, count, channels, channel, samples.data());
-        session.Push(samples.data(), count);
-    };
-    sink.overrun = [&](const AudioXrun& xrun) {
-        ++facts.xruns;
-        session.Discontinuity();
-        session.Say(OverrunText(xrun));
-    };
+    const CaptureSink sink = ChannelSink<float>(
+        channel, [&](const float* samples, size_t count) { session.Push(samples, count); },
+        [&](const AudioXrun& xrun) {
+            ++facts.xruns;
+            session.Discontinuity();
+            session.Say(OverrunText(xrun));
+        });
     const DeviceRunEnd end = CaptureFrames(*capture, sink, SampleLimit(options.seconds, rate), saving ? &save : nullptr,
                                            nullptr, nullptr);
     session.Finish();

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,15 @@ public:
     // ("2 channels: measuring channel 1 (--channel N for another)"); empty
     // for one channel.
     std::string ChannelNote() const;
+
+    // Reads the chosen channel into `push`, a piece at a time, until
+    // `limit` samples or the end: as 16-bit samples, or at full resolution.
+    void ReadInto(uint64_t limit, const std::function<void(const int16_t*, size_t)>& push);
+    void ReadInto(uint64_t limit, const std::function<void(const float*, size_t)>& push);
+    // After the end: what went wrong reading ("reading NAME failed"), and
+    // a word where the data ended early; each empty when there is none.
+    std::string ReadProblem() const;
+    std::string ShortNote() const;
 
 private:
     std::FILE* file = nullptr;

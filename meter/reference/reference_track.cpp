@@ -1,5 +1,7 @@
 #include "meter/reference/reference_track.h"
 
+#include "meter/stitched_series.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -25,24 +27,6 @@ void ReferenceTrack::Add(const ReferenceEvent& event)
     AddToSeries(event);
 }
 
-// The time error's slope over the last events, for a stitch.
-double ReferenceTrack::LocalSlope() const
-{
-    size_t last = series.size(), first = series.size();
-    int found = 0;
-    for (size_t i = series.size(); i-- > 0 && found < SLOPE_POINTS;) {
-        if (std::isnan(series[i]))
-            continue;
-        if (found == 0)
-            last = i;
-        first = i;
-        ++found;
-    }
-    if (found < 2)
-        return 0;
-    return (series[last] - series[first]) / static_cast<double>(last - first);
-}
-
 void ReferenceTrack::AddToSeries(const ReferenceEvent& event)
 {
     const auto slot = static_cast<int64_t>(std::nearbyint(event.referenceSeconds / eventSeconds));
@@ -54,14 +38,7 @@ void ReferenceTrack::AddToSeries(const ReferenceEvent& event)
     const auto index = static_cast<size_t>(offset);
     const double error = event.position / nominalRate - event.referenceSeconds;
     if (event.segment != lastSegment) {
-        stitch = 0;
-        if (!series.empty()) {
-            size_t previous = series.size();
-            while (previous > 0 && std::isnan(series[previous - 1]))
-                --previous;
-            if (previous > 0)
-                stitch = series[previous - 1] + LocalSlope() * static_cast<double>(index - (previous - 1)) - error;
-        }
+        stitch = StitchAt(series, index, error, SLOPE_POINTS);
         lastSegment = event.segment;
     }
     series.resize(index, std::numeric_limits<double>::quiet_NaN());

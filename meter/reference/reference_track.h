@@ -44,7 +44,6 @@ private:
     void AddToSeries(const ReferenceEvent& event);
     void AddToWindow(const ReferenceEvent& event);
     void CloseWindow(bool atEnd);
-    double LocalSlope() const;
 
     double intervalSeconds;
     double nominalRate;

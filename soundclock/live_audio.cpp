@@ -88,6 +88,18 @@ AudioResult WriteMono(AudioPlayback& stream, const int16_t* mono, size_t count, 
     return stream.Write(frames.data(), count, done, timeoutMs);
 }
 
+EndWords CaptureEndWords(const DeviceRunEnd& end)
+{
+    EndWords words;
+    if (end.kind == DeviceRunEnd::Lost) {
+        words.partial = LostText("recording", end);
+        words.say = words.partial + "; the result covers what was measured until then";
+        words.always = true;
+    } else if (end.kind == DeviceRunEnd::Interrupted)
+        words.say = "stopped by Ctrl-C after " + Fixed(end.seconds, 1) + " s";
+    return words;
+}
+
 std::string LostText(const char* stream, const DeviceRunEnd& end)
 {
     return "device lost at " + Seconds(end.seconds) + " of the " + stream + ": " + end.text;

@@ -118,3 +118,13 @@ AudioResult WriteMono(AudioPlayback& stream, const int16_t* mono, size_t count, 
 // "device lost at 20.31 s of the recording: TEXT" (`stream`: "recording"
 // or "signal").
 std::string LostText(const char* stream, const DeviceRunEnd& end);
+
+// What a capture's end means for the result: why it covers only part of
+// the run (a device lost; empty otherwise), and what to say of it (empty:
+// nothing), always (a loss) or as a report (Ctrl-C).
+struct EndWords {
+    std::string partial;
+    std::string say;
+    bool always = false;
+};
+EndWords CaptureEndWords(const DeviceRunEnd& end);

@@ -85,11 +85,10 @@ int MeasureDevice(const MeasureOptions& options)
     session.Finish();
     if (!options.source.save.empty() && !save.Close())
         session.Say("writing " + options.source.save + " failed", true);
-    if (end.kind == DeviceRunEnd::Lost) {
-        session.Facts().partial = LostText("recording", end);
-        session.Say(session.Facts().partial + "; the result covers what was measured until then", true);
-    } else if (end.kind == DeviceRunEnd::Interrupted)
-        session.Say("stopped by Ctrl-C after " + Fixed(end.seconds, 1) + " s");
+    const EndWords words = CaptureEndWords(end);
+    session.Facts().partial = words.partial;
+    if (!words.say.empty())
+        session.Say(words.say, words.always);
     return session.Report();
 }
 

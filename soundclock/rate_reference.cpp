@@ -111,11 +111,10 @@ int RateOfCapture(const RateOptions& options)
     session.Finish();
     if (saving && !save.Close())
         session.Say("writing " + options.source.save + " failed", true);
-    if (end.kind == DeviceRunEnd::Lost) {
-        facts.partial = LostText("recording", end);
-        session.Say(facts.partial + "; the result covers what was measured until then", true);
-    } else if (end.kind == DeviceRunEnd::Interrupted)
-        session.Say("stopped by Ctrl-C after " + Fixed(end.seconds, 1) + " s");
+    const EndWords words = CaptureEndWords(end);
+    facts.partial = words.partial;
+    if (!words.say.empty())
+        session.Say(words.say, words.always);
     return session.Report();
 }
 

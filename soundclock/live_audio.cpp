@@ -137,7 +137,7 @@ DeviceRunEnd CaptureFrames(AudioCapture& stream, const CaptureSink& sink, uint64
     const size_t chunk = static_cast<size_t>(std::max(64, rate / 50));
     std::vector<int32_t> frames(chunk * static_cast<size_t>(channels));
     uint64_t read = 0;
-    double silentSeconds = 0;
+    IdleWatch idle;
     DeviceRunEnd end;
     while (read < limit) {
         if (Interrupted()) {
@@ -150,7 +150,7 @@ DeviceRunEnd CaptureFrames(AudioCapture& stream, const CaptureSink& sink, uint64
         }
         const size_t wanted = static_cast<size_t>(std::min<uint64_t>(chunk, limit - read));
         size_t got = 0;
-        const auto before = std::chrono::steady_clock::now();
+        idle.Start();
         const AudioResult result = stream.Read(frames.data(), wanted, got, DEVICE_WAIT_MS);
         for (const AudioXrun& xrun : stream.TakeXruns())
             if (sink.overrun)
@@ -167,14 +167,11 @@ DeviceRunEnd CaptureFrames(AudioCapture& stream, const CaptureSink& sink, uint64
             if (save != nullptr)
                 save->Write(frames.data(), got);
             read += got;
-            silentSeconds = 0;
-        } else {
-            silentSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
-            if (silentSeconds > DEVICE_SILENT_LIMIT_S) {
-                end.kind = DeviceRunEnd::Lost;
-                end.text = "the capture device gave no samples for " + Fixed(DEVICE_SILENT_LIMIT_S, 0) + " s";
-                break;
-            }
+        }
+        if (idle.TooLong(got)) {
+            end.kind = DeviceRunEnd::Lost;
+            end.text = "the capture device gave no samples for " + Fixed(DEVICE_SILENT_LIMIT_S, 0) + " s";
+            break;
         }
     }
     end.seconds = static_cast<double>(read) / rate;
@@ -206,7 +203,7 @@ DeviceRunEnd PlaySignal(AudioPlayback& stream, const SignalChoice& signal, uint6
     std::vector<int16_t> frames;
     size_t next = 0;  // the first of `samples` not yet written
     uint64_t written = 0;
-    double stuckSeconds = 0;
+    IdleWatch idle;
     DeviceRunEnd end;
     auto report = [&] {
         for (const AudioXrun& xrun : stream.TakeXruns())
@@ -230,7 +227,7 @@ DeviceRunEnd PlaySignal(AudioPlayback& stream, const SignalChoice& signal, uint6
         }
         const size_t count = static_cast<size_t>(std::min<uint64_t>(samples.size() - next, limit - written));
         size_t done = 0;
-        const auto before = std::chrono::steady_clock::now();
+        idle.Start();
         const AudioResult result = WriteMono(stream, samples.data() + next, count, done, DEVICE_WAIT_MS, frames, signalChannels);
         report();
         if (result == AudioResult::Lost) {
@@ -240,15 +237,10 @@ DeviceRunEnd PlaySignal(AudioPlayback& stream, const SignalChoice& signal, uint6
         }
         next += done;
         written += done;
-        if (done > 0)
-            stuckSeconds = 0;
-        else {
-            stuckSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
-            if (stuckSeconds > DEVICE_SILENT_LIMIT_S) {
-                end.kind = DeviceRunEnd::Lost;
-                end.text = "the playback device took no samples for " + Fixed(DEVICE_SILENT_LIMIT_S, 0) + " s";
-                break;
-            }
+        if (idle.TooLong(done)) {
+            end.kind = DeviceRunEnd::Lost;
+            end.text = "the playback device took no samples for " + Fixed(DEVICE_SILENT_LIMIT_S, 0) + " s";
+            break;
         }
     }
     end.seconds = static_cast<double>(written) / rate;

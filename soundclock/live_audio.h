@@ -9,6 +9,7 @@
 #include "soundclock/measure_session.h"
 #include "soundclock/options.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -26,6 +27,25 @@ bool Interrupted();
 constexpr int DEVICE_WAIT_MS = 200;
 // A device that takes or gives nothing for this long counts as lost.
 constexpr double DEVICE_SILENT_LIMIT_S = 5;
+
+// How long a device has moved no samples, call after call: one idle for
+// DEVICE_SILENT_LIMIT_S counts as lost.
+class IdleWatch {
+public:
+    // Before a call on the device.
+    void Start() { before = std::chrono::steady_clock::now(); }
+    // After it, with the samples it moved: true once the device has been
+    // idle too long.
+    bool TooLong(size_t moved)
+    {
+        idleSeconds = moved > 0 ? 0 : idleSeconds + std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+        return idleSeconds > DEVICE_SILENT_LIMIT_S;
+    }
+
+private:
+    std::chrono::steady_clock::time_point before;
+    double idleSeconds = 0;
+};
 
 // How a run on a device ended.
 struct DeviceRunEnd {

@@ -114,10 +114,10 @@ RateRun RunStream(RateStream& opened, const RateOptions& options, uint64_t limit
     ProgressLine live(!options.result.quiet);
     RateRun run;
     run.latenessDrift = stream.LatenessDriftSeconds();
-    double idleSeconds = 0;
+    IdleWatch idle;
     while (run.frames < limit && !Interrupted()) {
         size_t done = 0;
-        const auto before = std::chrono::steady_clock::now();
+        idle.Start();
         const AudioResult result = MoveSamples(opened, playback, buffer, frames, static_cast<size_t>(limit - run.frames), done);
         TakeStamps(stream, run, live, options.result.quiet);
         if (result == AudioResult::Lost) {
@@ -125,8 +125,7 @@ RateRun RunStream(RateStream& opened, const RateOptions& options, uint64_t limit
             break;
         }
         run.frames += done;
-        idleSeconds = done > 0 ? 0 : idleSeconds + std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
-        if (idleSeconds > DEVICE_SILENT_LIMIT_S) {
+        if (idle.TooLong(done)) {
             run.lostText = "it moved no samples for " + std::to_string(static_cast<int>(DEVICE_SILENT_LIMIT_S)) + " s";
             break;
         }

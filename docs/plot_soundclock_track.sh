@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Draws the offset as it moved and its stability from a `soundclock measure
-# --interval S --track TRACK.csv --adev ADEV.csv` run as a PNG: the windows'
+# --interval S --track TRACK.csv --adev ADEV.csv` run (or a `soundclock rate
+# --reference KIND` run with the same options) as a PNG: the windows'
 # offsets against time with their standard uncertainties, and the Allan
 # deviation (overlapping, and the modified one) on log-log axes, with
 # slopes of -1 (white phase noise: the meter's own floor) and +1 (a drift)
@@ -10,7 +11,8 @@
 #
 # docs/soundclock-steady.png and docs/soundclock-warmup.png: the recordings
 # they were made from are in docs/soundclock.md ("Plots") and
-# docs/accuracy.md#loopback-adev.
+# docs/accuracy.md#loopback-adev; docs/soundclock-pps-adev.png (simulated):
+# docs/reference-pps.md.
 set -euo pipefail
 
 [ $# -ge 3 ] || { echo "usage: $0 TRACK.csv ADEV.csv PICTURE.png [TITLE]" >&2; exit 2; }
@@ -21,13 +23,18 @@ gnuplot <<GNUPLOT
 set datafile separator ","
 set terminal pngcairo size 1000,800 font "DejaVu Sans,10"
 set output "$PICTURE"
-set multiplot layout 2,1 title "$TITLE"
+set multiplot layout 2,1 title "$TITLE" noenhanced
 set grid
 set key top left
 set title "The offset per window (bars: the window's span and one standard uncertainty)"
 set xlabel "time in the recording (s)"
-set ylabel "clock offset (ppm)"
-set format y "%+.3f"
+set ylabel "offset (ppm)"
+# Enough decimals that the tick labels differ, whatever the windows' spread.
+stats "$TRACK" every ::1 using 3 nooutput prefix "W"
+spread = W_max - W_min
+decimals = spread > 0 ? ceil(-log10(spread / 4)) : 3
+decimals = decimals < 1 ? 1 : decimals
+set format y sprintf("%%+.%df", decimals)
 plot "$TRACK" every ::1 using ((\$1 + \$2) / 2):3:((\$2 - \$1) / 2):4 with xyerrorbars pt 7 ps 0.6 lc rgb "#1f5fa8" title "window"
 set title "Stability: Allan deviation of the clock ratio against the averaging time"
 set logscale xy

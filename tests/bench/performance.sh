@@ -5,13 +5,119 @@
 # per minute of each, and whether the rate is sustained (the transmitter's
 # recording equals the synthesis without a gap after its start; the
 # receiver's correlation peak stands still, so it lost no buffer), and how
-# fast soundclock measures (its meter alone, and the program on a file).
-# The receiver is also measured alone, fed by pacat from write_stream.
-# `./run bench` builds what it needs and runs this with an X display, a
-# PulseAudio server and a Wine prefix set up.
+# fast soundclock measures (its meter alone, and the program on a file),
+# and how long and how fast `soundclock rate --reference KIND` measures on
+# our generator's references. The receiver is also measured alone, fed by
+# pacat from write_stream. `./run bench` builds what it needs and runs this
+# with an X display, a PulseAudio server and a Wine prefix set up.
 #
 #   performance.sh NATIVE_BUILD WINDOWS_BUILD WINE OUTPUT [SECONDS [RATE...]]
+#   performance.sh --references NATIVE_BUILD   (that section alone, to standard
+#                                               output: no server, no Wine)
 set -euo pipefail
+
+# soundclock rate --reference on files of our generator (make_reference):
+# the time to a standard uncertainty of 0.1 and 0.01 ppm, and the speed on
+# ten minutes at 48000 Hz. Needs NATIVE and SCRATCH.
+REFERENCE_TIMES=(2 3 4 5 6 8 10 12 15 20 25 30 40 50 60 90 120 180 240 300 420 600 900 1200 1800 2400 3000 3600 4200 4800 5400 7200)
+
+# The first of REFERENCE_TIMES (up to the file's length) at which `rate
+# FILE --reference KIND --seconds T` reports an uncertainty of at most
+# TARGET ppm, with that uncertainty; else "not in LENGTH s".
+reference_time_to() {
+  local file=$1 kind=$2 length=$3 target=$4 t u
+  for t in "${REFERENCE_TIMES[@]}"; do
+    [ "$t" -le "$length" ] || break
+    u=$("$NATIVE/soundclock" rate "$file" --reference "$kind" --seconds "$t" --json --quiet 2>/dev/null |
+      sed -n 's/^{"ppm":[-0-9.]*,"uncertainty_ppm":\([0-9.]*\).*/\1/p')
+    if [ -n "$u" ] && awk -v u="$u" -v l="$target" 'BEGIN { exit !(u <= l) }'; then
+      echo "$t s ($u)"
+      return
+    fi
+  done
+  echo "not in $length s"
+}
+
+# One row: a reference made by make_reference KIND RATE PPM LENGTH KEYS...,
+# read with --reference READ: | reference | signal | +-0.1 | +-0.01 | 60 s |.
+reference_precision_row() {
+  local label=$1 read=$2 kind=$3 rate=$4 ppm=$5 length=$6 file sixty
+  shift 6
+  file="$SCRATCH/reference.wav"
+  "$NATIVE/tests/reference/make_reference" "$kind" "$rate" "$ppm" "$length" bits=16 "$@" >"$file"
+  sixty=$("$NATIVE/soundclock" rate "$file" --reference "$read" --seconds 60 --json --quiet 2>/dev/null |
+    sed -n 's/^{"ppm":\([-0-9.]*\),"uncertainty_ppm":\([0-9.]*\).*/\1 +- \2/p')
+  printf '| %s | `%s %s %s %s %s` | %s | %s | %s (truth %s) |\n' "$label" "$kind" "$rate" "$ppm" "$length" "$*" \
+    "$(reference_time_to "$file" "$read" "$length" 0.1)" "$(reference_time_to "$file" "$read" "$length" 0.01)" \
+    "${sixty:-no figure}" "$ppm"
+  rm -f "$file"
+}
+
+# soundclock rate FILE --reference READ on ten minutes at 48000 Hz: the
+# best wall time of three and the real-time factor.
+reference_speed_row() {
+  local label=$1 read=$2 kind=$3 file run wall=999999 this
+  shift 3
+  file="$SCRATCH/speed.wav"
+  "$NATIVE/tests/reference/make_reference" "$kind" 48000 12.3456 600 bits=16 "$@" >"$file"
+  for run in 1 2 3; do
+    /usr/bin/time -f '%e' -o "$SCRATCH/time.txt" "$NATIVE/soundclock" rate "$file" --reference "$read" --quiet >/dev/null 2>&1 || true
+    this=$(tail -n 1 "$SCRATCH/time.txt")
+    if awk -v a="$this" -v b="$wall" 'BEGIN { exit !(a < b) }'; then wall=$this; fi
+  done
+  rm -f "$file"
+  printf '| %s | %s s | %s |\n' "$label" "$wall" \
+    "$(awk -v w="$wall" 'BEGIN { if (w > 0) printf "%.0f x", 600 / w; else print "more than 60000 x" }')"
+}
+
+references_section() {
+  echo "## soundclock rate --reference: how long to a precision, and how fast"
+  echo
+  echo "On files of our generator (tests/reference/make_reference, 16-bit; the keys as given), read by"
+  echo '`soundclock rate FILE --reference KIND --seconds T --json` for rising T (from 2 s to two'
+  echo "hours): the first T tried at which the reported standard uncertainty (in brackets, ppm) is"
+  echo "at most 0.1 and 0.01 ppm, and the figure after a minute. The meters give their first figure"
+  echo "after a few seconds. A recording takes as long to precision as a live"
+  echo "capture of the same signal; a real card whose clock wanders, a real pulse, tone or path,"
+  echo "take longer (the reference pages say how long to run)."
+  echo
+  echo "| reference | signal (make_reference) | to +-0.1 ppm | to +-0.01 ppm | after 60 s (ppm) |"
+  echo "|---|---|---|---|---|"
+  reference_precision_row "second pulse, 100 ms" pps pps 48000 12.3456 120 ac_hz=10 hum_dbfs=-50 noise_dbfs=-60
+  reference_precision_row "second pulse, 10 us" pps pps 8000 -37.21 120 width=0.00001 ac_hz=10 noise_dbfs=-60
+  reference_precision_row "1000 Hz tone" tone:1000 tone:1000 48000 -7.25 120 snr_db=30
+  reference_precision_row "1000 Hz tone" tone:1000 tone:1000 8000 -7.25 120 snr_db=10
+  reference_precision_row "WWV's ticks" ticks:wwv ticks:wwv 8000 3.21 7200 snr_db=10 pitch=600
+  reference_precision_row "WWV's ticks, fading" ticks:wwv ticks:wwv 8000 3.21 7200 snr_db=10 pitch=600 fading=rayleigh echo=0.5
+  echo
+  echo 'Against the system clock (`--reference system`, a live capture only) the uncertainty is'
+  echo "at least the allowance for the stamps' lateness drifting over the run: 0.2 ms over the"
+  echo "run through an audio server (3.3 ppm after a minute), so +-0.1 ppm after 2000 s (33"
+  echo "minutes) and +-0.01 ppm after 20000 s (5.6 hours); on a card's own stamps (0.02 ms) 200 s"
+  echo "and 2000 s ([why](accuracy.md#lateness-allowance))."
+  echo
+  echo 'calibrate: the receive clock takes as long as the reference above; the loop (the test'
+  echo 'signal through a cable) reaches +-0.01 ppm within seconds (the meter'"'"'s own floor, above),'
+  echo "so the transmit clock, whose uncertainty is the two combined, takes as long as the receive."
+  echo
+  echo 'Speed: `soundclock rate FILE --reference KIND --quiet` on ten minutes at 48000 Hz (16-bit'
+  echo "WAV, reading included; the best wall time of three):"
+  echo
+  echo "| reference | wall time | real-time factor |"
+  echo "|---|---|---|"
+  reference_speed_row "second pulse (100 ms, AC-coupled, hum, noise)" pps pps ac_hz=10 hum_dbfs=-50 noise_dbfs=-60
+  reference_speed_row "1000 Hz tone, 30 dB" tone:1000 tone:1000 snr_db=30
+  reference_speed_row "WWV's ticks, 10 dB, fading" ticks:wwv ticks:wwv snr_db=10 pitch=600 fading=rayleigh echo=0.5
+  echo
+}
+
+if [ "${1:-}" = --references ]; then
+  NATIVE=$(cd "$2" && pwd)
+  SCRATCH=$(mktemp -d)
+  trap 'rm -rf "$SCRATCH"' EXIT
+  references_section
+  exit 0
+fi
 
 NATIVE=$(cd "$1" && pwd) WINBUILD=$(cd "$2" && pwd) WINE=$3
 OUTPUT=$(cd "$(dirname "$4")" && pwd)/$(basename "$4")
@@ -161,6 +267,7 @@ bench_block() {
   for rate in "${RATES[@]}"; do measure_receiver "$rate"; done
   echo
   soundclock_section
+  references_section
   echo "## soundclock rate: how long to a precision"
   echo
   echo "One capture on the null sink's monitor, natively through ALSA's PulseAudio plugin:"

@@ -22,7 +22,13 @@ void KeepLibraryMessage(const char*, int, const char*, int, const char* format, 
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    lastLibraryMessage = text;
+    // One line of words: a plugin's own line end (the pulse plugin ends
+    // its messages with one) and surrounding blanks go.
+    std::string message = text;
+    std::replace(message.begin(), message.end(), '\n', ' ');
+    const size_t first = message.find_first_not_of(" \t\r");
+    const size_t last = message.find_last_not_of(" \t\r");
+    lastLibraryMessage = first == std::string::npos ? "" : message.substr(first, last - first + 1);
 }
 
 }  // namespace

@@ -222,6 +222,7 @@ void AddCalibrate(CLI::App& command, Parsed& p)
 {
     AddText(command, p.device, "--device", "the card: its output plays the signal, its input records the loop and the reference");
     AddText(command, p.play, "--play", "the output, where it is another device or another name of the card's output");
+    p.play.option->type_name("P");
     AddText(command, p.reference, "--reference",
             "what both clocks are measured against: system (the default), pps, tone:HZ, ticks:wwv, ticks:wwvh, ticks:chu");
     AddText(command, p.channel, "--channel", "the input channel of the reference, from 1 (default: 1)");
@@ -236,9 +237,10 @@ void AddCalibrate(CLI::App& command, Parsed& p)
     AddText(command, p.expectReceive, "--expect-receive", "the receive clock expected, in ppm (with --tolerance: sets the exit status)");
     AddText(command, p.expectTransmit, "--expect-transmit", "the transmit clock expected, in ppm (with --tolerance)");
     AddText(command, p.tolerance, "--tolerance", "how far from the figures expected still counts as within, in ppm");
-    command.add_option("--from-files", p.fromFiles, "combine a `rate --json` result and a `loop --json` result saved earlier")
+    command.add_option("--from-files", p.fromFiles,
+                       "combine two results saved earlier: RATE.json (rate --json) and LOOP.json (loop --json)")
         ->expected(2)
-        ->type_name("RATE.json LOOP.json");
+        ->type_name("FILE");
     AddSignalSettings(command, p, "--rate");
 }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 std::string JsonString(const std::string& text)
 {
@@ -40,7 +41,9 @@ JsonObject& JsonObject::Number(const std::string& name, double value, int decima
         return Null(name);
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return Raw(name, text);
+    // No sign on a value that rounds to zero.
+    const bool negativeZero = text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1);
+    return Raw(name, negativeZero ? text + 1 : text);
 }
 
 JsonObject& JsonObject::Scientific(const std::string& name, double value, int digits)

@@ -40,7 +40,7 @@ MeterSettings SettingsFor(const SignalChoice& signal, int recordingRate)
 
 MeasureSession::MeasureSession(const ResultOptions& options, const SignalChoice& signal, int recordingRate)
     : options(options), meter(SettingsFor(signal, recordingRate)), live(!options.quiet),
-      offsetTrack(TrackSettingsFor(options, signal)), track(std::make_unique<TrackOutput>(options.track, options.json, "blocks"))
+      offsetTrack(TrackSettingsFor(options, signal)), track(std::make_unique<TrackOutput>(options.track, options.json, "blocks", true))
 {
     track->BeforeLine([this] { live.Break(); });
     offsetTrack.OnWindow([this](const WindowEstimate& window) { track->Window(window); });

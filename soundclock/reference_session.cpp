@@ -38,7 +38,7 @@ std::string FlagText(unsigned flags)
 ReferenceSession::ReferenceSession(const RateOptions& rateOptions, int rate)
     : options(rateOptions), sampleRate(rate), meter(MakeReferenceMeter(rateOptions.reference, rate)),
       track(rateOptions.result.track.intervalSeconds, rate, meter->EventSeconds()),
-      trackOutput(rateOptions.result.track, rateOptions.result.json, "events"), live(!rateOptions.result.quiet)
+      trackOutput(rateOptions.result.track, rateOptions.result.json, "events", false), live(!rateOptions.result.quiet)
 {
     facts.kind = options.reference;
     facts.nominalRate = rate;

@@ -3,12 +3,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 std::string Fixed(double value, int decimals, bool sign)
 {
     char text[64];
     std::snprintf(text, sizeof text, sign ? "%+.*f" : "%.*f", decimals, value);
-    return text;
+    // A value that rounds to zero has no sign ("-0.000000" reads as a
+    // direction the figure does not have).
+    if (text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1))
+        text[0] = sign ? '+' : '\0';
+    return text[0] == '\0' ? std::string(text + 1) : std::string(text);
 }
 
 std::string Counted(int64_t count, const char* one, const char* many)

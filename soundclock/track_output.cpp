@@ -56,8 +56,8 @@ TrackOptions TakeTrackOptions(const std::string& interval, const std::string& tr
     return options;
 }
 
-TrackOutput::TrackOutput(const TrackOptions& trackOptions, bool jsonOutput, std::string count)
-    : options(trackOptions), json(jsonOutput), countName(std::move(count))
+TrackOutput::TrackOutput(const TrackOptions& trackOptions, bool jsonOutput, std::string count, bool judges)
+    : options(trackOptions), json(jsonOutput), countName(std::move(count)), judgesSteadiness(judges)
 {
 }
 
@@ -148,14 +148,16 @@ JsonObject TrackOutput::Json() const
 {
     const Steadiness& s = steadiness;
     JsonObject json;
-    if (s.valid)
-        json.Bool("steady", s.steady);
-    else
-        json.Null("steady");
-    NumberOrNull(json, "drift_ppm_per_min", s.driftPpmPerMinute, s.valid);
-    NumberOrNull(json, "drift_uncertainty_ppm_per_min", s.driftUncertaintyPpmPerMinute, s.valid);
-    json.Bool("drifts", s.drifts).Bool("wanders", s.wanders);
-    NumberOrNull(json, "wander_ppm", s.wanderPpm, s.wanders);
+    if (judgesSteadiness) {
+        if (s.valid)
+            json.Bool("steady", s.steady);
+        else
+            json.Null("steady");
+        NumberOrNull(json, "drift_ppm_per_min", s.driftPpmPerMinute, s.valid);
+        NumberOrNull(json, "drift_uncertainty_ppm_per_min", s.driftUncertaintyPpmPerMinute, s.valid);
+        json.Bool("drifts", s.drifts).Bool("wanders", s.wanders);
+        NumberOrNull(json, "wander_ppm", s.wanderPpm, s.wanders);
+    }
     if (options.intervalSeconds > 0) {
         std::vector<JsonObject> items;
         for (const WindowEstimate& w : windows) {

@@ -28,8 +28,10 @@ extern const char* const ADEV_HELP;
 
 class TrackOutput {
 public:
-    // `countName`: what the windows count ("blocks", "events").
-    TrackOutput(const TrackOptions& options, bool json, std::string countName);
+    // `countName`: what the windows count ("blocks", "events");
+    // `judgesSteadiness`: whether the run is judged steady or not (the
+    // burst's offset is; a reference's figure says so of itself).
+    TrackOutput(const TrackOptions& options, bool json, std::string countName, bool judgesSteadiness);
     ~TrackOutput();
 
     // Opens the files, so that a name that cannot be written is refused
@@ -52,6 +54,7 @@ private:
     TrackOptions options;
     bool json;
     std::string countName;
+    bool judgesSteadiness;
     std::FILE* trackFile = nullptr;
     std::FILE* adevFile = nullptr;
     std::vector<WindowEstimate> windows;  // for --json: one per interval

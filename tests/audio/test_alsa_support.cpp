@@ -4,7 +4,10 @@
 // here, where they are made).
 #include "audio/alsa_support.h"
 
+#include <alsa/asoundlib.h>
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 namespace {
 
@@ -34,6 +37,18 @@ TEST(AlsaSupport, ABusyCardGetsTheWaysToReachIt)
     // Anything but a card's own device is busy for other reasons.
     EXPECT_EQ(BusyCardAdvice("pulse"), "");
     EXPECT_EQ(BusyCardAdvice("dmix:1"), "");
+}
+
+// The library's own words go into the error text as one line: a plugin's
+// line end (the pulse plugin ends its messages with one) would put the
+// closing bracket on a line of its own, and a "\n" into the JSON.
+TEST(AlsaSupport, TheLibrarysWordsAreOneLine)
+{
+    TakeOverAlsaMessages();
+    snd_lib_error(__FILE__, __LINE__, __func__, 0, "PulseAudio: Unable to connect: %s\n", "Connection refused");
+    EXPECT_EQ(AlsaErrorWords(-EIO), std::string(snd_strerror(-EIO)) + " (ALSA: PulseAudio: Unable to connect: Connection refused)");
+    // taken once: the next error has its own words, or none
+    EXPECT_EQ(AlsaErrorWords(-EIO), snd_strerror(-EIO));
 }
 
 }  // namespace

@@ -49,8 +49,15 @@ using Keys = std::map<std::string, std::string>;
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: make_reference pps|tone:HZ|ticks:STATION RATE PPM SECONDS [KEY=VALUE ...] > FILE.wav\n"
-                         "       make_reference channels N C=FILE.wav ... > FILE.wav\n");
+    std::fprintf(stderr,
+                 "usage: make_reference pps|tone:HZ|ticks:wwv|ticks:wwvh|ticks:chu RATE PPM SECONDS [KEY=VALUE ...] > FILE.wav\n"
+                 "       make_reference channels N C=FILE.wav ... > FILE.wav\n"
+                 "keys of every kind: seed=N bits=16|24|32|float (24) start=S noise_dbfs=X hum_dbfs=X hum_hz=HZ\n"
+                 "pps:   width=S (0.1) polarity=rising|falling level_dbfs=X (-6) ac_hz=HZ (0) anti_alias=F (0.45)\n"
+                 "       extra_at=F (a second pulse each second, F of a second after the first)\n"
+                 "tone:  level_dbfs=X (-6) snr_db=X wander_ppm=X period=S jump_at=S jump_ppm=X\n"
+                 "ticks: start=S (600.3 from the top of an hour) level=A (0.3) pitch=HZ (0) lsb=1 snr_db=X\n"
+                 "       fading=rayleigh|slow echo=L wander_us=X jump_us=X jump_at=S delay_ms=X (8)\n");
     return 2;
 }
 

@@ -1,5 +1,5 @@
 // The tick meter's accuracy over seeds and conditions: the figures of
-// docs/accuracy.d/ticks.md. Disabled by default (minutes of signal per
+// docs/accuracy.md#ticks-matrix. Disabled by default (minutes of signal per
 // case); run with --gtest_also_run_disabled_tests
 // --gtest_filter='TickMatrix.*'. TICK_MATRIX_SEEDS sets the seeds (20).
 #include "tests/reference/tick_conditions.h"

@@ -1,4 +1,4 @@
-// The tone meter over its whole matrix, for docs/accuracy.d/tone.md: rates,
+// The tone meter over its whole matrix, for docs/accuracy.md#tone-accuracy: rates,
 // tones from 20 Hz to 0.45 of the rate, two levels of noise, with and
 // without hum and a neighbouring tone, 20 seeds each, a minute a run. It
 // prints one line a case: the error's RMS against the Cramer-Rao bound,

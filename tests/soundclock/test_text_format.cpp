@@ -24,7 +24,7 @@ TEST(TextFormat, FigureWithTwoSignificantDigitsOfItsUncertainty)
         {-296.4, 755, "-296 ppm +- 760 ppm"},
         {2.0, 27, "+2 ppm +- 27 ppm"},
         {0.0, 3.3, "+0.0 ppm +- 3.3 ppm"},
-        {-1e-9, 1e-12, "-0.000000 ppm +- 0.000001 ppm"},  // below the last place: never "0"
+        {-1e-9, 1e-12, "+0.000000 ppm +- 0.000001 ppm"},  // below the last place: never "0", and no "-0"
         {5.0, 0, "+5.000000 ppm +- 0.000001 ppm"},
         {5.0, std::numeric_limits<double>::quiet_NaN(), "+5.000000 ppm +- 0.000001 ppm"},
     };
@@ -40,7 +40,7 @@ TEST(JsonWriter, EscapesWhatJsonRequiresAndWritesNullForWhatIsNotANumber)
                                  .Number("bad", std::nan(""), 6)
                                  .Array("jumps", {JsonObject().Integer("n", 3)})
                                  .Text();
-    EXPECT_EQ(text, "{\"error\":\"the device \\\"hw:0\\\" failed:\\n\\tbusy\\\\\\u0001\",\"ppm\":-0.000000,"
+    EXPECT_EQ(text, "{\"error\":\"the device \\\"hw:0\\\" failed:\\n\\tbusy\\\\\\u0001\",\"ppm\":0.000000,"
                     "\"bad\":null,\"jumps\":[{\"n\":3}]}");
 }
 

@@ -273,6 +273,7 @@ bool TickMeter::Lock(const TickSearch& search, int chosen, int64_t windowStart)
             steps.NewSegment();
         nextIndex = std::max(index, nextIndex);
     }
+    steps.Anchor(nextIndex, first);
     everLocked = true;
     nextPredicted = first;
     lostSeconds = 0;
@@ -288,10 +289,12 @@ bool TickMeter::MeasureNextSecond()
     if (to > heldStart + static_cast<int64_t>(held.size()))
         return false;
     if (from < heldStart) {
-        // The line puts the tick before what is still held (a line gone
-        // wrong on another station's sounds, or one that starts before
-        // the recording): look for the train again from what there is.
-        searchStart = heldStart;
+        // The line puts the tick before what is still held: it has gone
+        // wrong (the ticks it was drawn through are followed within a few
+        // milliseconds of it, so this should not happen; reading there
+        // would be reading what is gone). Look for the train again in
+        // what no second has been measured from yet.
+        searchStart = std::max(heldStart, measuredTo);
         mode = Mode::Searching;
         return true;
     }
@@ -305,6 +308,7 @@ bool TickMeter::MeasureNextSecond()
             return true;
         }
     Observation o = Measure(nextIndex, predicted);
+    measuredTo = to;
     ++secondsFollowed;
     pending.push_back(o);
     Observation& added = pending.back();

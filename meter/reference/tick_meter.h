@@ -150,6 +150,7 @@ private:
     // Following the ticks.
     int64_t nextIndex = 0;
     double nextPredicted = 0;
+    int64_t measuredTo = 0;  // the end of the last second's stretch measured
     int lostSeconds = 0;
     bool everLocked = false;
     TickSteps steps;

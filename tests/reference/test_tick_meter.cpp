@@ -120,6 +120,30 @@ TEST(TickMeter, TellsAStationAloneByItsVoiceWhereThereAreNoTones)
         }
 }
 
+// The first second after the search holds no tick (WWV's second 59 is
+// omitted; CHU's 51 has a 10 ms tick, a marker): the meter follows on from
+// where the search found the ticks, every second after it an event.
+TEST(TickMeter, FollowsOnWhenTheFirstSecondHoldsNoTick)
+{
+    const double RUN_SECONDS = 40;
+    for (TimeStation station : {TimeStation::Wwv, TimeStation::Chu}) {
+        SCOPED_TRACE(CallSign(station));
+        Reception r = MakeReception(station, TickCondition::Clean, 5, RUN_SECONDS);
+        r.clock.startSeconds = station == TimeStation::Chu ? 600 + 50.5 : 600 + 58.5;
+        r.snrDb = 20;
+        const TickRun run = RunTicks(r, station, RUN_SECONDS);
+        ASSERT_FALSE(run.events.empty());
+        int64_t expected = run.events.front().index;
+        for (const ReferenceEvent& e : run.events) {
+            if (!(e.flags & EVENT_EXTRA)) {
+                EXPECT_EQ(e.index, expected++);
+            }
+        }
+        // All but the search's 12 s and the last second's stretch.
+        EXPECT_GE(expected - run.events.front().index, RUN_SECONDS - 14);
+    }
+}
+
 // What each second of the minute is, as the meter must classify it.
 unsigned ExpectedFlags(TimeStation station, int minute, int second, int dut1)
 {

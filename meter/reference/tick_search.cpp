@@ -35,8 +35,8 @@ constexpr double SECOND_TRAIN_SHARE = 0.1;
 // over, up to a limit.
 constexpr size_t MAXIMUM_TRAINS = 3;
 constexpr int MAXIMUM_LOOKS = 300;
-// Long pulses: the power 8 to 25 ms after the start (silence after WWV's
-// tick) over that of the first 4 ms.
+// Long pulses, as the fold first suggests: the power 8 to 25 ms after the
+// start (silence after WWV's tick) over that of the first 4 ms.
 constexpr double LONG_FROM_SECONDS = 0.008, LONG_TO_SECONDS = 0.025;
 constexpr double LONG_SHARE = 0.35;
 // Pulses that go on for the rest of the second (WWV's tones starting again
@@ -56,24 +56,28 @@ constexpr double CONTINUOUS_SHARE = 0.5;
 // amplitude at its syllables' peaks, spread over eight partials).
 constexpr double EACH_WINDOW_SECONDS = 0.005;
 constexpr double EACH_QUIET_FROM_SECONDS = 0.060, EACH_QUIET_TO_SECONDS = 0.010;
+constexpr double EACH_END_FROM_SECONDS = 0.010, EACH_END_TO_SECONDS = 0.025;
 constexpr double EACH_ON_FROM_SECONDS = 0.030, EACH_ON_TO_SECONDS = 0.250;
 constexpr double EACH_PAST_FROM_SECONDS = 0.350, EACH_PAST_TO_SECONDS = 0.450;
 constexpr double EACH_OVER_QUIET = 4.0;
+constexpr double EACH_ENDED_SHARE = 0.3;
 constexpr double EACH_GOES_ON = 0.6;
-// CHU's pulses among its 10 ms ticks (seconds 31-39 and 51-59: in a
-// stretch of 12 s the 10 ms ticks may be nine, the pulses three, the fold
-// then short): pulses going on in this many seconds, where WWV's and
-// WWVH's go on once a minute (the minute tone). Pulses going past CHU's
+// CHU's pulses, also among its 10 ms ticks (seconds 31-39 and 51-59: in
+// a stretch of 12 s the 10 ms ticks may be nine, the pulses two or three):
+// pulses going on in this many seconds, where WWV's and WWVH's go on once
+// a minute (the minute tone). Pulses going past CHU's
 // 300 ms in this many are none of CHU's (its 0.5 s and 1 s go on once a
 // minute): the time code's 470 and 770 ms pulses on WWV's and WWVH's
 // 100 Hz subcarrier, which an SSB receiver hears at its carrier's offset
 // plus or less 100 Hz, 30 ms after their ticks.
 constexpr int CHU_PULSES_AMONG_TICKS = 2;
 constexpr int PAST_CHU_PULSES = 3;
-// The pitch: a coarse spectrum of the start (5 ms of a tick, 60 ms of a
-// long pulse), then the phase's drift between its halves.
+// The pitch: a coarse spectrum of the start (5 ms of a tick; of CHU's
+// pulses the 2 to 10 ms all share, its 10 ms ticks before the code's FSK
+// at 2225 Hz as its 300 ms pulses), then the phase's drift between its
+// halves.
 constexpr double PITCH_LOW_HZ = 250, PITCH_HIGH_HZ = 3100, PITCH_STEP_HZ = 10;
-constexpr double SHORT_PITCH_SECONDS = 0.005, LONG_PITCH_SECONDS = 0.060;
+constexpr double SHORT_PITCH_SECONDS = 0.005, LONG_PITCH_SECONDS = 0.008;
 constexpr int PITCH_REFINEMENTS = 2;
 // The tones between ticks: looked for 100 to 900 ms after the tick
 // (clear of WWV's protected zone and of the next tick), in windows of 20 ms
@@ -175,8 +179,10 @@ double SeenFraction(const float* x, size_t seconds, int rate, long offset)
 }
 
 struct EachPulse {
-    int pulses = 0;  // seconds with a pulse at the pitch
-    int goOn = 0;    // of them, going on past a tick
+    int looked = 0;  // seconds looked at
+    int pulses = 0;  // of them, with a pulse at the pitch
+    int end = 0;     // of these, ending as a tick does
+    int goOn = 0;    // going on past a tick
     int goPast = 0;  // and past CHU's pulse
 };
 
@@ -193,11 +199,13 @@ EachPulse LookAtEachPulse(const float* x, size_t seconds, int rate, long offset,
         const auto level = [&](double from, double to) {
             return ToneLevel(x + start + at(from), static_cast<size_t>(at(to) - at(from)), pitchHz, rate, window);
         };
+        ++each.looked;
         const double pulse = level(0, EACH_WINDOW_SECONDS);
         const double quiet = level(-EACH_QUIET_FROM_SECONDS, -EACH_QUIET_TO_SECONDS);
         if (pulse <= EACH_OVER_QUIET * quiet)
             continue;
         ++each.pulses;
+        each.end += level(EACH_END_FROM_SECONDS, EACH_END_TO_SECONDS) < EACH_ENDED_SHARE * pulse ? 1 : 0;
         const auto goesOn = [&](double from, double to) {
             const double l = level(from, to);
             return l > EACH_GOES_ON * pulse && l > EACH_OVER_QUIET * quiet;
@@ -254,17 +262,23 @@ double PulsePitch(const float* x, size_t seconds, int rate, long offset, bool lo
     return pitch;
 }
 
-// The pitch of the pulses starting at b, and their length second by second.
+// The pitch of the pulses starting at b (first over the windows the fold's
+// length suggests), and their length second by second: the fold's is
+// moved by one long second among few (a minute tone in a short stretch)
+// and misses CHU's pulses among its 10 ms ticks.
 void JudgePulses(const float* x, size_t seconds, int rate, long b, TickTrain& train)
 {
     train.pitchHz = PulsePitch(x, seconds, rate, b, train.longPulses);
     const EachPulse each = LookAtEachPulse(x, seconds, rate, b, train.pitchHz);
-    if (!train.longPulses && each.goOn >= CHU_PULSES_AMONG_TICKS) {
-        train.longPulses = true;  // CHU's, in a stretch of its 10 ms ticks
-        train.pitchHz = PulsePitch(x, seconds, rate, b, true);
+    const bool longPulses = each.goOn >= CHU_PULSES_AMONG_TICKS;
+    if (longPulses != train.longPulses) {
+        train.longPulses = longPulses;
+        train.pitchHz = PulsePitch(x, seconds, rate, b, longPulses);
     }
     if (train.longPulses && each.goPast >= PAST_CHU_PULSES)
         train.continuous = true;  // the time code's
+    if (!train.longPulses && (2 * each.end < each.pulses || 4 * each.end < each.looked))
+        train.continuous = true;  // neither ticks nor CHU's: what follows WWV's protected zone
 }
 
 double OnsetsPerSecond(const float* x, size_t count, int rate)

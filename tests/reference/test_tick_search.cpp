@@ -165,9 +165,10 @@ std::vector<float> TwelveSeconds(TimeStation station, double offset, bool lower,
     return signal.Generate(12 * 8000);
 }
 
-// How long the pulses of each train are: CHU's where its 10 ms ticks are
-// most of the stretch (seconds 48 to 60, the fold then short); not CHU's
-// where the pulses go on past its 300 ms (the time code on WWV's and
+// How long the pulses of each train are, and their pitch: CHU's where its
+// 10 ms ticks are most of the stretch (seconds 48 to 60, the fold then
+// short), at its pitch where they are followed by the code's FSK; not
+// CHU's where the pulses go on past its 300 ms (the time code on WWV's and
 // WWVH's 100 Hz subcarrier, heard 1400 Hz from an LSB receiver's carrier,
 // WWVH's tick near the passband's lower edge).
 TEST(SearchTicks, TellsCHUsPulsesByEachSecond)
@@ -190,10 +191,15 @@ TEST(SearchTicks, TellsCHUsPulsesByEachSecond)
         SCOPED_TRACE(c.name);
         const std::vector<float> x = TwelveSeconds(c.station, c.offset, c.lower, c.snrDb, c.start);
         const TickSearch search = SearchTicks(x.data(), x.size(), 8000);
+        const double broadcast = TickFormatOf(c.station).pitchHz;
+        const double pitch = c.lower ? c.offset - broadcast : c.offset + broadcast;
         int longTrains = 0, shortTrains = 0;
-        for (const TickTrain& t : search.trains)
-            if (!t.continuous)
-                ++(t.longPulses ? longTrains : shortTrains);
+        for (const TickTrain& t : search.trains) {
+            if (t.continuous)
+                continue;
+            ++(t.longPulses ? longTrains : shortTrains);
+            EXPECT_NEAR(t.pitchHz, pitch, 60);  // WWVH's near the passband's edge is pulled up
+        }
         EXPECT_EQ(longTrains, c.longTrains);
         EXPECT_EQ(shortTrains, c.shortTrains);
     }

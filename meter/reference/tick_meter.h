@@ -115,16 +115,19 @@ private:
 
     void Process(bool finishing);
     bool TrySearch(bool finishing);
+    std::vector<ToneVotes> RememberTrains(TickSearch& search, const std::vector<ToneVotes>& votes);
     bool Lock(const TickSearch& search, int chosen, int64_t windowStart);
     bool MeasureNextSecond();
     Observation Measure(int64_t k, double predicted);
     void Classify(const class PitchEnvelope& envelope, int64_t spanStart, double noise, Observation& o);
+    void GoesOn(int64_t index);
     void ApplyVerdicts();
     void Settle();
     void EmitObservation(const Observation& o);
     double InputPosition(double internal) const;
     std::string WhatWasHeard() const;
     std::string StationProblem() const;
+    std::string FollowingProblem() const;
     double SecondPower(double start) const;
     double WanderAllowance(double seconds) const;
     bool ClippedNear(double position);
@@ -146,18 +149,28 @@ private:
     TickReception reception;
     TickSearch lastSearch;
     std::string searchProblem;
+    // The trains the searches have heard, and what was heard of each.
+    struct HeardTrain {
+        double pitchHz;
+        bool longPulses;  // CHU's, in some search
+        ToneVotes votes;
+    };
+    std::vector<HeardTrain> heardTrains;
 
     // Following the ticks.
     int64_t nextIndex = 0;
     double nextPredicted = 0;
     int64_t measuredTo = 0;  // the end of the last second's stretch measured
     int lostSeconds = 0;
+    double lostAtSeconds = -1;  // where the ticks followed were lost (input seconds; < 0: not lost)
     bool everLocked = false;
     TickSteps steps;
     uint32_t settledSegment = 0;
     std::deque<Observation> pending;  // measured, not yet settled
     double noiseLevel = 0;
     double tickLevel = 0;
+    std::deque<int64_t> goingOn;  // the last minute's seconds going on like a minute tone
+    bool chuPulses = false;       // more of them than WWV or WWVH sends: CHU's
 
     EventLine line;                  // the events' residuals as they are settled
     struct UsedTick { double seconds, position, scatter; uint32_t segment; };

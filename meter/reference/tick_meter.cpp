@@ -62,9 +62,14 @@ constexpr double OTHER_GUARD_SECONDS = 0.020;
 constexpr int PLENTY_OF_VOTES = 240;
 // WWV's and WWVH's pulses go on at the pitch once a minute (the minute
 // tone); this many seconds that do in a minute are CHU's 300 ms pulses,
-// followed where a search heard a stretch of CHU's 10 ms ticks only. A
-// second path or a voice at the pitch does not go on at 40 % of the tick.
+// followed where a search heard a stretch of CHU's 10 ms ticks only.
+// Counted where the pulse keeps this share of its start's level (CHU's
+// and the minute tone keep all of it; after a faded tick the noise reaches
+// half of it) and starts at this share of the recent ticks' level at least.
+// Why: docs/accuracy.md#ticks-identity
 constexpr size_t CHU_PULSES_IN_A_MINUTE = 3;
+constexpr double STEADY_PULSE = 0.8;
+constexpr double STRONG_PULSE_SHARE = 0.5;
 // WWV's and WWVH's hour tone replaces the tick at 1500 Hz.
 constexpr double HOUR_LOOK_SECONDS = 0.200;
 // A train found again within this of a pitch is the same train (a
@@ -478,10 +483,12 @@ void TickMeter::Classify(const PitchEnvelope& envelope, int64_t spanStart, doubl
             o.kind = SecondClass::Marker;  // 10 ms before code or voice; 0.5 s or 1 s at the minute
         return;
     }
-    if (envelope.MeanAfter(at(NIST_TONE_FROM_SECONDS), at(NIST_TONE_TO_SECONDS), edgeSamples, pulse) > GOES_ON) {
+    const double goesOn = envelope.MeanAfter(at(NIST_TONE_FROM_SECONDS), at(NIST_TONE_TO_SECONDS), edgeSamples, pulse);
+    if (goesOn > GOES_ON) {
         o.kind = SecondClass::Marker;  // the minute tone
         reception.voice.MinuteAt(o.index);
-        GoesOn(o.index);
+        if (goesOn > STEADY_PULSE && o.level >= STRONG_PULSE_SHARE * tickLevel)
+            GoesOn(o.index);
         return;
     }
     // A doubled tick: the strongest short edge later in the second.

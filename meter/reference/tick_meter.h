@@ -12,8 +12,10 @@
 //   1. The stream is decimated to between 8 and 16 kHz (fir_decimator.h).
 //   2. Search (tick_search.h): the first 12 s are folded at the second to
 //      find where the ticks start, their pitch, their length (CHU's 300 ms
-//      against WWV's 5 ms) and whose they are; WWV and WWVH heard together
-//      give two trains, the one asked for is followed.
+//      against WWV's 5 ms, second by second) and whose they are; WWV and
+//      WWVH heard together give two trains, the one asked for is followed.
+//      What every search heard of a train (the tones' word, CHU's pulses)
+//      is kept for the next.
 //   3. Each second, the tick's start within 12 ms of where the line puts it,
 //      by its envelope at the pitch (tick_envelope.h), to a small fraction
 //      of a sample: the first path's, where a second one follows. The
@@ -23,7 +25,9 @@
 //      it (DUT1's doubled ticks: EVENT_EXTRA); samples at full scale at the
 //      start (EVENT_CLIPPED). Only ticks go into the line. The tones and
 //      the voice's time in the minute (tick_voice.h) keep saying whose
-//      ticks these are; once they say another station's, no figure.
+//      ticks these are, and seconds going on like WWV's minute tone more
+//      than once a minute are CHU's pulses; once they say another
+//      station's, no figure.
 //   4. Each tick is judged twenty seconds after it came (tick_steps.h):
 //      used, an outlier (a second path fading up), or the first of a step
 //      (the path changed, samples were lost unreported: a new segment,

@@ -48,28 +48,34 @@ constexpr double CONTINUOUS_SHARE = 0.5;
 // Each second at the train's pitch, in windows of 5 ms (WWV's tick; the
 // standard tones 400 Hz and more away fall in their nulls): a pulse where
 // its start stands this far above the pitch's level 60 to 10 ms before it
-// (CHU's 700 ms of quiet, WWV's protected zone); going on where the level
-// 30 to 250 ms after the start (CHU's pulse) is this share of the start's
-// and as far above that quiet, and past CHU's pulse where the level 350 to
-// 450 ms after it is. A voice's partial near the pitch reaches a quarter
-// of the tick's level at most (station_signal.h: half the tick's
-// amplitude at its syllables' peaks, spread over eight partials).
+// (CHU's 700 ms of quiet, WWV's protected zone); ending where the level 10
+// to 25 ms after the start falls under this share of it (a tick's 5 ms and
+// CHU's 10 ms are over, the code's FSK is at another pitch); going on
+// where the level in each of four pieces of 30 to 250 ms after the start
+// (CHU's pulse) is this share of the start's and as far above that quiet,
+// and past CHU's pulse where the level in those of 320 to 420 ms after it
+// is (the time code's ones end 440 ms after their start). A voice's
+// partial near the pitch can reach most of a faded tick's level, for a
+// syllable (180 ms) only. Why: docs/accuracy.md#ticks-identity
 constexpr double EACH_WINDOW_SECONDS = 0.005;
 constexpr double EACH_QUIET_FROM_SECONDS = 0.060, EACH_QUIET_TO_SECONDS = 0.010;
 constexpr double EACH_END_FROM_SECONDS = 0.010, EACH_END_TO_SECONDS = 0.025;
 constexpr double EACH_ON_FROM_SECONDS = 0.030, EACH_ON_TO_SECONDS = 0.250;
-constexpr double EACH_PAST_FROM_SECONDS = 0.350, EACH_PAST_TO_SECONDS = 0.450;
+constexpr double EACH_PAST_FROM_SECONDS = 0.320, EACH_PAST_TO_SECONDS = 0.420;
 constexpr double EACH_OVER_QUIET = 4.0;
 constexpr double EACH_ENDED_SHARE = 0.3;
 constexpr double EACH_GOES_ON = 0.6;
+constexpr int EACH_PIECES = 4;
 // CHU's pulses, also among its 10 ms ticks (seconds 31-39 and 51-59: in
 // a stretch of 12 s the 10 ms ticks may be nine, the pulses two or three):
 // pulses going on in this many seconds, where WWV's and WWVH's go on once
-// a minute (the minute tone). Pulses going past CHU's
-// 300 ms in this many are none of CHU's (its 0.5 s and 1 s go on once a
-// minute): the time code's 470 and 770 ms pulses on WWV's and WWVH's
-// 100 Hz subcarrier, which an SSB receiver hears at its carrier's offset
-// plus or less 100 Hz, 30 ms after their ticks.
+// a minute (the minute tone). Pulses going past CHU's 300 ms in this many
+// are none of CHU's (its 0.5 s and 1 s go on once a minute): the time
+// code's 470 and 770 ms pulses on WWV's and WWVH's 100 Hz subcarrier,
+// which an SSB receiver hears at its carrier's offset plus or less 100 Hz,
+// 30 ms after their ticks. Pulses that neither go on nor end in half of
+// them (and a quarter of the seconds) are none either: what starts after
+// WWV's protected zone (a voice).
 constexpr int CHU_PULSES_AMONG_TICKS = 2;
 constexpr int PAST_CHU_PULSES = 3;
 // The pitch: a coarse spectrum of the start (5 ms of a tick; of CHU's
@@ -206,9 +212,14 @@ EachPulse LookAtEachPulse(const float* x, size_t seconds, int rate, long offset,
             continue;
         ++each.pulses;
         each.end += level(EACH_END_FROM_SECONDS, EACH_END_TO_SECONDS) < EACH_ENDED_SHARE * pulse ? 1 : 0;
+        // Going on: in each piece of the stretch (a steady pulse is; a
+        // voice's partial lasts a syllable).
         const auto goesOn = [&](double from, double to) {
-            const double l = level(from, to);
-            return l > EACH_GOES_ON * pulse && l > EACH_OVER_QUIET * quiet;
+            const double piece = (to - from) / EACH_PIECES;
+            double least = level(from, from + piece);
+            for (int k = 1; k < EACH_PIECES; ++k)
+                least = std::min(least, level(from + k * piece, from + (k + 1) * piece));
+            return least > EACH_GOES_ON * pulse && least > EACH_OVER_QUIET * quiet;
         };
         each.goOn += goesOn(EACH_ON_FROM_SECONDS, EACH_ON_TO_SECONDS) ? 1 : 0;
         each.goPast += goesOn(EACH_PAST_FROM_SECONDS, EACH_PAST_TO_SECONDS) ? 1 : 0;

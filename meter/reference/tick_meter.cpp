@@ -60,8 +60,23 @@ constexpr double EXTRA_QUIET_SECONDS = 0.025;
 constexpr double OTHER_GUARD_SECONDS = 0.020;
 // The tones are asked whose the ticks are until this many votes are in.
 constexpr int PLENTY_OF_VOTES = 240;
+// WWV's and WWVH's pulses go on at the pitch once a minute (the minute
+// tone); this many seconds that do in a minute are CHU's 300 ms pulses,
+// followed where a search heard a stretch of CHU's 10 ms ticks only.
+// Counted where the pulse keeps this share of its start's level (CHU's
+// and the minute tone keep all of it; after a faded tick the noise reaches
+// half of it) and starts at this share of the recent ticks' level at least.
+// Why: docs/accuracy.md#ticks-identity
+constexpr size_t CHU_PULSES_IN_A_MINUTE = 3;
+constexpr double STEADY_PULSE = 0.8;
+constexpr double STRONG_PULSE_SHARE = 0.5;
 // WWV's and WWVH's hour tone replaces the tick at 1500 Hz.
 constexpr double HOUR_LOOK_SECONDS = 0.200;
+// A train found again within this of a pitch is the same train (a
+// search's pitch scatters by a few hertz; WWV's and WWVH's are 200 Hz
+// apart). The trains the searches heard are remembered up to a number.
+constexpr double SAME_PITCH_HZ = 40;
+constexpr size_t REMEMBERED_TRAINS = 8;
 // A station gone this many seconds in a row: search again.
 constexpr int LOST_SECONDS = 8;
 // Found again within this of where it was: the same segment.
@@ -78,6 +93,9 @@ constexpr double SPLIT_FLOOR_SECONDS = 0.0001;
 constexpr float CLIP_LEVEL = 0.999f;
 constexpr double CLIP_GUARD_SECONDS = 0.010;
 constexpr size_t MAXIMUM_CLIPS = 4096;
+// The ticks are there while found in more than this share of the seconds
+// followed (a fade takes some, the stations omit one or two a minute).
+constexpr double PRESENT_SHARE = 0.5;
 // A figure: at least this many ticks over this long.
 constexpr int64_t MINIMUM_TICKS = 20;
 constexpr double MINIMUM_SECONDS = 20;
@@ -213,25 +231,60 @@ bool TickMeter::TrySearch(bool finishing)
                                      static_cast<size_t>(s * rate + std::lrint(lastSearch.trains[i].offset)),
                                      lastSearch.trains[i].pitchHz, rate));
     int chosen = -1;
-    searchProblem.clear();
+    // Whose each train is, by what this search and the earlier ones heard
+    // of it: a train found to be another station's is not taken for the
+    // one asked in a stretch where the tones are silent (the voice, a
+    // minute of announcements), nor CHU's pulses for ticks in a stretch of
+    // its 10 ms ticks.
+    const std::vector<ToneVotes> heard = RememberTrains(lastSearch, votes);
     if (reception.pitchHz > 0) {
         // Found before: the same pitch is the same station.
         for (size_t i = 0; i < lastSearch.trains.size() && chosen < 0; ++i)
-            if (std::fabs(lastSearch.trains[i].pitchHz - reception.pitchHz) < 40 &&
+            if (std::fabs(lastSearch.trains[i].pitchHz - reception.pitchHz) < SAME_PITCH_HZ &&
                 lastSearch.trains[i].longPulses == reception.longPulses)
                 chosen = static_cast<int>(i);
+        if (chosen >= 0)
+            reception.votes.Add(votes[chosen]);
     } else {
-        chosen = ChooseTrain(lastSearch, votes, settings.station, searchProblem);
+        // What a search says against the trains it heard stands until
+        // another says something (a stretch with no train says nothing).
+        std::string problem;
+        chosen = ChooseTrain(lastSearch, heard, settings.station, problem);
+        if (!problem.empty())
+            searchProblem = problem;
+        if (chosen >= 0)
+            reception.votes = heard[chosen];
     }
-    if (chosen >= 0) {
-        reception.votes = votes[chosen];
-        if (Lock(lastSearch, chosen, searchStart))
-            return true;
-    }
+    if (chosen >= 0 && Lock(lastSearch, chosen, searchStart))
+        return true;
     if (!full)
         return false;
     searchStart += seconds * rate;
     return true;
+}
+
+// Adds each train's votes to those of the same train (its pitch) in
+// earlier searches; the votes of each, all searches' together. A train
+// whose pulses were CHU's in any search is CHU's.
+std::vector<ToneVotes> TickMeter::RememberTrains(TickSearch& search, const std::vector<ToneVotes>& votes)
+{
+    std::vector<ToneVotes> all = votes;
+    for (size_t i = 0; i < search.trains.size(); ++i) {
+        TickTrain& train = search.trains[i];
+        auto same = std::find_if(heardTrains.begin(), heardTrains.end(),
+                                 [&](const HeardTrain& h) { return std::fabs(h.pitchHz - train.pitchHz) < SAME_PITCH_HZ; });
+        if (same == heardTrains.end()) {
+            if (heardTrains.size() >= REMEMBERED_TRAINS)
+                heardTrains.erase(heardTrains.begin());
+            heardTrains.push_back({train.pitchHz, false, ToneVotes()});
+            same = heardTrains.end() - 1;
+        }
+        same->longPulses = same->longPulses || train.longPulses;
+        train.longPulses = same->longPulses;
+        same->votes.Add(votes[i]);
+        all[i] = same->votes;
+    }
+    return all;
 }
 
 bool TickMeter::Lock(const TickSearch& search, int chosen, int64_t windowStart)
@@ -273,7 +326,9 @@ bool TickMeter::Lock(const TickSearch& search, int chosen, int64_t windowStart)
             steps.NewSegment();
         nextIndex = std::max(index, nextIndex);
     }
+    steps.Anchor(nextIndex, first);
     everLocked = true;
+    lostAtSeconds = -1;
     nextPredicted = first;
     lostSeconds = 0;
     mode = Mode::Tracking;
@@ -288,10 +343,12 @@ bool TickMeter::MeasureNextSecond()
     if (to > heldStart + static_cast<int64_t>(held.size()))
         return false;
     if (from < heldStart) {
-        // The line puts the tick before what is still held (a line gone
-        // wrong on another station's sounds, or one that starts before
-        // the recording): look for the train again from what there is.
-        searchStart = heldStart;
+        // The line puts the tick before what is still held: it has gone
+        // wrong (the ticks it was drawn through are followed within a few
+        // milliseconds of it, so this should not happen; reading there
+        // would be reading what is gone). Look for the train again in
+        // what no second has been measured from yet.
+        searchStart = std::max(heldStart, measuredTo);
         mode = Mode::Searching;
         return true;
     }
@@ -305,6 +362,7 @@ bool TickMeter::MeasureNextSecond()
             return true;
         }
     Observation o = Measure(nextIndex, predicted);
+    measuredTo = to;
     ++secondsFollowed;
     pending.push_back(o);
     Observation& added = pending.back();
@@ -325,6 +383,7 @@ bool TickMeter::MeasureNextSecond()
     if (lostSeconds >= LOST_SECONDS) {
         searchStart = static_cast<int64_t>(std::floor(nextPredicted - BEFORE_SECONDS * rate));
         mode = Mode::Searching;
+        lostAtSeconds = InputPosition(nextPredicted) / settings.sampleRate;
     }
     return true;
 }
@@ -424,9 +483,12 @@ void TickMeter::Classify(const PitchEnvelope& envelope, int64_t spanStart, doubl
             o.kind = SecondClass::Marker;  // 10 ms before code or voice; 0.5 s or 1 s at the minute
         return;
     }
-    if (envelope.MeanAfter(at(NIST_TONE_FROM_SECONDS), at(NIST_TONE_TO_SECONDS), edgeSamples, pulse) > GOES_ON) {
+    const double goesOn = envelope.MeanAfter(at(NIST_TONE_FROM_SECONDS), at(NIST_TONE_TO_SECONDS), edgeSamples, pulse);
+    if (goesOn > GOES_ON) {
         o.kind = SecondClass::Marker;  // the minute tone
         reception.voice.MinuteAt(o.index);
+        if (goesOn > STEADY_PULSE && o.level >= STRONG_PULSE_SHARE * tickLevel)
+            GoesOn(o.index);
         return;
     }
     // A doubled tick: the strongest short edge later in the second.
@@ -455,6 +517,17 @@ void TickMeter::Classify(const PitchEnvelope& envelope, int64_t spanStart, doubl
         o.hasExtra = true;
         o.extraPosition = static_cast<double>(spanStart) + static_cast<double>(bestAt);
     }
+}
+
+// Second `index` of WWV's or WWVH's went on at the pitch like a minute
+// tone: more of them in a minute are CHU's pulses.
+void TickMeter::GoesOn(int64_t index)
+{
+    goingOn.push_back(index);
+    while (goingOn.front() <= index - 60)
+        goingOn.pop_front();
+    if (goingOn.size() >= CHU_PULSES_IN_A_MINUTE)
+        chuPulses = true;
 }
 
 // The steps' word on the ticks, into their observations.
@@ -609,14 +682,15 @@ std::string TickMeter::StationProblem() const
 {
     if (settings.station == TimeStation::Chu)
         return {};
+    if (chuPulses)
+        return NotTheAskedText(settings.station, "300 ms long: CHU's");
     const ToneVotes& tones = reception.votes;
     const VoiceTiming& voice = reception.voice;
     bool heardWwvh = false;
-    const char* how = nullptr;
+    std::string how;
     if (tones.Decided()) {
         heardWwvh = tones.SaysWwvh();
-        how = heardWwvh ? "their pitch lies 600 to 760 Hz from the standard tones"
-                        : "their pitch lies 400 to 560 Hz from the standard tones";
+        how = TonesTellText(heardWwvh ? TimeStation::Wwvh : TimeStation::Wwv);
     } else if (voice.Decided()) {
         // No tones to go by (minutes of announcements): the voice's time.
         heardWwvh = voice.SaysWwvh();
@@ -627,9 +701,23 @@ std::string TickMeter::StationProblem() const
     if (heardWwvh == (settings.station == TimeStation::Wwvh))
         return {};
     const TimeStation heard = heardWwvh ? TimeStation::Wwvh : TimeStation::Wwv;
-    char text[200];
-    std::snprintf(text, sizeof text, "the ticks heard are %s's (%s), not %s's", CallSign(heard), how, CallSign(settings.station));
-    return text;
+    return NotTheAskedText(settings.station, std::string(CallSign(heard)) + "'s (" + how + ")");
+}
+
+// Why ticks followed are not there (now).
+std::string TickMeter::FollowingProblem() const
+{
+    char text[160];
+    if (static_cast<double>(ticksFound) <= PRESENT_SHARE * static_cast<double>(secondsFollowed)) {
+        std::snprintf(text, sizeof text, "ticks found in only %lld of the %lld seconds followed: the station faded or was too weak",
+                      static_cast<long long>(ticksFound), static_cast<long long>(secondsFollowed));
+        return text;
+    }
+    if (mode == Mode::Searching && lostAtSeconds >= 0) {
+        std::snprintf(text, sizeof text, "the ticks were lost at %.0f s and not found again", lostAtSeconds);
+        return text;
+    }
+    return {};
 }
 
 std::string TickMeter::WhatWasHeard() const
@@ -672,7 +760,9 @@ ReferenceHeard TickMeter::Heard() const
     if (everLocked) {
         heard.eventsPerSecond = secondsFollowed > 0 ? static_cast<double>(ticksFound) / secondsFollowed : 0;
         heard.problem = StationProblem();
-        heard.present = heard.problem.empty() && heard.eventsPerSecond > 0.5;
+        if (heard.problem.empty())
+            heard.problem = FollowingProblem();
+        heard.present = heard.problem.empty();
     } else {
         heard.eventsPerSecond = lastSearch.onsetsPerSecond;
         heard.problem = WhatWasHeard();

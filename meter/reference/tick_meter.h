@@ -12,8 +12,10 @@
 //   1. The stream is decimated to between 8 and 16 kHz (fir_decimator.h).
 //   2. Search (tick_search.h): the first 12 s are folded at the second to
 //      find where the ticks start, their pitch, their length (CHU's 300 ms
-//      against WWV's 5 ms) and whose they are; WWV and WWVH heard together
-//      give two trains, the one asked for is followed.
+//      against WWV's 5 ms, second by second) and whose they are; WWV and
+//      WWVH heard together give two trains, the one asked for is followed.
+//      What every search heard of a train (the tones' word, CHU's pulses)
+//      is kept for the next.
 //   3. Each second, the tick's start within 12 ms of where the line puts it,
 //      by its envelope at the pitch (tick_envelope.h), to a small fraction
 //      of a sample: the first path's, where a second one follows. The
@@ -23,7 +25,9 @@
 //      it (DUT1's doubled ticks: EVENT_EXTRA); samples at full scale at the
 //      start (EVENT_CLIPPED). Only ticks go into the line. The tones and
 //      the voice's time in the minute (tick_voice.h) keep saying whose
-//      ticks these are; once they say another station's, no figure.
+//      ticks these are, and seconds going on like WWV's minute tone more
+//      than once a minute are CHU's pulses; once they say another
+//      station's, no figure.
 //   4. Each tick is judged twenty seconds after it came (tick_steps.h):
 //      used, an outlier (a second path fading up), or the first of a step
 //      (the path changed, samples were lost unreported: a new segment,
@@ -115,16 +119,19 @@ private:
 
     void Process(bool finishing);
     bool TrySearch(bool finishing);
+    std::vector<ToneVotes> RememberTrains(TickSearch& search, const std::vector<ToneVotes>& votes);
     bool Lock(const TickSearch& search, int chosen, int64_t windowStart);
     bool MeasureNextSecond();
     Observation Measure(int64_t k, double predicted);
     void Classify(const class PitchEnvelope& envelope, int64_t spanStart, double noise, Observation& o);
+    void GoesOn(int64_t index);
     void ApplyVerdicts();
     void Settle();
     void EmitObservation(const Observation& o);
     double InputPosition(double internal) const;
     std::string WhatWasHeard() const;
     std::string StationProblem() const;
+    std::string FollowingProblem() const;
     double SecondPower(double start) const;
     double WanderAllowance(double seconds) const;
     bool ClippedNear(double position);
@@ -146,17 +153,28 @@ private:
     TickReception reception;
     TickSearch lastSearch;
     std::string searchProblem;
+    // The trains the searches have heard, and what was heard of each.
+    struct HeardTrain {
+        double pitchHz;
+        bool longPulses;  // CHU's, in some search
+        ToneVotes votes;
+    };
+    std::vector<HeardTrain> heardTrains;
 
     // Following the ticks.
     int64_t nextIndex = 0;
     double nextPredicted = 0;
+    int64_t measuredTo = 0;  // the end of the last second's stretch measured
     int lostSeconds = 0;
+    double lostAtSeconds = -1;  // where the ticks followed were lost (input seconds; < 0: not lost)
     bool everLocked = false;
     TickSteps steps;
     uint32_t settledSegment = 0;
     std::deque<Observation> pending;  // measured, not yet settled
     double noiseLevel = 0;
     double tickLevel = 0;
+    std::deque<int64_t> goingOn;  // the last minute's seconds going on like a minute tone
+    bool chuPulses = false;       // more of them than WWV or WWVH sends: CHU's
 
     EventLine line;                  // the events' residuals as they are settled
     struct UsedTick { double seconds, position, scatter; uint32_t segment; };

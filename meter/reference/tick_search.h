@@ -9,7 +9,9 @@
 //     two trains: WWV and WWVH share frequencies and arrive with different
 //     delays.
 //   - How long: the folded energy just after the start: CHU's 300 ms
-//     pulses go on where WWV's 5 ms ticks have ended in silence.
+//     pulses go on where WWV's 5 ms ticks have ended in silence; and each
+//     second at the pitch, for CHU's pulses among its 10 ms ticks and for
+//     pulses longer than CHU's (the time code's, not ticks).
 //   - Pitch: the spectrum of the first milliseconds after each start,
 //     then the phase's drift along the tick (a few hertz).
 //   - Whose: by the tones between the ticks. WWV's tick is 1000 Hz and
@@ -32,7 +34,10 @@ struct TickTrain {
     double offset = 0;          // its start, samples into the stretch's first second
     double pitchHz = 0;
     bool longPulses = false;    // CHU's 300 ms pulses rather than 5 ms ticks
-    bool continuous = false;    // not pulses: tones that go on (WWV's after its protected zone)
+    // Not ticks: tones that go on (WWV's after its protected zone), or
+    // pulses going on past CHU's 300 ms (the time code's on WWV's 100 Hz
+    // subcarrier).
+    bool continuous = false;
     double seenFraction = 0;    // of the seconds, those with a clear start there
     double level = 0;           // the pulse's amplitude (a sine's)
 };
@@ -64,6 +69,13 @@ TickSearch SearchTicks(const float* samples, size_t count, int rate);
 // The votes of the tones in one second whose tick starts at `start`
 // (samples into samples[0..count)), for a train at `pitchHz`.
 ToneVotes VoteByTones(const float* samples, size_t count, size_t start, double pitchHz, int rate);
+
+// Words for ticks heard that are not `asked`'s: "the ticks heard are
+// " + heard + ", not WWV's".
+std::string NotTheAskedText(TimeStation asked, const std::string& heard);
+// How the tones tell `station`'s ticks: "their pitch lies 400 to 560 Hz
+// from the standard tones".
+std::string TonesTellText(TimeStation station);
 
 // Which train is `station`'s, from the search and the votes of each train
 // (votes[i] for trains[i]); -1 and `problem` in words where none is.

@@ -124,6 +124,12 @@ std::vector<TickSteps::Verdict> TickSteps::TakeVerdicts()
     return out;
 }
 
+void TickSteps::Anchor(int64_t index, double position)
+{
+    anchor = {index, position};
+    anchorKnown = true;
+}
+
 bool TickSteps::LastUsed(int64_t& index, double& position) const
 {
     index = lastUsed.index;
@@ -138,7 +144,8 @@ double TickSteps::Predict(int64_t index) const
             return track.back().position + slope * static_cast<double>(index - track.back().index);
         if (!waiting.empty())
             return waiting.back().position + slope * static_cast<double>(index - waiting.back().index);
-        return lastUsed.position + slope * static_cast<double>(index - lastUsed.index);
+        const Point& from = anchorKnown ? anchor : lastUsed;
+        return from.position + slope * static_cast<double>(index - from.index);
     }
     double mx = 0, my = 0;
     for (const Point& p : track) {
@@ -187,6 +194,7 @@ void TickSteps::Use(const Point& p)
     }
     lastUsed = p;
     lastUsedKnown = true;
+    anchorKnown = false;
 }
 
 // Whether the ticks waiting (their residuals off the line, the oldest

@@ -38,6 +38,10 @@ public:
     void Flush();
     // The ticks from here on are a segment of their own (the stream broke).
     void NewSegment();
+    // Where the search found tick `index`: predictions start from it until
+    // a tick comes (the first seconds after a search may hold none: a
+    // minute tone, an omitted second, CHU's short ticks).
+    void Anchor(int64_t index, double position);
 
     // Verdicts in order of index, as they are reached.
     std::vector<Verdict> TakeVerdicts();
@@ -80,4 +84,6 @@ private:
     int outliersInRow = 0;
     bool lastUsedKnown = false;
     Point lastUsed{0, 0};
+    Point anchor{0, 0};  // newer than lastUsed until a tick is used
+    bool anchorKnown = false;
 };

@@ -120,6 +120,30 @@ TEST(TickMeter, TellsAStationAloneByItsVoiceWhereThereAreNoTones)
         }
 }
 
+// The first second after the search holds no tick (WWV's second 59 is
+// omitted; CHU's 51 has a 10 ms tick, a marker): the meter follows on from
+// where the search found the ticks, every second after it an event.
+TEST(TickMeter, FollowsOnWhenTheFirstSecondHoldsNoTick)
+{
+    const double RUN_SECONDS = 40;
+    for (TimeStation station : {TimeStation::Wwv, TimeStation::Chu}) {
+        SCOPED_TRACE(CallSign(station));
+        Reception r = MakeReception(station, TickCondition::Clean, 5, RUN_SECONDS);
+        r.clock.startSeconds = station == TimeStation::Chu ? 600 + 50.5 : 600 + 58.5;
+        r.snrDb = 20;
+        const TickRun run = RunTicks(r, station, RUN_SECONDS);
+        ASSERT_FALSE(run.events.empty());
+        int64_t expected = run.events.front().index;
+        for (const ReferenceEvent& e : run.events) {
+            if (!(e.flags & EVENT_EXTRA)) {
+                EXPECT_EQ(e.index, expected++);
+            }
+        }
+        // All but the search's 12 s and the last second's stretch.
+        EXPECT_GE(expected - run.events.front().index, RUN_SECONDS - 14);
+    }
+}
+
 // What each second of the minute is, as the meter must classify it.
 unsigned ExpectedFlags(TimeStation station, int minute, int second, int dut1)
 {
@@ -177,6 +201,38 @@ TEST(TickMeter, SaysWhatItHeardWhenThereAreNoTicks)
             return signal.Generate(SECONDS * RATE);
         };
     };
+    // A station heard alone on an SSB receiver, its carrier at `offset`
+    // (on the lower sideband where `lower`), from `start` (seconds from the
+    // top of an hour).
+    struct Alone {
+        TimeStation station;
+        double offset;
+        bool lower;
+        double snrDb, start;
+        bool fading;
+        uint64_t seed;
+    };
+    const auto alone = [](Alone a) {
+        return [a] {
+            Reception r;
+            r.clock.nominalRate = RATE;
+            r.clock.ppm = 3.21;
+            r.clock.startSeconds = a.start;
+            r.pitchOffsetHz = a.offset;
+            r.lowerSideband = a.lower;
+            r.snrDb = a.snrDb;
+            r.seed = a.seed;
+            StationArrival arrival;
+            arrival.station = a.station;
+            if (a.fading) {
+                arrival.fading = FadingKind::Rayleigh;
+                arrival.echoLevel = 0.5;
+            }
+            r.stations.push_back(arrival);
+            StationSignal signal(r);
+            return signal.Generate(SECONDS * RATE);
+        };
+    };
     const Case cases[] = {
         {"silence", TimeStation::Wwv, [] { return std::vector<float>(SECONDS * RATE, 0.0f); }, "silent"},
         {"noise", TimeStation::Wwv,
@@ -207,7 +263,41 @@ TEST(TickMeter, SaysWhatItHeardWhenThereAreNoTicks)
              return signal.Generate(SECONDS * RATE);
          },
          "5 ms long"},
+        // CHU's 10 ms ticks (seconds 51-59) most of the first search, once
+        // followed as WWV's
+        {"CHU for WWV, its 10 ms ticks first", TimeStation::Wwv, alone({TimeStation::Chu, 600, false, 20, 648.0, false, 1}),
+         "300 ms long: CHU's, not WWV's"},
+        // ... and said by the searches that heard it, not by the last few
+        // seconds' (too few to tell a train in)
+        {"CHU for WWV, fading, the last stretch short", TimeStation::Wwv,
+         alone({TimeStation::Chu, 1700, true, 30, 1145.94, true, 228}), "300 ms long: CHU's, not WWV's"},
+        // ... and followed from a search that saw one of its pulses only
+        {"CHU for WWVH, followed from its 10 ms ticks", TimeStation::Wwvh,
+         alone({TimeStation::Chu, 2200, true, 30, 1528.27, false, 269}), "300 ms long: CHU's, not WWVH's"},
+        // the time code's pulses on the 100 Hz subcarrier, once taken for CHU's
+        {"WWVH for CHU, its time code heard", TimeStation::Chu, alone({TimeStation::Wwvh, 1500, true, 30, 569.35, false, 185}),
+         "5 ms long"},
         {"WWVH for WWV", TimeStation::Wwv, stationOnly(TimeStation::Wwvh), "WWVH's"},
+        // found to be WWVH's, then searched again where the tones are
+        // silent (the voice), once taken for WWV's
+        {"WWVH for WWV, its tones then silent", TimeStation::Wwv, alone({TimeStation::Wwvh, 600, false, 10, 2232.94, true, 128}),
+         "WWVH's (their pitch lies 600 to 760 Hz from the standard tones)"},
+        // CHU's pulses heard, then a stretch of its 10 ms ticks and code
+        // (seconds 29-35) that one search alone takes for ticks
+        {"CHU for WWV, its code last", TimeStation::Wwv, alone({TimeStation::Chu, 1800, false, 20, 3185.67, false, 249}),
+         "300 ms long: CHU's, not WWV's"},
+        {"WWV fading out", TimeStation::Wwv,
+         [] {
+             Reception r = MakeReception(TimeStation::Wwv, TickCondition::Noise, 2, SECONDS);
+             StationSignal signal(r);
+             std::vector<float> x = signal.Generate(SECONDS * RATE);
+             TestRandom random(4);
+             for (size_t i = 16 * RATE; i < x.size(); ++i)
+                 x[i] = static_cast<float>(0.05 * random.Gaussian());
+             return x;
+         },
+         "lost at"},
+        {"WWV, faint and fading", TimeStation::Wwv, alone({TimeStation::Wwv, 420, false, -3, 423.37, true, 2}), "ticks found in only"},
         {"WWV for WWVH", TimeStation::Wwvh, stationOnly(TimeStation::Wwv), "WWV's"},
         {"the test burst", TimeStation::Wwv,
          [] {

@@ -4,6 +4,7 @@
 #include "meter/reference/tick_envelope.h"
 #include "meter/reference/tick_search.h"
 #include "tests/reference/hf_channel.h"
+#include "tests/reference/station_signal.h"
 
 #include <gtest/gtest.h>
 
@@ -74,7 +75,7 @@ TEST(ToneVotes, TellTheStationAndTheSidebandByTheTones)
         bool wwvh;
     };
     const Case cases[] = {
-        {1000, 500, 300, false, false}, {1000, 600, 1700, false, false}, {1000, 440, -400, false, false},
+        {1000, 500, 300, false, false}, {1000, 600, 1700, false, false}, {1000, 440, 0, false, false},
         {1200, 600, 300, false, true},  {1200, 500, 900, false, true},   {1200, 440, 1500, false, true},
         {1000, 600, 2600, true, false}, {1200, 500, 2900, true, true},   {1200, 440, 2000, true, true},
     };
@@ -144,6 +145,108 @@ TEST(ChooseTrain, PicksTheAskedStationOrSaysWhoseTheTicksAre)
         if (c.chosen >= 0) {
             EXPECT_TRUE(problem.empty());
         }
+    }
+}
+
+// A station alone on the upper sideband (the lower where `lower`), its
+// first 12 s from `start` (seconds from the top of an hour).
+std::vector<float> TwelveSeconds(TimeStation station, double offset, bool lower, double snrDb, double start)
+{
+    Reception r;
+    r.clock.nominalRate = 8000;
+    r.clock.startSeconds = start;
+    r.pitchOffsetHz = offset;
+    r.lowerSideband = lower;
+    r.snrDb = snrDb;
+    StationArrival a;
+    a.station = station;
+    r.stations.push_back(a);
+    StationSignal signal(r);
+    return signal.Generate(12 * 8000);
+}
+
+// How long the pulses of each train are, and their pitch: CHU's where its
+// 10 ms ticks are most of the stretch (seconds 48 to 60, the fold then
+// short), at its pitch where they are followed by the code's FSK; not
+// CHU's where the pulses go on past its 300 ms (the time code on WWV's and
+// WWVH's 100 Hz subcarrier, heard 1400 Hz from an LSB receiver's carrier,
+// WWVH's tick near the passband's lower edge).
+TEST(SearchTicks, TellsCHUsPulsesByEachSecond)
+{
+    struct Case {
+        const char* name;
+        TimeStation station;
+        double offset;
+        bool lower;
+        double snrDb, start;
+        int longTrains, shortTrains;
+    };
+    const Case cases[] = {
+        {"CHU, its 10 ms ticks", TimeStation::Chu, 600, false, 20, 600 + 47.3, 1, 0},
+        {"CHU, its code", TimeStation::Chu, 600, false, 20, 600 + 28.6, 1, 0},
+        {"WWVH and its time code", TimeStation::Wwvh, 1500, true, 30, 569.35, 0, 1},
+        {"WWV", TimeStation::Wwv, 420, false, 20, 600 + 47.3, 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<float> x = TwelveSeconds(c.station, c.offset, c.lower, c.snrDb, c.start);
+        const TickSearch search = SearchTicks(x.data(), x.size(), 8000);
+        const double broadcast = TickFormatOf(c.station).pitchHz;
+        const double pitch = c.lower ? c.offset - broadcast : c.offset + broadcast;
+        int longTrains = 0, shortTrains = 0;
+        for (const TickTrain& t : search.trains) {
+            if (t.continuous)
+                continue;
+            ++(t.longPulses ? longTrains : shortTrains);
+            EXPECT_NEAR(t.pitchHz, pitch, 60);  // WWVH's near the passband's edge is pulled up
+        }
+        EXPECT_EQ(longTrains, c.longTrains);
+        EXPECT_EQ(shortTrains, c.shortTrains);
+    }
+}
+
+// The tones' votes second by second at the ticks of a station heard alone:
+// the standard tones vote for it; a minute of announcements (WWV's voice,
+// WWVH silent) and CHU's pulses (going on at the pitch, whose edges leak
+// into the places) hardly ever.
+TEST(ToneVotes, ComeFromTheStandardTonesOnly)
+{
+    struct Case {
+        const char* name;
+        TimeStation station;
+        double start, snrDb;
+        int atLeast, atMost;  // votes for the station (WWVH's for CHU), of 40
+        int againstAtMost;
+    };
+    const Case cases[] = {
+        {"WWVH's tones", TimeStation::Wwvh, 60 * 21 + 2.5, 20, 36, 40, 0},
+        {"WWV's announcements", TimeStation::Wwv, 60 * 15 + 2.5, 20, 0, 2, 2},
+        {"CHU's pulses", TimeStation::Chu, 60 * 21 + 2.5, 30, 0, 2, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reception r;
+        r.clock.nominalRate = 8000;
+        r.clock.startSeconds = c.start;
+        r.pitchOffsetHz = 2200;
+        r.lowerSideband = true;
+        r.snrDb = c.snrDb;
+        StationArrival a;
+        a.station = c.station;
+        r.stations.push_back(a);
+        StationSignal signal(r);
+        const std::vector<float> x = signal.Generate(41 * 8000);
+        ToneVotes votes;
+        for (int64_t s = 0; s < 40; ++s) {
+            const int64_t second = static_cast<int64_t>(std::ceil(c.start)) + s;
+            const size_t start = static_cast<size_t>(std::llrint(signal.ArrivalSample(0, second)));
+            votes.Add(VoteByTones(x.data(), x.size(), start, signal.HeardHz(TickFormatOf(c.station).pitchHz), 8000));
+        }
+        const int forIt = c.station == TimeStation::Wwv ? votes.wwv : votes.wwvh;
+        const int against = c.station == TimeStation::Wwv ? votes.wwvh : votes.wwv;
+        EXPECT_GE(forIt, c.atLeast);
+        EXPECT_LE(forIt, c.atMost);
+        EXPECT_LE(against, c.againstAtMost);
     }
 }
 

@@ -101,6 +101,10 @@ constexpr int64_t MINIMUM_TICKS = 20;
 constexpr double MINIMUM_SECONDS = 20;
 constexpr double SILENT_DBFS = -100;
 constexpr double STEADY_TONE_DB = 25;
+// A receiver's audio passes nothing below a few hundred hertz: pulses once
+// a second whose strongest frequency lies under this carry no tick's pitch
+// (a second pulse's edges, or DC, given as ticks).
+constexpr double NO_PITCH_BELOW_HZ = 100;
 
 double Dbfs(double amplitude)
 {
@@ -742,6 +746,13 @@ std::string TickMeter::WhatWasHeard() const
     }
     if (lastSearch.strongestOverMedianDb >= STEADY_TONE_DB) {
         std::snprintf(text, sizeof text, "a steady tone at %.0f Hz (%.0f dBFS) and no ticks", lastSearch.strongestHz, Dbfs(rms));
+        return text;
+    }
+    if (lastSearch.onsetsPerSecond >= 0.5 && lastSearch.strongestHz < NO_PITCH_BELOW_HZ) {
+        std::snprintf(text, sizeof text,
+                      "pulses once a second without a tone in them (strongest at %.0f Hz): a second pulse, not a time "
+                      "station's ticks (--reference pps measures it)",
+                      lastSearch.strongestHz);
         return text;
     }
     std::snprintf(text, sizeof text, "no ticks: noise at %.0f dBFS (strongest at %.0f Hz)", Dbfs(rms), lastSearch.strongestHz);

@@ -51,7 +51,8 @@ if [ -z "$SHORT" ]; then
   reference ticks:wwv 8000 3.21 60 snr_db=20 pitch=600 >wwv.wav
   reference ticks:chu 8000 3.21 60 snr_db=20 pitch=600 >chu.wav
   reference pps 8000 0 20 extra_at=0.5 >pps2.wav
-  FILES+=(pps_short.wav wwv.wav chu.wav pps2.wav)
+  reference pps 8000 5 30 >pps_dc.wav
+  FILES+=(pps_short.wav wwv.wav chu.wav pps2.wav pps_dc.wav)
 fi
 for f in "${FILES[@]}"; do made "$f"; done
 head -c 320000 /dev/zero >silence.raw
@@ -88,6 +89,11 @@ if [ -z "$SHORT" ]; then
   expect 2 'no usable reference: 2 pulses a second, not one' rate pps2.wav --reference pps
   expect 2 'no usable reference: .*(mains|50 Hz)' rate --raw --rate 8000 mains.raw --reference pps
   expect 2 'no usable reference: .*300 ms long: CHU.s, not WWV.s' rate chu.wav --reference ticks:wwv
+  # A second pulse given as ticks: its two edges (AC coupling), or one
+  # without a pitch.
+  expect 2 'no usable reference: 2.0 pulses a second, not one: not a time station.s ticks' rate pps.wav --reference ticks:wwv
+  expect 2 'no usable reference: pulses once a second without a tone in them .*: a second pulse, not a time station.s ticks' \
+    rate pps_dc.wav --reference ticks:chu
 fi
 
 # What goes with what.

@@ -1,6 +1,7 @@
 #include "meter/reference/tone_meter.h"
 
 #include "meter/reference/tone_fit.h"
+#include "meter/reference/tone_onset.h"
 #include "meter/reference/tone_words.h"
 
 #include <algorithm>
@@ -58,34 +59,46 @@ void ToneMeter::Search(bool atEnd)
 {
     searched = search.Search(searchBuffer.data(), searchBuffer.size());
     hasSearched = true;
-    if (searched.found) {
-        const double gridded =
-            std::ldexp(std::nearbyint(std::ldexp(searched.tone.hz, OSCILLATOR_GRID_BITS)), -OSCILLATOR_GRID_BITS);
-        const double cyclesPerSample = gridded / sampleRate;
-        demodulator = std::make_unique<ToneDemodulator>(cyclesPerSample, ToneHop(sampleRate), searchStart);
-        const double amplitude = searched.tone.amplitude;
-        ToneTrackerStart start;
-        start.cyclesPerSample = cyclesPerSample;
-        start.hop = demodulator->Hop();
-        start.amplitude = amplitude;
-        start.phaseDeviation = demodulator->PhaseDeviation(amplitude, searched.tone.noiseVariance);
-        start.correlationFactor = demodulator->CorrelationFactor();
-        tracker = std::make_unique<ToneTracker>(start);
-        // The searched samples are the first demodulated, with the gaps
-        // reported among them.
-        size_t from = 0;
-        for (size_t gap : searchGaps) {
-            Demodulate(searchBuffer.data() + from, gap - from);
-            demodulator->MarkDiscontinuity();
-            from = gap;
-        }
-        Demodulate(searchBuffer.data() + from, searchBuffer.size() - from);
-    }
+    if (searched.found)
+        StartDemodulating();
     if (!atEnd) {
         searchStart += static_cast<int64_t>(searchBuffer.size());
         searchBuffer.clear();
         searchGaps.clear();
     }
+}
+
+void ToneMeter::StartDemodulating()
+{
+    const double gridded =
+        std::ldexp(std::nearbyint(std::ldexp(searched.tone.hz, OSCILLATOR_GRID_BITS)), -OSCILLATOR_GRID_BITS);
+    const double cyclesPerSample = gridded / sampleRate;
+    const int hop = ToneHop(sampleRate);
+    const ToneOnset onset = FindToneOnset(searchBuffer.data(), searchBuffer.size(), cyclesPerSample, hop);
+    demodulator = std::make_unique<ToneDemodulator>(cyclesPerSample, hop,
+                                                    searchStart + static_cast<int64_t>(onset.firstSample));
+    // The search's level holds for a tone that filled its samples; one that
+    // began within them it saw for part of its window only, and the
+    // strongest block's level stands for it instead.
+    const double amplitude = onset.firstSample > 0 ? onset.level : searched.tone.amplitude;
+    ToneTrackerStart start;
+    start.cyclesPerSample = cyclesPerSample;
+    start.hop = demodulator->Hop();
+    start.amplitude = amplitude;
+    start.phaseDeviation = demodulator->PhaseDeviation(amplitude, searched.tone.noiseVariance);
+    start.correlationFactor = demodulator->CorrelationFactor();
+    tracker = std::make_unique<ToneTracker>(start);
+    // The searched samples from the tone's onset are the first
+    // demodulated, with the gaps reported among them.
+    size_t from = onset.firstSample;
+    for (size_t gap : searchGaps) {
+        if (gap <= from)
+            continue;
+        Demodulate(searchBuffer.data() + from, gap - from);
+        demodulator->MarkDiscontinuity();
+        from = gap;
+    }
+    Demodulate(searchBuffer.data() + from, searchBuffer.size() - from);
 }
 
 void ToneMeter::Demodulate(const float* input, size_t count)

@@ -5,10 +5,12 @@
 //
 //   1. Search (tone_search.h): the first second of samples (or the next,
 //      until it is there) gives the tone's frequency to a few hundredths of
-//      a hertz, and what else is heard.
+//      a hertz, and what else is heard; where in them the tone began
+//      (tone_onset.h), when it started after the stream did.
 //   2. Demodulate (tone_demodulator.h): a block of 0.25 s every 62.5 ms,
-//      the tone's phase at its centre. The search's samples are kept and
-//      demodulated too: nothing is lost to the search.
+//      the tone's phase at its centre. The search's samples from the
+//      tone's onset are kept and demodulated too: nothing of the tone is
+//      lost to the search.
 //   3. Follow (tone_tracker.h): the phases unwrapped into whole cycles,
 //      steps in them (samples lost or repeated) stepped over with a new
 //      segment, blocks where the tone fell away left out.
@@ -59,6 +61,7 @@ public:
 
 private:
     void Search(bool atEnd);
+    void StartDemodulating();  // from the tone's onset in the searched samples
     void Demodulate(const float* samples, size_t count);
     void EmitSettled();
     bool OffFrequency(const ReferenceEstimate& estimate) const;

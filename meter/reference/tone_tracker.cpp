@@ -24,10 +24,6 @@ constexpr double STEP_SIGMAS = 5;
 // With no step, a block this far off the line through both sides (a click)
 // is left out: noise alone puts one there once in 1.7 million.
 constexpr double OUTLIER_SIGMAS = 5;
-// A block whose amplitude falls below this share of the tone's is not
-// used: 12 dB down, three and a half standard deviations of a block's
-// amplitude at the weakest tone the search accepts (MIN_BLOCK_SNR_DB).
-constexpr double WEAK_FRACTION = 0.25;
 // The lines to either side of an alarm: 2 s of blocks each, 0.5 s at least.
 constexpr size_t LINE_BLOCKS = 32;
 constexpr size_t MIN_LINE_BLOCKS = 8;
@@ -140,7 +136,10 @@ void ToneTracker::Add(const ToneBlock& block)
     if (block.straddlesGap) {
         record.flags |= EVENT_JUMP;
         newSegment = true;
-    } else if (phaseIndex >= 0 && block.amplitude < WEAK_FRACTION * amplitude) {
+    } else if (block.amplitude < WEAK_FRACTION * amplitude) {
+        // (Before the first block used too, against the search's level: a
+        // block of silence or noise would give the tracker a phase that is
+        // none of the tone's.)
         record.flags |= EVENT_MISSED;
         if (weakRun++ == 0)
             firstWeak = records.size();

@@ -34,6 +34,11 @@
 #include <cstdint>
 #include <vector>
 
+// A block whose amplitude falls below this share of the tone's is not
+// used: 12 dB down, three and a half standard deviations of a block's
+// amplitude at the weakest tone the search accepts (MIN_BLOCK_SNR_DB).
+constexpr double WEAK_FRACTION = 0.25;
+
 struct ToneRecord {
     int64_t index = 0;       // blocks from the first
     double centre = 0;       // samples from the first pushed

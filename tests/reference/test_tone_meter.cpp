@@ -47,6 +47,14 @@ ToneSignalSettings WithNeighbours(ToneSignalSettings s)
     return s;
 }
 
+// The tone from `seconds` into the recording (the generator started after
+// the card): before, the noise alone.
+ToneSignalSettings StartingAt(double seconds, ToneSignalSettings s)
+{
+    s.toneFromSeconds = s.clock.startSeconds + seconds;
+    return s;
+}
+
 ToneRun Seconds(double seconds)
 {
     ToneRun run;
@@ -121,6 +129,7 @@ TEST(ToneMeter, UncertaintyHoldsAgainstTheScatterOfSeeds)
         {WithNeighbours(Tone(8000, 20, -203.7, 30)), 20},
         {WithNeighbours(Tone(8000, 3600, 77.7, 20)), 20},
         {Tone(48000, 440, -203.7, 20), 5},
+        {StartingAt(2.1, Tone(8000, 1000, 12.3456, 20)), 10},
     };
     for (const Case& c : cases) {
         double squares = 0;
@@ -277,6 +286,60 @@ TEST(ToneMeter, FollowsAToneThatFallsAwayAndComesBack)
     EXPECT_TRUE(o.estimate.valid);
     EXPECT_FALSE(o.heard.present);
     EXPECT_NE(o.heard.problem.find("fell away"), std::string::npos) << o.heard.problem;
+}
+
+// A tone that starts after the recording does (the capture opened before
+// the generator played), over silence or noise: the figure comes from the
+// tone alone, no block from before it is used, and it is heard as there.
+// One that pauses for a second after starting is followed across the pause.
+TEST(ToneMeter, MeasuresAToneThatStartsLate)
+{
+    constexpr double SECONDS = 15;
+    constexpr double DIGITAL_SILENCE = std::numeric_limits<double>::infinity();
+    struct Case {
+        int rate;
+        double startSeconds;  // of the tone, from the recording's start
+        double snrDb;
+        double pauseSeconds;  // a second's pause this long after it started (0: none)
+    };
+    const Case cases[] = {
+        {8000, 0, 30, 0},
+        {8000, 0.3, 30, 0},
+        {8000, 0.7, DIGITAL_SILENCE, 0},
+        {8000, 2.1, 30, 0},
+        {8000, 5, 20, 0},
+        {48000, 0, DIGITAL_SILENCE, 0},
+        {48000, 0.3, DIGITAL_SILENCE, 0},
+        {48000, 0.7, DIGITAL_SILENCE, 0},
+        {48000, 2.1, 30, 0},
+        {48000, 2.1, DIGITAL_SILENCE, 0},
+        {48000, 5, 30, 0},
+        {8000, 0.7, 30, 0.4},
+        {48000, 2.1, DIGITAL_SILENCE, 0.9},
+    };
+    for (const Case& c : cases) {
+        ToneSignalSettings s = StartingAt(c.startSeconds, Tone(c.rate, 1000, -123.4, c.snrDb));
+        const double toneStart = s.toneFromSeconds;
+        if (c.pauseSeconds > 0) {
+            s.silentFromSeconds = toneStart + c.pauseSeconds;
+            s.silentToSeconds = s.silentFromSeconds + 1;
+        }
+        SCOPED_TRACE(Describe(s) + ", the tone from " + std::to_string(c.startSeconds) + " s, SNR " +
+                     std::to_string(c.snrDb) + (c.pauseSeconds > 0 ? ", paused" : ""));
+        const ToneOutcome o = MeasureTone(s, Seconds(SECONDS));
+        const ReferenceEstimate& e = o.estimate;
+        EXPECT_TRUE(e.valid) << o.heard.problem;
+        if (!e.valid)
+            continue;
+        EXPECT_LT(std::fabs(e.ppm - s.clock.ppm), 5 * e.uncertaintyPpm) << Describe(s, e);
+        EXPECT_TRUE(o.heard.present);
+        EXPECT_TRUE(o.heard.problem.empty()) << o.heard.problem;
+        const double onset = s.clock.SampleAt(toneStart);
+        int usedBefore = 0;
+        for (const ReferenceEvent& event : o.events)
+            usedBefore += (event.flags & EVENT_USED) && event.position < onset ? 1 : 0;
+        EXPECT_EQ(usedBefore, 0) << "blocks used from before the tone started";
+    }
 }
 
 // With no tone to measure there is no figure, and the words say what was

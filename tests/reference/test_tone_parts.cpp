@@ -5,6 +5,7 @@
 #include "meter/reference/radix2_fft.h"
 #include "meter/reference/phasor.h"
 #include "meter/reference/tone_demodulator.h"
+#include "meter/reference/tone_onset.h"
 #include "meter/reference/tone_search.h"
 #include "tests/reference/tone_signal.h"
 
@@ -12,6 +13,7 @@
 
 #include <cmath>
 #include <complex>
+#include <limits>
 #include <random>
 
 namespace {
@@ -176,6 +178,49 @@ TEST(ToneParts, TheSearchMeasuresTheLine)
     EXPECT_NEAR(result.tone.blockSnrDb, 27.0, 1.0);
     EXPECT_GT(result.tone.purity, 0.95);
     EXPECT_NEAR(result.strongest.hz, 1234.5 / (1 + 250e-6), 0.02);
+}
+
+// Where the tone begins in the searched samples: at the first sample when
+// it was there from the start, else at the first
+// block wholly after its onset, over silence or over noise; the level is
+// the tone's own.
+TEST(ToneParts, TheOnsetIsTheFirstBlockWhollyInTheTone)
+{
+    constexpr int RATE = 8000;
+    constexpr size_t SAMPLES = 16384;  // a search's at this rate
+    const int hop = ToneHop(RATE);
+    struct Case {
+        const char* name;
+        double onsetSeconds;  // of the tone, from the first sample
+        double snrDb;
+    };
+    const Case cases[] = {
+        {"from the start", 0, 30},
+        {"after 0.3 s of silence", 0.3, std::numeric_limits<double>::infinity()},
+        {"after 1.4 s of noise", 1.4, 20},
+        {"in the last block", 1.8, 30},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ToneSignalSettings s;
+        s.clock.nominalRate = RATE;
+        s.levelDbfs = -6;
+        s.snrDb = c.snrDb;
+        s.toneFromSeconds = c.onsetSeconds;
+        const std::vector<float> x = ToneSamples(s, static_cast<double>(SAMPLES) / RATE);
+        const ToneOnset onset = FindToneOnset(x.data(), x.size(), 1000.0 / RATE, hop);
+        EXPECT_EQ(onset.firstSample % static_cast<size_t>(hop), 0u);
+        EXPECT_NEAR(onset.level, 0.5, 0.05);
+        const double toneFrom = c.onsetSeconds * RATE;
+        if (toneFrom == 0) {
+            EXPECT_EQ(onset.firstSample, 0u);
+            continue;
+        }
+        EXPECT_GE(static_cast<double>(onset.firstSample), toneFrom);
+        // The first block at a quarter of the tone's level holds it over
+        // its last half or so: two hops more.
+        EXPECT_LT(static_cast<double>(onset.firstSample), toneFrom + 2 * hop);
+    }
 }
 
 // The test signal's truth: its phase keeps every digit after hours, its

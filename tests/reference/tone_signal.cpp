@@ -104,7 +104,8 @@ float ToneSignal::Sample(int64_t n)
     long double cycles = settings.toneHz * (t + wander) + settings.startPhaseCycles;
     if (w.phaseStepAtSeconds >= 0 && t > w.phaseStepAtSeconds)
         cycles += w.phaseStepCycles;
-    const bool silent = settings.toneLeftOut || (t >= settings.silentFromSeconds && t < settings.silentToSeconds);
+    const bool silent = settings.toneLeftOut || t < settings.toneFromSeconds ||
+                       (t >= settings.silentFromSeconds && t < settings.silentToSeconds);
     double value = (silent ? 0 : amplitude * CosineOfTurns(cycles)) + Noise(n);
     if (humAmplitude > 0) {
         // cos k x from cos x, by Chebyshev's recurrence.

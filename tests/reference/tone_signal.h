@@ -57,6 +57,8 @@ struct ToneSignalSettings {
     double startPhaseCycles = 0;
     double snrDb = std::numeric_limits<double>::infinity();  // the tone's power over the noise's, 0 .. rate/2
     bool toneLeftOut = false;  // the noise and the rest without the tone (the noise as its SNR says)
+    // The tone begins then, in its time (the generator started after the card): before, the rest alone.
+    double toneFromSeconds = -std::numeric_limits<double>::infinity();
     double silentFromSeconds = -1, silentToSeconds = -1;  // the tone away then (a cable pulled), in its time
     MainsHum hum;
     std::vector<ExtraTone> others;

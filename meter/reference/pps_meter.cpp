@@ -1,9 +1,12 @@
 #include "meter/reference/pps_meter.h"
 
+#include "meter/reference/pps_words.h"
+#include "meter/reference/pulse_timing.h"
+
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -29,35 +32,11 @@ constexpr double RING_SECONDS = LOCK_PULSES + 1.5;
 // puts it (a whole-sample step of a few samples is found there too) before
 // the whole second round it is searched.
 constexpr int NARROW_SEARCH = 8;
-// A pulse is there when the template fits it with at least this much of
-// its height: a missing pulse leaves noise (near 0), a half-height pulse
-// is still a pulse.
-constexpr double PRESENT_FRACTION = 0.5;
-// Samples this close to full scale are clipped.
-constexpr double CLIP_LEVEL = 0.999;
 // Pulses missing in a row before the lock counts as lost (the receiver
 // lost its fix, the cable came out) and the train is looked for afresh.
 constexpr int LOST_AFTER = 8;
 // A rate from fewer pulses has too few residuals to judge its uncertainty by.
 constexpr int64_t MIN_PULSES_FOR_RATE = 5;
-// Below this peak the input is silent.
-constexpr double SILENCE_DBFS = -90;
-// Within this of a multiple of 50 or 60 Hz, the strongest frequency is the mains'.
-constexpr double MAINS_TOLERANCE_HZ = 3;
-
-double Dbfs(double amplitude)
-{
-    return amplitude > 0 ? 20 * std::log10(amplitude) : -1e9;
-}
-
-bool IsMains(double hz)
-{
-    for (double mains : {50.0, 60.0})
-        for (int harmonic = 1; harmonic <= 4; ++harmonic)
-            if (std::fabs(hz - mains * harmonic) <= MAINS_TOLERANCE_HZ)
-                return true;
-    return false;
-}
 
 }  // namespace
 
@@ -76,7 +55,7 @@ void PpsMeter::Push(const float* samples, size_t count)
         const double magnitude = std::fabs(static_cast<double>(samples[i]));
         squares += magnitude * magnitude;
         highest = std::max(highest, magnitude);
-        clipped += magnitude >= CLIP_LEVEL;
+        clipped += magnitude >= PPS_CLIP_LEVEL;
     }
     sumSquares += squares;
     peak = highest;
@@ -196,7 +175,7 @@ void PpsMeter::TryToLock(int64_t spanBegin)
     mode = Mode::Learning;
     for (const EdgeCandidate& c : chain) {
         if (edge.Learnt()) {
-            Observe(Timed(nextIndex++, c.position));
+            Observe(TimePulse(ring, edge, nextIndex++, c.position));
             continue;
         }
         learning.push_back(Learnt(nextIndex++, c.position));
@@ -250,9 +229,9 @@ void PpsMeter::Learn(bool final)
 PpsMeter::LearntPulse PpsMeter::Learnt(int64_t index, int64_t centre) const
 {
     LearntPulse pulse;
-    pulse.seen = {PulseObservation::Kind::Timed, index, static_cast<double>(centre), 0, LevelAround(centre)};
-    pulse.window = DifferenceWindow(centre);
-    if (ClippedAround(centre))
+    pulse.seen = {PulseObservation::Kind::Timed, index, static_cast<double>(centre), 0, LevelAround(ring, centre)};
+    pulse.window = DifferenceWindow(ring, centre);
+    if (ClippedAround(ring, centre))
         pulse.seen.kind = PulseObservation::Kind::Clipped;
     else if (pulse.window.empty())
         pulse.seen.kind = PulseObservation::Kind::Missed;  // at the very end: not all of it was recorded
@@ -272,7 +251,7 @@ void PpsMeter::StartTracking()
         PulseObservation seen = pulse.seen;
         if (seen.kind == PulseObservation::Kind::Timed) {
             const EdgeFit fit = edge.Fit(pulse.window.data());
-            if (fit.converged && fit.amplitude >= PRESENT_FRACTION) {
+            if (PulsePresent(fit)) {
                 seen.position += fit.delay;
                 seen.scatter = fit.delayScatter;
             } else
@@ -292,14 +271,14 @@ void PpsMeter::Track(bool final)
             (!final || predicted + NARROW_SEARCH + EDGE_WINDOW_LENGTH / 2.0 > static_cast<double>(ring.End())))
             return;
         const int64_t centre = std::llrint(predicted);
-        std::optional<int64_t> at = BestMatch(centre - NARROW_SEARCH, centre + NARROW_SEARCH);
+        std::optional<int64_t> at = BestMatch(ring, edge, centre - NARROW_SEARCH, centre + NARROW_SEARCH);
         if (!at)
-            at = BestMatch(centre - rate / 2, centre + rate / 2);
+            at = BestMatch(ring, edge, centre - rate / 2, centre + rate / 2);
         PulseObservation seen;
         seen.index = nextIndex;
         seen.position = predicted;
         if (at)
-            seen = Timed(nextIndex, *at);
+            seen = TimePulse(ring, edge, nextIndex, *at);
         ++nextIndex;
         Observe(seen);
         CountExtras(std::min(scannedTo - EDGE_RUN_GAP, static_cast<int64_t>(seen.position)));
@@ -309,88 +288,6 @@ void PpsMeter::Track(bool final)
     }
 }
 
-std::vector<double> PpsMeter::DifferenceWindow(int64_t centre) const
-{
-    const int64_t first = centre - EDGE_WINDOW_LENGTH / 2;
-    if (first - 1 < ring.Begin() || first + EDGE_WINDOW_LENGTH > ring.End())
-        return {};
-    std::vector<double> window(EDGE_WINDOW_LENGTH);
-    for (int i = 0; i < EDGE_WINDOW_LENGTH; ++i)
-        window[i] = ring.Difference(first + i);
-    return window;
-}
-
-bool PpsMeter::ClippedAround(int64_t centre) const
-{
-    const int64_t first = std::max(centre - EDGE_WINDOW_LENGTH / 2 - 1, ring.Begin());
-    const int64_t last = std::min(centre + EDGE_WINDOW_LENGTH / 2, ring.End());
-    for (int64_t n = first; n < last; ++n)
-        if (std::fabs(ring[n]) >= CLIP_LEVEL)
-            return true;
-    return false;
-}
-
-double PpsMeter::LevelAround(int64_t centre) const
-{
-    double highest = 0;
-    const int64_t first = std::max(centre - EDGE_WINDOW_LENGTH / 2 - 1, ring.Begin());
-    const int64_t last = std::min(centre + EDGE_WINDOW_LENGTH / 2, ring.End());
-    for (int64_t n = first; n < last; ++n)
-        highest = std::max(highest, std::fabs(static_cast<double>(ring[n])));
-    return Dbfs(highest);
-}
-
-PulseObservation PpsMeter::Timed(int64_t index, int64_t centre) const
-{
-    PulseObservation seen;
-    seen.index = index;
-    seen.position = static_cast<double>(centre);
-    seen.levelDbfs = LevelAround(centre);
-    if (ClippedAround(centre)) {
-        seen.kind = PulseObservation::Kind::Clipped;
-        return seen;
-    }
-    std::vector<double> window = DifferenceWindow(centre);
-    if (window.empty())
-        return seen;
-    EdgeFit fit = edge.Fit(window.data());
-    // A coarse centre a sample or more off: once more from the nearer one.
-    if (fit.converged && std::fabs(fit.delay) > 0.5) {
-        centre += std::llrint(fit.delay);
-        window = DifferenceWindow(centre);
-        if (window.empty())
-            return seen;
-        fit = edge.Fit(window.data());
-    }
-    if (!fit.converged || fit.amplitude < PRESENT_FRACTION)
-        return seen;
-    seen.kind = PulseObservation::Kind::Timed;
-    seen.position = static_cast<double>(centre) + fit.delay;
-    seen.scatter = fit.delayScatter;
-    return seen;
-}
-
-std::optional<int64_t> PpsMeter::BestMatch(int64_t from, int64_t to) const
-{
-    // Fit windows wholly in the ring.
-    from = std::max(from, ring.Begin() + 1 + EDGE_FIT_LENGTH / 2);
-    to = std::min(to, ring.End() - EDGE_FIT_LENGTH / 2);
-    if (to < from)
-        return std::nullopt;
-    std::vector<double> difference(static_cast<size_t>(to - from + EDGE_FIT_LENGTH));
-    for (size_t i = 0; i < difference.size(); ++i)
-        difference[i] = ring.Difference(from - EDGE_FIT_LENGTH / 2 + static_cast<int64_t>(i));
-    double best = PRESENT_FRACTION;
-    std::optional<int64_t> at;
-    for (int64_t c = from; c <= to; ++c) {
-        const double match = edge.Match(&difference[static_cast<size_t>(c - from)]);
-        if (match >= best) {
-            best = match;
-            at = c;
-        }
-    }
-    return at;
-}
 
 double PpsMeter::PredictedPosition(int64_t index) const
 {
@@ -441,7 +338,7 @@ void PpsMeter::CountExtras(int64_t upTo)
         event.position = position;
         event.flags = EVENT_EXTRA;
         event.residual = position - leading;
-        event.levelDbfs = LevelAround(c.position);
+        event.levelDbfs = LevelAround(ring, c.position);
         pending.push_back(event);
         ++extras;
     }
@@ -488,11 +385,10 @@ ReferenceHeard PpsMeter::Heard() const
     heard.seconds = static_cast<double>(pushed) / rate;
     if (pushed == 0)
         return heard;
-    heard.rmsDbfs = Dbfs(std::sqrt(sumSquares / static_cast<double>(pushed)));
-    heard.peakDbfs = Dbfs(peak);
+    heard.rmsDbfs = AmplitudeDbfs(std::sqrt(sumSquares / static_cast<double>(pushed)));
+    heard.peakDbfs = AmplitudeDbfs(peak);
     heard.clippedSamples = clippedSamples;
     heard.strongestHz = spectrum.StrongestHz();
-    char text[200];
     // The pulses settled, and those waiting for the template.
     int64_t found = pulses.timed, clippedPulses = pulses.clipped;
     for (const LearntPulse& pulse : learning) {
@@ -503,39 +399,10 @@ ReferenceHeard PpsMeter::Heard() const
         const double span = (lastFoundPosition - static_cast<double>(lockedAt)) / rate + 1;
         heard.eventsPerSecond = span > 0 ? static_cast<double>(found + clippedPulses) / span : 0;
         heard.present = mode != Mode::Acquiring && extras <= found;
-        if (clippedPulses > found)
-            std::snprintf(text, sizeof text, "the pulses clip: %lld of %lld reach full scale; turn the input down",
-                          static_cast<long long>(clippedPulses), static_cast<long long>(clippedPulses + found));
-        else if (extras > found)
-            // More edges between the seconds than on them: what locked was
-            // no second pulse (a tone, a signal's own rhythm).
-            std::snprintf(text, sizeof text, "%lld edges between the seconds for %lld on them: not one pulse a second "
-                          "(strongest at %.0f Hz)", static_cast<long long>(extras), static_cast<long long>(found),
-                          heard.strongestHz);
-        else if (!heard.present)
-            std::snprintf(text, sizeof text, "the pulse was lost: none where one was due for %d seconds", LOST_AFTER);
-        else
-            text[0] = 0;
-        heard.problem = text;
+        heard.problem = PpsFollowingProblem(found, clippedPulses, extras, heard.present, heard.strongestHz, LOST_AFTER);
         return heard;
     }
     heard.eventsPerSecond = verdict.pulsesPerSecond;
-    if (heard.peakDbfs < SILENCE_DBFS)
-        heard.problem = "silence: nothing on the input (peak below -90 dBFS); is the pulse on this channel?";
-    else if (!tried)
-        return heard;
-    else if (verdict.pulsesPerSecond >= 1.5) {
-        std::snprintf(text, sizeof text, "%.3g pulses a second, not one: not a second pulse (strongest at %.0f Hz%s)",
-                      verdict.pulsesPerSecond, heard.strongestHz, IsMains(heard.strongestHz) ? ": mains pick-up" : "");
-        heard.problem = text;
-    } else if (!verdict.periodic && verdict.pulsesPerSecond < 0.5) {
-        std::snprintf(text, sizeof text, "no pulse: nothing stands out of the noise (%.0f dBFS rms) once a second",
-                      heard.rmsDbfs);
-        heard.problem = text;
-    } else {
-        std::snprintf(text, sizeof text, "no pulse a second apart: edges come %.3g a second, not a second apart",
-                      verdict.pulsesPerSecond);
-        heard.problem = text;
-    }
+    heard.problem = PpsSearchProblem(verdict, tried, heard.peakDbfs, heard.rmsDbfs, heard.strongestHz);
     return heard;
 }

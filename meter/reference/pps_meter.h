@@ -14,7 +14,8 @@
 //      by their own fine delays (edge_template.h).
 //   4. Every pulse then timed against the template by maximum likelihood,
 //      searched for near where the line puts it (and over the second
-//      round it where it is not there).
+//      round it where it is not there; pulse_timing.h).
+//   5. Where there is no usable pulse, why, in words (pps_words.h).
 //
 // Faults, recognised, counted and never fitted: a pulse that is missing
 // (EVENT_MISSED), one that is extra (EVENT_EXTRA), one with samples at
@@ -54,7 +55,6 @@
 
 #include <cstdint>
 #include <deque>
-#include <optional>
 #include <vector>
 
 // The first pulses, aligned, make the edge's template.
@@ -88,11 +88,6 @@ private:
     void StartTracking();
     void Track(bool final);
 
-    std::vector<double> DifferenceWindow(int64_t centre) const;
-    bool ClippedAround(int64_t centre) const;
-    double LevelAround(int64_t centre) const;
-    PulseObservation Timed(int64_t index, int64_t centre) const;
-    std::optional<int64_t> BestMatch(int64_t from, int64_t to) const;
     double PredictedPosition(int64_t index) const;
 
     void Observe(const PulseObservation& seen);

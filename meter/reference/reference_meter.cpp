@@ -4,6 +4,8 @@
 #include "meter/reference/tick_meter.h"
 #include "meter/reference/tone_meter.h"
 
+#include <cmath>
+
 std::unique_ptr<ReferenceMeter> MakeReferenceMeter(const ReferenceKind& kind, int sampleRate)
 {
     switch (kind.type) {
@@ -18,4 +20,9 @@ std::unique_ptr<ReferenceMeter> MakeReferenceMeter(const ReferenceKind& kind, in
     case ReferenceType::System: break;
     }
     return nullptr;  // the system clock is the stream's stamps, not a meter of samples
+}
+
+double AmplitudeDbfs(double amplitude)
+{
+    return amplitude > 0 ? 20 * std::log10(amplitude) : -1e9;
 }

@@ -57,6 +57,9 @@ struct ReferenceHeard {
     std::string problem;
 };
 
+// An amplitude (a peak, an rms) in dBFS; ReferenceHeard's -1e9 for none.
+double AmplitudeDbfs(double amplitude);
+
 class ReferenceMeter {
 public:
     virtual ~ReferenceMeter() = default;

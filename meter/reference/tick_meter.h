@@ -50,8 +50,11 @@
 
 #include "meter/reference/event_line.h"
 #include "meter/reference/fir_decimator.h"
+#include "meter/reference/heard_level.h"
 #include "meter/reference/reference_meter.h"
+#include "meter/reference/tick_identity.h"
 #include "meter/reference/tick_search.h"
+#include "meter/reference/tick_second.h"
 #include "meter/reference/tick_segments.h"
 #include "meter/reference/tick_steps.h"
 #include "meter/reference/tick_voice.h"
@@ -100,7 +103,6 @@ public:
 
 private:
     enum class Mode { Searching, Tracking };
-    enum class SecondClass { Tick, Marker, Missed };
     // A second as measured, until it is settled.
     struct Observation {
         int64_t index = 0;
@@ -119,22 +121,16 @@ private:
 
     void Process(bool finishing);
     bool TrySearch(bool finishing);
-    std::vector<ToneVotes> RememberTrains(TickSearch& search, const std::vector<ToneVotes>& votes);
     bool Lock(const TickSearch& search, int chosen, int64_t windowStart);
     bool MeasureNextSecond();
     Observation Measure(int64_t k, double predicted);
     void Classify(const class PitchEnvelope& envelope, int64_t spanStart, double noise, Observation& o);
-    void GoesOn(int64_t index);
     void ApplyVerdicts();
     void Settle();
     void EmitObservation(const Observation& o);
     double InputPosition(double internal) const;
-    std::string WhatWasHeard() const;
-    std::string StationProblem() const;
-    std::string FollowingProblem() const;
     double SecondPower(double start) const;
     double WanderAllowance(double seconds) const;
-    bool ClippedNear(double position);
     void Trim();
 
     TickMeterSettings settings;
@@ -153,13 +149,7 @@ private:
     TickReception reception;
     TickSearch lastSearch;
     std::string searchProblem;
-    // The trains the searches have heard, and what was heard of each.
-    struct HeardTrain {
-        double pitchHz;
-        bool longPulses;  // CHU's, in some search
-        ToneVotes votes;
-    };
-    std::vector<HeardTrain> heardTrains;
+    StationIdentity identity;  // what the searches and the seconds said of whose the ticks are
 
     // Following the ticks.
     int64_t nextIndex = 0;
@@ -173,8 +163,6 @@ private:
     std::deque<Observation> pending;  // measured, not yet settled
     double noiseLevel = 0;
     double tickLevel = 0;
-    std::deque<int64_t> goingOn;  // the last minute's seconds going on like a minute tone
-    bool chuPulses = false;       // more of them than WWV or WWVH sends: CHU's
 
     EventLine line;                  // the events' residuals as they are settled
     struct UsedTick { double seconds, position, scatter; uint32_t segment; };
@@ -183,8 +171,5 @@ private:
     int64_t used = 0, missed = 0, rejected = 0;
 
     // What was heard, over all samples pushed.
-    uint64_t samplesPushed = 0;
-    double sumSquares = 0, peak = 0;
-    uint64_t clipped = 0;
-    std::deque<double> clips;  // input positions of clipped samples (runs' ends) not yet measured past
+    HeardLevel level;
 };

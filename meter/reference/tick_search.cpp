@@ -1,12 +1,10 @@
 #include "meter/reference/tick_search.h"
 
-#include "meter/reference/station_format.h"
+#include "meter/reference/tick_each_pulse.h"
 #include "meter/reference/tick_envelope.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <iterator>
 
 namespace {
 
@@ -45,39 +43,6 @@ constexpr double LONG_SHARE = 0.35;
 constexpr double ON_FROM_SECONDS = 0.050, ON_TO_SECONDS = 0.250;
 constexpr double LATE_FROM_SECONDS = 0.400, LATE_TO_SECONDS = 0.600;
 constexpr double CONTINUOUS_SHARE = 0.5;
-// Each second at the train's pitch, in windows of 5 ms (WWV's tick; the
-// standard tones 400 Hz and more away fall in their nulls): a pulse where
-// its start stands this far above the pitch's level 60 to 10 ms before it
-// (CHU's 700 ms of quiet, WWV's protected zone); ending where the level 10
-// to 25 ms after the start falls under this share of it (a tick's 5 ms and
-// CHU's 10 ms are over, the code's FSK is at another pitch); going on
-// where the level in each of four pieces of 30 to 250 ms after the start
-// (CHU's pulse) is this share of the start's and as far above that quiet,
-// and past CHU's pulse where the level in those of 320 to 420 ms after it
-// is (the time code's ones end 440 ms after their start). A voice's
-// partial near the pitch can reach most of a faded tick's level, for a
-// syllable (180 ms) only. Why: docs/accuracy.md#ticks-identity
-constexpr double EACH_WINDOW_SECONDS = 0.005;
-constexpr double EACH_QUIET_FROM_SECONDS = 0.060, EACH_QUIET_TO_SECONDS = 0.010;
-constexpr double EACH_END_FROM_SECONDS = 0.010, EACH_END_TO_SECONDS = 0.025;
-constexpr double EACH_ON_FROM_SECONDS = 0.030, EACH_ON_TO_SECONDS = 0.250;
-constexpr double EACH_PAST_FROM_SECONDS = 0.320, EACH_PAST_TO_SECONDS = 0.420;
-constexpr double EACH_OVER_QUIET = 4.0;
-constexpr double EACH_ENDED_SHARE = 0.3;
-constexpr double EACH_GOES_ON = 0.6;
-constexpr int EACH_PIECES = 4;
-// CHU's pulses, also among its 10 ms ticks (seconds 31-39 and 51-59: in
-// a stretch of 12 s the 10 ms ticks may be nine, the pulses two or three):
-// pulses going on in this many seconds, where WWV's and WWVH's go on once
-// a minute (the minute tone). Pulses going past CHU's 300 ms in this many
-// are none of CHU's (its 0.5 s and 1 s go on once a minute): the time
-// code's 470 and 770 ms pulses on WWV's and WWVH's 100 Hz subcarrier,
-// which an SSB receiver hears at its carrier's offset plus or less 100 Hz,
-// 30 ms after their ticks. Pulses that neither go on nor end in half of
-// them (and a quarter of the seconds) are none either: what starts after
-// WWV's protected zone (a voice).
-constexpr int CHU_PULSES_AMONG_TICKS = 2;
-constexpr int PAST_CHU_PULSES = 3;
 // The pitch: a coarse spectrum of the start (5 ms of a tick; of CHU's
 // pulses the 2 to 10 ms all share, its 10 ms ticks before the code's FSK
 // at 2225 Hz as its 300 ms pulses), then the phase's drift between its
@@ -85,28 +50,10 @@ constexpr int PAST_CHU_PULSES = 3;
 constexpr double PITCH_LOW_HZ = 250, PITCH_HIGH_HZ = 3100, PITCH_STEP_HZ = 10;
 constexpr double SHORT_PITCH_SECONDS = 0.005, LONG_PITCH_SECONDS = 0.008;
 constexpr int PITCH_REFINEMENTS = 2;
-// The tones between ticks: looked for 100 to 900 ms after the tick
-// (clear of WWV's protected zone and of the next tick), in windows of 20 ms
-// (nulls 50 Hz off: 560 and 600 Hz apart from the tick stay apart). A
-// standard tone is there all along: a place counts where its level in each
-// of eight pieces is at least half of that in any other (a voice's
-// partial lasts a syllable). A vote where the strongest of the twelve
-// places stands this far above their median and at this share of the
-// tick's level at its pitch (a standard tone is half the tick's amplitude;
-// a pulse at the pitch going on leaks a few percent into the places).
-// Why: docs/accuracy.md#ticks-votes
-constexpr double TONES_FROM_SECONDS = 0.100, TONES_TO_SECONDS = 0.900;
-constexpr int TONE_PIECES = 8;
-constexpr double TONE_WINDOW_SECONDS = 0.020;
-constexpr double TONE_VOTE_RATIO = 4.0;
-constexpr double TONE_TICK_SHARE = 0.1;
-constexpr int VOTES_TO_DECIDE = 5;
 // Onsets anywhere: 1 ms bins rising 8 times over the 10 before, at least
 // 20 ms apart, above -90 dBFS.
 constexpr double ONSET_RATIO = 8.0;
 constexpr double ONSET_FLOOR_POWER = 1e-9;
-// Two trains 200 Hz apart are WWV and WWVH (their ticks' pitches).
-constexpr double PAIR_TOLERANCE_HZ = 50;
 
 size_t Samples(double seconds, int rate)
 {
@@ -184,48 +131,6 @@ double SeenFraction(const float* x, size_t seconds, int rate, long offset)
     return looked > 0 ? static_cast<double>(seen) / looked : 0;
 }
 
-struct EachPulse {
-    int looked = 0;  // seconds looked at
-    int pulses = 0;  // of them, with a pulse at the pitch
-    int end = 0;     // of these, ending as a tick does
-    int goOn = 0;    // going on past a tick
-    int goPast = 0;  // and past CHU's pulse
-};
-
-EachPulse LookAtEachPulse(const float* x, size_t seconds, int rate, long offset, double pitchHz)
-{
-    const auto at = [rate](double seconds) { return static_cast<long>(Samples(seconds, rate)); };
-    const size_t window = Samples(EACH_WINDOW_SECONDS, rate);
-    const long end = static_cast<long>(seconds) * rate;
-    EachPulse each;
-    for (size_t s = 0; s < seconds; ++s) {
-        const long start = static_cast<long>(s) * rate + offset;
-        if (start < at(EACH_QUIET_FROM_SECONDS) || start + at(EACH_PAST_TO_SECONDS) > end)
-            continue;
-        const auto level = [&](double from, double to) {
-            return ToneLevel(x + start + at(from), static_cast<size_t>(at(to) - at(from)), pitchHz, rate, window);
-        };
-        ++each.looked;
-        const double pulse = level(0, EACH_WINDOW_SECONDS);
-        const double quiet = level(-EACH_QUIET_FROM_SECONDS, -EACH_QUIET_TO_SECONDS);
-        if (pulse <= EACH_OVER_QUIET * quiet)
-            continue;
-        ++each.pulses;
-        each.end += level(EACH_END_FROM_SECONDS, EACH_END_TO_SECONDS) < EACH_ENDED_SHARE * pulse ? 1 : 0;
-        // Going on: in each piece of the stretch (a steady pulse is; a
-        // voice's partial lasts a syllable).
-        const auto goesOn = [&](double from, double to) {
-            const double piece = (to - from) / EACH_PIECES;
-            double least = level(from, from + piece);
-            for (int k = 1; k < EACH_PIECES; ++k)
-                least = std::min(least, level(from + k * piece, from + (k + 1) * piece));
-            return least > EACH_GOES_ON * pulse && least > EACH_OVER_QUIET * quiet;
-        };
-        each.goOn += goesOn(EACH_ON_FROM_SECONDS, EACH_ON_TO_SECONDS) ? 1 : 0;
-        each.goPast += goesOn(EACH_PAST_FROM_SECONDS, EACH_PAST_TO_SECONDS) ? 1 : 0;
-    }
-    return each;
-}
 
 // The pitch of what starts at `offset` every second: the peak of the
 // summed power spectra of the starts, refined by the phase's drift.
@@ -281,14 +186,14 @@ void JudgePulses(const float* x, size_t seconds, int rate, long b, TickTrain& tr
 {
     train.pitchHz = PulsePitch(x, seconds, rate, b, train.longPulses);
     const EachPulse each = LookAtEachPulse(x, seconds, rate, b, train.pitchHz);
-    const bool longPulses = each.goOn >= CHU_PULSES_AMONG_TICKS;
+    const bool longPulses = each.LongPulses();
     if (longPulses != train.longPulses) {
         train.longPulses = longPulses;
         train.pitchHz = PulsePitch(x, seconds, rate, b, longPulses);
     }
-    if (train.longPulses && each.goPast >= PAST_CHU_PULSES)
+    if (train.longPulses && each.PastChuPulses())
         train.continuous = true;  // the time code's
-    if (!train.longPulses && (2 * each.end < each.pulses || 4 * each.end < each.looked))
+    if (!train.longPulses && each.NeitherEndNorGoOn())
         train.continuous = true;  // neither ticks nor CHU's: what follows WWV's protected zone
 }
 
@@ -346,72 +251,6 @@ void StrongestFrequency(const float* x, size_t seconds, int rate, TickSearch& se
 }
 
 }  // namespace
-
-void ToneVotes::Add(const ToneVotes& other)
-{
-    wwv += other.wwv;
-    wwvh += other.wwvh;
-    upper += other.upper;
-    lower += other.lower;
-}
-
-bool ToneVotes::Decided() const
-{
-    const int total = wwv + wwvh;
-    return total >= VOTES_TO_DECIDE && 4 * std::max(wwv, wwvh) >= 3 * total;
-}
-
-bool ToneVotes::SidebandDecided() const
-{
-    const int total = upper + lower;
-    return total >= VOTES_TO_DECIDE && 4 * std::max(upper, lower) >= 3 * total;
-}
-
-ToneVotes VoteByTones(const float* samples, size_t count, size_t start, double pitchHz, int rate)
-{
-    ToneVotes votes;
-    const size_t from = start + Samples(TONES_FROM_SECONDS, rate);
-    const size_t to = std::min(count, start + Samples(TONES_TO_SECONDS, rate));
-    if (from >= to)
-        return votes;
-    struct Place {
-        TimeStation station;
-        bool lower;
-        double level;
-    };
-    std::vector<Place> places;
-    for (TimeStation station : {TimeStation::Wwv, TimeStation::Wwvh})
-        for (double tone : STANDARD_TONES_HZ)
-            for (bool lower : {false, true}) {
-                const double distance = TickFormatOf(station).pitchHz - tone;
-                const double hz = lower ? pitchHz + distance : pitchHz - distance;
-                if (hz < 100 || hz > 0.45 * rate)
-                    continue;
-                const size_t piece = (to - from) / TONE_PIECES, window = Samples(TONE_WINDOW_SECONDS, rate);
-                double least = 0, most = 0;
-                for (int k = 0; k < TONE_PIECES; ++k) {
-                    const double level = ToneLevel(samples + from + k * piece, piece, hz, rate, window);
-                    least = k == 0 ? level : std::min(least, level);
-                    most = std::max(most, level);
-                }
-                places.push_back({station, lower, least > 0.5 * most ? least : 0.0});
-            }
-    if (places.size() < 3)
-        return votes;
-    std::vector<double> levels;
-    for (const Place& p : places)
-        levels.push_back(p.level);
-    std::nth_element(levels.begin(), levels.begin() + levels.size() / 2, levels.end());
-    const double median = levels[levels.size() / 2];
-    const Place& best = *std::max_element(places.begin(), places.end(), [](const Place& a, const Place& b) { return a.level < b.level; });
-    const size_t tickLength = Samples(TickFormatOf(TimeStation::Wwv).tickSeconds, rate);
-    const double tick = start + tickLength <= count ? ToneLevel(samples + start, tickLength, pitchHz, rate, tickLength) : 0.0;
-    if (best.level <= TONE_VOTE_RATIO * median || best.level <= TONE_TICK_SHARE * tick || best.level <= 0)
-        return votes;
-    (best.station == TimeStation::Wwv ? votes.wwv : votes.wwvh) = 1;
-    (best.lower ? votes.lower : votes.upper) = 1;
-    return votes;
-}
 
 TickSearch SearchTicks(const float* x, size_t count, int rate)
 {
@@ -477,78 +316,3 @@ TickSearch SearchTicks(const float* x, size_t count, int rate)
     return search;
 }
 
-std::string NotTheAskedText(TimeStation asked, const std::string& heard)
-{
-    return "the ticks heard are " + heard + ", not " + CallSign(asked) + "'s";
-}
-
-std::string TonesTellText(TimeStation station)
-{
-    const auto [nearest, farthest] = std::minmax_element(std::begin(STANDARD_TONES_HZ), std::end(STANDARD_TONES_HZ));
-    const double pitch = TickFormatOf(station).pitchHz;
-    char text[100];
-    std::snprintf(text, sizeof text, "their pitch lies %.0f to %.0f Hz from the standard tones", pitch - *farthest, pitch - *nearest);
-    return text;
-}
-
-int ChooseTrain(const TickSearch& search, const std::vector<ToneVotes>& votes, TimeStation station, std::string& problem)
-{
-    const bool wantLong = station == TimeStation::Chu;
-    std::vector<int> fitting;
-    for (size_t i = 0; i < search.trains.size(); ++i)
-        if (search.trains[i].longPulses == wantLong && !search.trains[i].continuous)
-            fitting.push_back(static_cast<int>(i));
-    const bool anyTicks = std::any_of(search.trains.begin(), search.trains.end(), [](const TickTrain& t) { return !t.continuous; });
-    if (fitting.empty()) {
-        if (!anyTicks)
-            return -1;
-        if (!wantLong) {
-            problem = NotTheAskedText(station, "300 ms long: CHU's");
-            return -1;
-        }
-        // WWV's or WWVH's: the tones may have said whose.
-        std::string whose = "WWV's or WWVH's";
-        for (size_t i = 0; i < search.trains.size(); ++i)
-            if (!search.trains[i].continuous && votes[i].Decided()) {
-                const TimeStation heard = votes[i].SaysWwvh() ? TimeStation::Wwvh : TimeStation::Wwv;
-                whose = std::string(CallSign(heard)) + "'s (" + TonesTellText(heard) + ")";
-                break;
-            }
-        problem = NotTheAskedText(station, "5 ms long: " + whose);
-        return -1;
-    }
-    if (wantLong)
-        return fitting.front();
-    // Whose is each train: by its own tones, or as one of a pair 200 Hz
-    // apart on the sideband their tones (or, failing them, the upper) say.
-    ToneVotes all;
-    for (const ToneVotes& v : votes)
-        all.Add(v);
-    std::vector<int> identity(search.trains.size(), -1);  // 0 WWV, 1 WWVH
-    for (int i : fitting)
-        if (votes[i].Decided())
-            identity[i] = votes[i].SaysWwvh() ? 1 : 0;
-    if (fitting.size() == 2) {
-        const TickTrain& a = search.trains[fitting[0]];
-        const TickTrain& b = search.trains[fitting[1]];
-        const double apart = std::fabs(a.pitchHz - b.pitchHz);
-        const double expected = TickFormatOf(TimeStation::Wwvh).pitchHz - TickFormatOf(TimeStation::Wwv).pitchHz;
-        if (std::fabs(apart - expected) < PAIR_TOLERANCE_HZ) {
-            const bool lower = all.SidebandDecided() && all.SaysLower();
-            const bool aIsLower = a.pitchHz < b.pitchHz;
-            // Upper sideband: WWV's the lower pitch.
-            identity[fitting[0]] = (aIsLower != lower) ? 0 : 1;
-            identity[fitting[1]] = 1 - identity[fitting[0]];
-        }
-    }
-    const int wanted = station == TimeStation::Wwvh ? 1 : 0;
-    for (int i : fitting)
-        if (identity[i] == wanted)
-            return i;
-    for (int i : fitting)
-        if (identity[i] < 0)
-            return i;
-    const TimeStation other = wanted ? TimeStation::Wwv : TimeStation::Wwvh;
-    problem = NotTheAskedText(station, std::string(CallSign(other)) + "'s (" + TonesTellText(other) + ")");
-    return -1;
-}

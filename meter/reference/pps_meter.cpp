@@ -358,6 +358,23 @@ void PpsMeter::Flush(bool all)
     pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(emitted));
 }
 
+void PpsMeter::CountFound(int64_t& found, int64_t& clippedPulses) const
+{
+    found = pulses.timed;
+    clippedPulses = pulses.clipped;
+    for (const LearntPulse& pulse : learning) {
+        found += pulse.seen.kind == PulseObservation::Kind::Timed;
+        clippedPulses += pulse.seen.kind == PulseObservation::Kind::Clipped;
+    }
+}
+
+bool PpsMeter::NotASecondPulse() const
+{
+    int64_t found = 0, clippedPulses = 0;
+    CountFound(found, clippedPulses);
+    return extras > found;
+}
+
 ReferenceEstimate PpsMeter::Estimate() const
 {
     ReferenceEstimate estimate;
@@ -367,7 +384,7 @@ ReferenceEstimate PpsMeter::Estimate() const
     estimate.eventsRejected = extras + pulses.clipped + pulses.outliers + fit.leftOut;
     estimate.segments = fit.segments;
     estimate.steps = reportedSteps + pulses.stepsFound;
-    if (!fit.valid || fit.used < MIN_PULSES_FOR_RATE)
+    if (!fit.valid || fit.used < MIN_PULSES_FOR_RATE || NotASecondPulse())
         return estimate;
     estimate.valid = true;
     estimate.rateHz = fit.slope;
@@ -389,16 +406,12 @@ ReferenceHeard PpsMeter::Heard() const
     heard.peakDbfs = AmplitudeDbfs(peak);
     heard.clippedSamples = clippedSamples;
     heard.strongestHz = spectrum.StrongestHz();
-    // The pulses settled, and those waiting for the template.
-    int64_t found = pulses.timed, clippedPulses = pulses.clipped;
-    for (const LearntPulse& pulse : learning) {
-        found += pulse.seen.kind == PulseObservation::Kind::Timed;
-        clippedPulses += pulse.seen.kind == PulseObservation::Kind::Clipped;
-    }
+    int64_t found = 0, clippedPulses = 0;
+    CountFound(found, clippedPulses);
     if (mode != Mode::Acquiring || found > 0) {
         const double span = (lastFoundPosition - static_cast<double>(lockedAt)) / rate + 1;
         heard.eventsPerSecond = span > 0 ? static_cast<double>(found + clippedPulses) / span : 0;
-        heard.present = mode != Mode::Acquiring && extras <= found;
+        heard.present = mode != Mode::Acquiring && !NotASecondPulse();
         heard.problem = PpsFollowingProblem(found, clippedPulses, extras, heard.present, heard.strongestHz, LOST_AFTER);
         return heard;
     }

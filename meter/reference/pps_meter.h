@@ -78,6 +78,14 @@ private:
         std::vector<double> window;
     };
 
+    // The pulses timed and clipped so far, those waiting for the template
+    // among them.
+    void CountFound(int64_t& found, int64_t& clippedPulses) const;
+    // More edges between the seconds than pulses on them: what was locked
+    // to is no second pulse (a time station's ticks, a tone, a signal's
+    // own rhythm), and it gives no figure.
+    bool NotASecondPulse() const;
+
     void Advance(bool final);
     void Reacquire(int64_t from);
     void ScanChunk(int64_t begin, int64_t end);

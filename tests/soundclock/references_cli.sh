@@ -89,6 +89,12 @@ if [ -z "$SHORT" ]; then
   expect 2 'no usable reference: 2 pulses a second, not one' rate pps2.wav --reference pps
   expect 2 'no usable reference: .*(mains|50 Hz)' rate --raw --rate 8000 mains.raw --reference pps
   expect 2 'no usable reference: .*300 ms long: CHU.s, not WWV.s' rate chu.wav --reference ticks:wwv
+  # A time station's ticks given as a second pulse: edges all through
+  # each second (a figure from them was hundreds of ppm off).
+  expect 2 'no usable reference: [0-9]+ edges between the seconds for [0-9]+ on them: not one pulse a second' \
+    rate wwv.wav --reference pps
+  expect 2 'no usable reference: [0-9]+ edges between the seconds for [0-9]+ on them: not one pulse a second' \
+    rate chu.wav --reference pps
   # A second pulse given as ticks: its two edges (AC coupling), or one
   # without a pitch.
   expect 2 'no usable reference: 2.0 pulses a second, not one: not a time station.s ticks' rate pps.wav --reference ticks:wwv

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -128,6 +129,27 @@ std::string OverrunText(const AudioXrun& xrun)
     return "overrun at " + Seconds(xrun.seconds) + " of the recording: the capture lost samples there (stepped over like a jump)";
 }
 
+namespace {
+
+// Whether the run ends before its next chunk: the user interrupted it, or
+// the caller's `stop` says so.
+bool EndsHere(const std::function<bool()>& stop, DeviceRunEnd& end)
+{
+    if (Interrupted())
+        end.kind = DeviceRunEnd::Interrupted;
+    else if (stop && stop())
+        end.kind = DeviceRunEnd::Stopped;
+    return end.kind != DeviceRunEnd::Complete;
+}
+
+void Lose(DeviceRunEnd& end, std::string text)
+{
+    end.kind = DeviceRunEnd::Lost;
+    end.text = std::move(text);
+}
+
+}  // namespace
+
 DeviceRunEnd CaptureFrames(AudioCapture& stream, const CaptureSink& sink, uint64_t limit, WavWriter* save,
                            const std::function<bool()>& stop, const std::function<void()>& between)
 {
@@ -140,14 +162,8 @@ DeviceRunEnd CaptureFrames(AudioCapture& stream, const CaptureSink& sink, uint64
     IdleWatch idle;
     DeviceRunEnd end;
     while (read < limit) {
-        if (Interrupted()) {
-            end.kind = DeviceRunEnd::Interrupted;
+        if (EndsHere(stop, end))
             break;
-        }
-        if (stop && stop()) {
-            end.kind = DeviceRunEnd::Stopped;
-            break;
-        }
         const size_t wanted = static_cast<size_t>(std::min<uint64_t>(chunk, limit - read));
         size_t got = 0;
         idle.Start();
@@ -158,8 +174,7 @@ DeviceRunEnd CaptureFrames(AudioCapture& stream, const CaptureSink& sink, uint64
         if (between)
             between();
         if (result == AudioResult::Lost) {
-            end.kind = DeviceRunEnd::Lost;
-            end.text = stream.ErrorText();
+            Lose(end, stream.ErrorText());
             break;
         }
         if (got > 0) {
@@ -169,8 +184,7 @@ DeviceRunEnd CaptureFrames(AudioCapture& stream, const CaptureSink& sink, uint64
             read += got;
         }
         if (idle.TooLong(got)) {
-            end.kind = DeviceRunEnd::Lost;
-            end.text = "the capture device gave no samples for " + Fixed(DEVICE_SILENT_LIMIT_S, 0) + " s";
+            Lose(end, "the capture device gave no samples for " + Fixed(DEVICE_SILENT_LIMIT_S, 0) + " s");
             break;
         }
     }
@@ -211,14 +225,8 @@ DeviceRunEnd PlaySignal(AudioPlayback& stream, const SignalChoice& signal, uint6
                 underrun(xrun);
     };
     while (written < limit) {
-        if (Interrupted()) {
-            end.kind = DeviceRunEnd::Interrupted;
+        if (EndsHere(stop, end))
             break;
-        }
-        if (stop && stop()) {
-            end.kind = DeviceRunEnd::Stopped;
-            break;
-        }
         if (next == samples.size()) {
             // 64 symbols (256 samples) at a time, as many as the limit needs.
             samples.clear();
@@ -231,15 +239,13 @@ DeviceRunEnd PlaySignal(AudioPlayback& stream, const SignalChoice& signal, uint6
         const AudioResult result = WriteMono(stream, samples.data() + next, count, done, DEVICE_WAIT_MS, frames, signalChannels);
         report();
         if (result == AudioResult::Lost) {
-            end.kind = DeviceRunEnd::Lost;
-            end.text = stream.ErrorText();
+            Lose(end, stream.ErrorText());
             break;
         }
         next += done;
         written += done;
         if (idle.TooLong(done)) {
-            end.kind = DeviceRunEnd::Lost;
-            end.text = "the playback device took no samples for " + Fixed(DEVICE_SILENT_LIMIT_S, 0) + " s";
+            Lose(end, "the playback device took no samples for " + Fixed(DEVICE_SILENT_LIMIT_S, 0) + " s");
             break;
         }
     }
@@ -248,13 +254,10 @@ DeviceRunEnd PlaySignal(AudioPlayback& stream, const SignalChoice& signal, uint6
         // What is queued plays out: the buffer's length and a margin.
         const AudioResult drained = stream.Drain(3000);
         report();
-        if (drained == AudioResult::Lost) {
-            end.kind = DeviceRunEnd::Lost;
-            end.text = stream.ErrorText();
-        } else if (drained == AudioResult::Timeout) {
-            end.kind = DeviceRunEnd::Lost;
-            end.text = "the playback device did not play out what was queued within 3 s";
-        }
+        if (drained == AudioResult::Lost)
+            Lose(end, stream.ErrorText());
+        else if (drained == AudioResult::Timeout)
+            Lose(end, "the playback device did not play out what was queued within 3 s");
     }
     stream.Stop();
     return end;

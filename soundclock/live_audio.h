@@ -148,3 +148,17 @@ struct EndWords {
     bool always = false;
 };
 EndWords CaptureEndWords(const DeviceRunEnd& end);
+
+// A capture's end told: the saved recording closed (`save` may be null),
+// the end's words in the session's facts and lines. Session: one with
+// Say(text, always) and Facts().partial (MeasureSession, ReferenceSession).
+template <class Session>
+void SayCaptureEnd(Session& session, const DeviceRunEnd& end, WavWriter* save, const std::string& savePath)
+{
+    if (save != nullptr && !save->Close())
+        session.Say("writing " + savePath + " failed", true);
+    const EndWords words = CaptureEndWords(end);
+    session.Facts().partial = words.partial;
+    if (!words.say.empty())
+        session.Say(words.say, words.always);
+}

@@ -83,12 +83,7 @@ int MeasureDevice(const MeasureOptions& options)
     const DeviceRunEnd end = CaptureInto(*stream, session, channel, SampleLimit(options.seconds, rate), options.source.save.empty() ? nullptr : &save,
                                          nullptr, nullptr);
     session.Finish();
-    if (!options.source.save.empty() && !save.Close())
-        session.Say("writing " + options.source.save + " failed", true);
-    const EndWords words = CaptureEndWords(end);
-    session.Facts().partial = words.partial;
-    if (!words.say.empty())
-        session.Say(words.say, words.always);
+    SayCaptureEnd(session, end, options.source.save.empty() ? nullptr : &save, options.source.save);
     return session.Report();
 }
 

@@ -109,12 +109,7 @@ int RateOfCapture(const RateOptions& options)
     const DeviceRunEnd end = CaptureFrames(*capture, sink, SampleLimit(options.seconds, rate), saving ? &save : nullptr,
                                            nullptr, nullptr);
     session.Finish();
-    if (saving && !save.Close())
-        session.Say("writing " + options.source.save + " failed", true);
-    const EndWords words = CaptureEndWords(end);
-    facts.partial = words.partial;
-    if (!words.say.empty())
-        session.Say(words.say, words.always);
+    SayCaptureEnd(session, end, saving ? &save : nullptr, options.source.save);
     return session.Report();
 }
 

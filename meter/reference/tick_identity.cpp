@@ -7,7 +7,8 @@
 
 namespace {
 
-// The tones are asked whose the ticks are until this many votes are in.
+// The tones are asked whose the ticks are until this many votes are in
+// (each second votes twice, for a station and for a sideband: 120 seconds).
 constexpr int PLENTY_OF_VOTES = 240;
 // WWV's and WWVH's pulses go on at the pitch once a minute (the minute
 // tone); this many seconds that do in a minute are CHU's 300 ms pulses,

@@ -19,15 +19,15 @@
 //   3. Each second, the tick's start within 12 ms of where the line puts it,
 //      by its envelope at the pitch (tick_envelope.h), to a small fraction
 //      of a sample: the first path's, where a second one follows. The
-//      second is classified: a tick; a minute or hour tone (EVENT_MARKER);
+//      second is classified (tick_second.h): a tick; a minute or hour tone (EVENT_MARKER);
 //      CHU's 10 ms ticks before its time code and voice (EVENT_MARKER);
 //      nothing (EVENT_MISSED: seconds 29 and 59, a fade); a second tick in
 //      it (DUT1's doubled ticks: EVENT_EXTRA); samples at full scale at the
 //      start (EVENT_CLIPPED). Only ticks go into the line. The tones and
 //      the voice's time in the minute (tick_voice.h) keep saying whose
 //      ticks these are, and seconds going on like WWV's minute tone more
-//      than once a minute are CHU's pulses; once they say another
-//      station's, no figure.
+//      than once a minute are CHU's pulses (tick_identity.h); once they
+//      say another station's, no figure.
 //   4. Each tick is judged twenty seconds after it came (tick_steps.h):
 //      used, an outlier (a second path fading up), or the first of a step
 //      (the path changed, samples were lost unreported: a new segment,
@@ -36,7 +36,7 @@
 //   5. A discontinuity the stream reports, or ticks lost for 8 seconds,
 //      sends the meter back to the search; where it finds them again is a
 //      new segment (unless it is where the line would have them).
-//   6. The figure (Estimate): the robust line (event_line.h) through the
+//   6. The figure (Estimate, tick_meter_figure.cpp): the robust line (event_line.h) through the
 //      used ticks, in the segments found and in those only the whole run
 //      shows (tick_segments.h: steps too small to see within 20 s; they
 //      count in `steps` but no event was flagged for them); its

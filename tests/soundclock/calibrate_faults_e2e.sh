@@ -41,6 +41,7 @@ run() {  # run NAME DEVICE_SINK PLAY_SINK ARGS...
   start_soundclock "$name" "$LIMIT" calibrate --device "pulse:$device.monitor" --play "pulse:$play" --rate $RATE \
     --seconds "$SECONDS_TO_RUN" "$@"
   eval "PID_$name=$SOUNDCLOCK_PID"
+  sleep 0.3  # one client at a time: docs/accuracy.md#references-live
 }
 run noloop "noloop_$tag" "elsewhere_$tag"
 run noref "noref_$tag" "noref_$tag" --reference pps

@@ -82,6 +82,7 @@ for run in $(seq "$RUNS"); do
     "${RUNNER[@]}" "$SOUNDCLOCK" rate --device "$DEVICE" "${option[@]}" --rate "$rate" --seconds "$RUN_SECONDS" \
       --json --quiet >"$WORK/$i.json" 2>"$WORK/$i.err" </dev/null &
     pids+=($!)
+    sleep 0.3  # one client at a time: docs/accuracy.md#references-live
   done
   if [ "$run" = 1 ] && [ "${RATE_SIDES:-both}" != capture ]; then
     # The loop on the same sink: its offset, both sides' rates beside it,

@@ -19,6 +19,7 @@
 # uncertainty a run may report. E2E_AUDIO_SERVER=pipewire: the PipeWire stack.
 set -uo pipefail
 
+ARGUMENTS=("$@")
 RUN_SECONDS=$1 DEVICE=$2 SOUNDCLOCK=$3
 shift 3
 RUNNER=("$@")
@@ -114,8 +115,23 @@ for run in $(seq "$RUNS"); do
     if ! awk -v p="$ppm" -v u="$u" -v limit="$LIMIT_PPM" 'BEGIN { exit !((p < 0 ? -p : p) <= 4 * u && u <= limit && u > 0) }'; then
       echo "FAIL: ${CASES[$i]}: $ppm ppm +- $u ppm is not 0 within four uncertainties, or the uncertainty exceeds $LIMIT_PPM ppm"
       FAILURES=$((FAILURES + 1))
+      echo "$ppm $u" >>"$WORK/off.$run"
     fi
   done
+  # Every stream off 0 alike, within four uncertainties of one another: the
+  # sink itself kept another time than the system clock that minute (seen
+  # once, all four at +395 ppm: docs/accuracy.md#null-sink-48k). The truth
+  # is then not known; the run is made once more, which must pass.
+  if [ -z "${RATE_RETRIED:-}" ] && [ -f "$WORK/off.$run" ] && [ "$(wc -l <"$WORK/off.$run")" = "${#CASES[@]}" ] &&
+    awk '{ p[NR] = $1; if ($2 > u) u = $2 } END { lo = hi = p[1]; for (i in p) { if (p[i] < lo) lo = p[i]; if (p[i] > hi) hi = p[i] }
+           exit !(hi - lo <= 4 * u) }' "$WORK/off.$run"; then
+    echo "every stream read alike off 0: the sink itself was off the system clock; once more"
+    [ -n "${loop_pid:-}" ] && wait "$loop_pid" 2>/dev/null
+    [ -n "${measure_pid:-}" ] && wait "$measure_pid" 2>/dev/null
+    rate_cleanup
+    trap - EXIT
+    RATE_RETRIED=1 exec bash "${BASH_SOURCE[0]}" "${ARGUMENTS[@]}"
+  fi
   if [ "$run" = 1 ] && [ "${RATE_SIDES:-both}" != capture ]; then
     loop_status=0 measure_status=0
     wait "$loop_pid" || loop_status=$?

@@ -120,17 +120,18 @@ for run in $(seq "$RUNS"); do
   done
   # Every stream off 0 alike, within four uncertainties of one another: the
   # sink itself kept another time than the system clock that minute (seen
-  # once, all four at +395 ppm: docs/accuracy.md#null-sink-48k). The truth
-  # is then not known; the run is made once more, which must pass.
-  if [ -z "${RATE_RETRIED:-}" ] && [ -f "$WORK/off.$run" ] && [ "$(wc -l <"$WORK/off.$run")" = "${#CASES[@]}" ] &&
+  # in the first minute of two warm suite runs, all four at +395 and +233
+  # ppm: docs/accuracy.md#null-sink-48k). The truth is then not known; the
+  # run is made again, up to twice, and the last must pass.
+  if [ "${RATE_ATTEMPT:-1}" -lt 3 ] && [ -f "$WORK/off.$run" ] && [ "$(wc -l <"$WORK/off.$run")" = "${#CASES[@]}" ] &&
     awk '{ p[NR] = $1; if ($2 > u) u = $2 } END { lo = hi = p[1]; for (i in p) { if (p[i] < lo) lo = p[i]; if (p[i] > hi) hi = p[i] }
            exit !(hi - lo <= 4 * u) }' "$WORK/off.$run"; then
-    echo "every stream read alike off 0: the sink itself was off the system clock; once more"
+    echo "every stream read alike off 0: the sink itself was off the system clock; again"
     [ -n "${loop_pid:-}" ] && wait "$loop_pid" 2>/dev/null
     [ -n "${measure_pid:-}" ] && wait "$measure_pid" 2>/dev/null
     rate_cleanup
     trap - EXIT
-    RATE_RETRIED=1 exec bash "${BASH_SOURCE[0]}" "${ARGUMENTS[@]}"
+    RATE_ATTEMPT=$((${RATE_ATTEMPT:-1} + 1)) exec bash "${BASH_SOURCE[0]}" "${ARGUMENTS[@]}"
   fi
   if [ "$run" = 1 ] && [ "${RATE_SIDES:-both}" != capture ]; then
     loop_status=0 measure_status=0

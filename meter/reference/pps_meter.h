@@ -51,7 +51,7 @@
 #include "meter/reference/pulse_train.h"
 #include "meter/reference/reference_meter.h"
 #include "meter/reference/sample_ring.h"
-#include "meter/reference/spectrum_peak.h"
+#include "meter/reference/strongest_frequency.h"
 
 #include <cstdint>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "meter/reference/spectrum_peak.h"
+#include "meter/reference/strongest_frequency.h"
 
 #include "common/signal_facts.h"
 
